@@ -1,0 +1,79 @@
+// MiscCommon::CMiscCommon: the client end of the authenticated, encrypted I/O-control channel
+// to the system-management driver. It finds and opens the driver, checks its version, agrees a
+// session key with it, and carries firmware request packets in Blowfish-enciphered capsules.
+//
+// Result codes: 0 success, 2 a system call, cipher or protocol step failed, 3 invalid
+// argument, 5 out of memory, 6 driver not found / authentication failed, 8 no device handle or
+// no cipher context, 10 driver older than 1.0.8, 11 opening the device failed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+struct BlowfishContext;
+
+namespace MiscCommon {
+
+class CMiscCommon {
+public:
+    CMiscCommon();
+    ~CMiscCommon();
+    CMiscCommon(const CMiscCommon&) = delete;
+    CMiscCommon& operator=(const CMiscCommon&) = delete;
+
+    // Discovery, opening and the session.
+    int OpenDriver();
+    int Initialize();
+    void CloseDriver();
+
+    // One encapsulated exchange; reports like DeviceIoControl (Boolean and last error).
+    BOOL EncapsuledDeviceIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize,
+                                   LPVOID outBuffer, DWORD outSize, LPDWORD bytesReturned);
+    // Sends a MiscPacket and overwrites it with the answer, repeating while the status is 4.
+    int CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retries, DWORD waitMs);
+
+    // Firmware request packets.
+    int SendMiscPacket(void* pPacket, size_t sizePacket);
+    int ReadIndexedSetting(BYTE* status, BYTE index, DWORD* value);
+    int WriteIndexedSetting(BYTE* status, const DWORD* indexAndValue);
+    int SetSetupItem(BYTE* status, WORD item, WORD selector, WORD value);
+    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2,
+                     WORD* word3, WORD* word4, void* data, WORD* dataLength);
+    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2,
+                     WORD* word3, WORD* word4, void* data, WORD dataLength);
+    int GetPasswordInfo(BYTE* status, WORD* word1, WORD* word2, WORD* word3, BYTE* flag1,
+                        BYTE* flag2, WORD* dataLength);
+    int GetPasswordState(BYTE* status, WORD selector, void* buffer, DWORD length);
+
+    // Read-only views for callers that diagnose a failure (the tools never print these).
+    const wchar_t* ErrorText() const { return _szError; }
+    DWORD SessionId() const { return _dwSessionId; }
+    DWORD Sequence() const { return _dwSequence; }
+    bool HasSession() const { return _pBlowfish != nullptr; }
+    bool IsEncrypted() const { return _bEncrypt != 0; }
+    bool IsOpen() const { return _hDevice != INVALID_HANDLE_VALUE; }
+
+private:
+    int _Initialize();
+    void _ParseVersion();
+    bool _VersionGateFails() const;
+    BYTE* _InitializeMessageCapsule(const void* source, DWORD payloadLength);
+    int _Encrypt(BYTE* capsule);
+    int _Decrypt(BYTE* capsule);
+
+    HANDLE _hDevice;
+    wchar_t* _szVersion;
+    DWORD _dwSessionId;
+    DWORD _dwSequence;
+    BlowfishContext* _pBlowfish;
+    DWORD _bEncrypt;
+    wchar_t* _szError;
+    int _nVersionMajor;
+    int _nVersionMinor;
+    int _nVersionBuild;
+    int _nVersionRevision;
+};
+
+} // namespace MiscCommon

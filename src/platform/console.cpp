@@ -1,0 +1,136 @@
+// Provides: ConsolePrintW, the one formatted wide print of the programs, in both builds.
+// The text is formatted into a wide buffer first. On a real Windows console it is written with
+// WriteConsoleW; everywhere else (file, pipe, Linux terminal) its UTF-8 bytes are written as
+// they are, with no newline translation, so "\r\n" reaches the reader as exactly CR LF.
+#include "platform/win32.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Formats into a buffer that grows until the text fits; false when formatting fails for any
+// other reason (an invalid format or argument).
+bool FormatWide(std::vector<wchar_t>& buffer, const wchar_t* format, va_list args) {
+    buffer.resize(256);
+    while (buffer.size() <= (1u << 20)) {
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vswprintf(buffer.data(), buffer.size(), format, copy);
+        va_end(copy);
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(n));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return false;
+}
+
+#ifndef _WIN32
+// wchar_t holds UTF-32 here; values that are not Unicode scalar values become U+FFFD.
+void AppendUtf8(std::string& out, uint32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        c = 0xFFFD;
+    }
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool WriteAll(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+#endif
+
+} // namespace
+
+int ConsolePrintW(const wchar_t* format, ...) {
+    if (format == nullptr) {
+        return -1;
+    }
+    std::vector<wchar_t> text;
+    va_list args;
+    va_start(args, format);
+    bool formatted = FormatWide(text, format, args);
+    va_end(args);
+    if (!formatted) {
+        return -1;
+    }
+    if (text.empty()) {
+        return 0;
+    }
+
+#ifdef _WIN32
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        DWORD written = 0;
+        if (!WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written,
+                           nullptr)) {
+            return -1;
+        }
+        return static_cast<int>(text.size());
+    }
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return -1;
+    }
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                        bytes, nullptr, nullptr);
+    DWORD done = 0;
+    while (done < utf8.size()) {
+        DWORD written = 0;
+        if (!WriteFile(out, utf8.data() + done, static_cast<DWORD>(utf8.size() - done), &written,
+                       nullptr) ||
+            written == 0) {
+            return -1;
+        }
+        done += written;
+    }
+    return static_cast<int>(text.size());
+#else
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (wchar_t c : text) {
+        AppendUtf8(utf8, static_cast<uint32_t>(c));
+    }
+    return WriteAll(utf8) ? static_cast<int>(text.size()) : -1;
+#endif
+}

@@ -1,0 +1,103 @@
+// The simulated notebook's description: what one machine file says, with every default.
+//
+// A run sees one machine: the file named by SIMBOOK, or the built-in default machine kept in
+// $XDG_STATE_HOME/simbook/machine.json (~/.local/state/simbook/machine.json), created from the
+// built-in default the first time. The file is read once per process, on first use. A file that
+// cannot be read or parsed is reported once, as one line on standard error naming the file and
+// the key, and every platform call that needs the machine then fails as it would on a notebook
+// without that hardware.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace simbook {
+
+enum class ScanBehaviour {
+    Complete, // accepted; scan complete (ACM code 7) is sent later from the service's thread
+    Fail,     // accepted; scan fail (ACM code 8) is sent later
+    Refuse,   // WlanScan returns an error
+    Silent    // accepted; no notification ever comes
+};
+
+struct WlanInterface {
+    GUID guid{};
+    std::string guidText; // as written in the file
+    ScanBehaviour scan = ScanBehaviour::Complete;
+    std::vector<std::vector<uint8_t>> networks; // raw SSID bytes, 0 to 32 each, in list order
+};
+
+// Fault knobs of the driver model, each off by default. They let tests and procedure writers
+// reproduce drivers that misbehave in the ways the channel must survive.
+struct DriverFaults {
+    std::optional<DWORD> probeError;          // probe fails with this last error (0: succeeds)
+    std::optional<DWORD> phase1ReplyLength;   // bytes returned for phase 1 (the driver's 160)
+    std::string proof = "good";               // "good" | "flip_last_byte" | "wrong_order"
+    std::string phase3Reply = "good";         // "good" | "swapped_halves"
+    std::optional<DWORD> capsuleReplyLength;  // bytes returned for 0x222008 (truncated reply)
+    std::optional<DWORD> capsuleTotalField;   // value written into a response capsule's T field
+    DWORD capsuleExtraPayload = 0;            // payload bytes beyond the firmware's answer
+    bool capsuleEmptyPayload = false;         // answer capsules carry no payload
+    std::optional<DWORD> capsuleError;        // 0x222008 fails with this error after answering
+};
+
+struct Machine {
+    std::string path; // the machine file this came from
+
+    UINT ansiCodePage = 1252; // 1252 or 65001
+
+    struct Clock {
+        bool pinned = false; // false: real clock and counter
+        SYSTEMTIME systemTime{2026, 12, 1, 7, 13, 47, 41, 0};
+        int64_t performanceCounter = 1234567890;
+    } clock;
+
+    struct Driver {
+        bool present = true;
+        int interfaces = 1;
+        std::optional<std::string> driverVersion = std::string("1.0.8.0"); // nullopt: missing
+        bool sessions = true;
+        std::array<uint8_t, 16> authKey{0xf2, 0xae, 0xe4, 0xfc, 0x34, 0xd1, 0xe4, 0x8c,
+                                        0x54, 0xe0, 0x07, 0x42, 0xb7, 0xde, 0xf7, 0x0e};
+        int busyReplies = 0;
+        DriverFaults faults;
+    } driver;
+
+    struct Firmware {
+        uint16_t wlanFlags = 1;
+        uint32_t setting58 = 1;
+        uint8_t setting58Width = 2;
+        bool supervisorPassword = false;
+        bool userPassword = false;
+        uint16_t passwordDataLength = 32;
+        std::optional<uint8_t> passwordStateStatus; // overrides the 0 / 2 answer of function 0x05
+        std::vector<uint8_t> failingFunctions;      // functions answered with status 1
+    } firmware;
+
+    struct Wlan {
+        bool library = true;
+        bool uiLibrary = true;
+        std::vector<std::string> missingEntries;
+        std::vector<WlanInterface> interfaces; // default: one, see DESIGN
+        DWORD notifyDelayMs = 50;              // how long a scan takes before its notification
+        std::optional<DWORD> waitLimitMs;      // caps every finite WaitForSingleObject timeout
+    } wlan;
+};
+
+// The machine of this process, loaded on first use; null when the file could not be read or
+// parsed (the problem has then been reported on standard error, once).
+const Machine* CurrentMachine();
+
+// Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
+std::optional<Machine> ParseMachine(const std::string& text, std::string& error);
+
+// The text of the built-in default machine.
+std::string DefaultMachineText();
+
+} // namespace simbook
