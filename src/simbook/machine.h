@@ -33,8 +33,12 @@ struct WlanInterface {
     std::vector<std::vector<uint8_t>> networks; // raw SSID bytes, 0 to 32 each, in list order
 };
 
-// Fault knobs of the driver model, each off by default. They let tests and procedure writers
-// reproduce drivers that misbehave in the ways the channel must survive.
+// Fault knobs of the driver model ("driver": {"faults": {...}} in the machine file, keys in
+// snake_case: probe_error, phase1_reply_length, proof, phase3_reply, capsule_reply_length,
+// capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error), each off by
+// default. They let tests and procedure writers reproduce drivers that misbehave in the ways the
+// channel must survive. Further knobs: firmware.password_state_status,
+// firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
 struct DriverFaults {
     std::optional<DWORD> probeError;          // probe fails with this last error (0: succeeds)
     std::optional<DWORD> phase1ReplyLength;   // bytes returned for phase 1 (the driver's 160)
