@@ -1,0 +1,37 @@
+// CMiscFuncWrapper: construction, Open, Close and destruction.
+#include "common/settings/misc_func_wrapper.h"
+
+namespace {
+
+constexpr int CHANNEL_OK = 0;
+constexpr int CHANNEL_DRIVER_NOT_FOUND = 6; // no interface, or authentication failed
+
+} // namespace
+
+CMiscFuncWrapper::CMiscFuncWrapper() : _bOpened(0) {}
+
+CMiscFuncWrapper::~CMiscFuncWrapper() {
+    if (_bOpened != 0) {
+        _misc.CloseDriver();
+        _bOpened = 0;
+    }
+}
+
+int32_t CMiscFuncWrapper::Open() {
+    if (_bOpened != 0) {
+        return WRAPPER_FAILED;
+    }
+    const int result = _misc.Initialize();
+    if (result == CHANNEL_OK) {
+        _bOpened = 1;
+        return WRAPPER_OK;
+    }
+    return result == CHANNEL_DRIVER_NOT_FOUND ? WRAPPER_NO_DRIVER : WRAPPER_FAILED;
+}
+
+void CMiscFuncWrapper::Close() {
+    if (_bOpened != 0) {
+        _misc.CloseDriver();
+        _bOpened = 0;
+    }
+}
