@@ -40,15 +40,15 @@ struct WlanInterface {
 // channel must survive. Further knobs: firmware.password_state_status,
 // firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
 struct DriverFaults {
-    std::optional<DWORD> probeError;          // probe fails with this last error (0: succeeds)
-    std::optional<DWORD> phase1ReplyLength;   // bytes returned for phase 1 (the driver's 160)
-    std::string proof = "good";               // "good" | "flip_last_byte" | "wrong_order"
-    std::string phase3Reply = "good";         // "good" | "swapped_halves"
-    std::optional<DWORD> capsuleReplyLength;  // bytes returned for 0x222008 (truncated reply)
-    std::optional<DWORD> capsuleTotalField;   // value written into a response capsule's T field
-    DWORD capsuleExtraPayload = 0;            // payload bytes beyond the firmware's answer
-    bool capsuleEmptyPayload = false;         // answer capsules carry no payload
-    std::optional<DWORD> capsuleError;        // 0x222008 fails with this error after answering
+    std::optional<DWORD> probeError;         // probe fails with this last error (0: succeeds)
+    std::optional<DWORD> phase1ReplyLength;  // bytes returned for phase 1 (the driver's 160)
+    std::string proof = "good";              // "good" | "flip_last_byte" | "wrong_order"
+    std::string phase3Reply = "good";        // "good" | "swapped_halves"
+    std::optional<DWORD> capsuleReplyLength; // bytes returned for 0x222008 (truncated reply)
+    std::optional<DWORD> capsuleTotalField;  // value written into a response capsule's T field
+    DWORD capsuleExtraPayload = 0;           // payload bytes beyond the firmware's answer
+    bool capsuleEmptyPayload = false;        // answer capsules carry no payload
+    std::optional<DWORD> capsuleError;       // 0x222008 fails with this error after answering
 };
 
 struct Machine {
@@ -82,6 +82,7 @@ struct Machine {
         uint16_t passwordDataLength = 32;
         std::optional<uint8_t> passwordStateStatus; // overrides the 0 / 2 answer of function 0x05
         std::vector<uint8_t> failingFunctions;      // functions answered with status 1
+        std::vector<uint8_t> wlanItemData;          // data area of item 0x8008 (function 0x11)
     } firmware;
 
     struct Wlan {
@@ -103,5 +104,16 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
 
 // The text of the built-in default machine.
 std::string DefaultMachineText();
+
+// The machine file this process uses: $SIMBOOK, else the default state file (created from the
+// built-in default when missing). Empty when neither can be found or created (reported).
+std::string MachineFilePath();
+
+// Writes one line "simbook: <file>: <problem>" to standard error.
+void ReportMachineProblem(const std::string& file, const std::string& problem);
+
+// Forgets the loaded machine so that the next CurrentMachine() reads $SIMBOOK again. Machines
+// handed out earlier stay valid. For tests that switch machine files within one process.
+void ReloadMachineForTests();
 
 } // namespace simbook

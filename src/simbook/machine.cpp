@@ -1,0 +1,669 @@
+// Reading machine files: locating the file ($SIMBOOK or the default state file), creating the
+// default state file, and parsing the JSON text into a Machine with every key checked. A key
+// that is unknown, of the wrong type or out of range is an error naming the key by its path
+// ("driver.auth_key", "wlan.interfaces[0].guid"); nothing is guessed.
+#include "simbook/machine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+namespace simbook {
+namespace {
+
+using nlohmann::json;
+
+struct ParseError {
+    std::string message; // "key: problem"
+};
+
+[[noreturn]] void Fail(const std::string& key, const std::string& problem) {
+    throw ParseError{key + ": " + problem};
+}
+
+std::string Join(const std::string& prefix, const std::string& key) {
+    return prefix.empty() ? key : prefix + "." + key;
+}
+
+// Rejects keys of `object` that are not in `allowed`.
+void CheckKeys(const json& object, const std::string& where,
+               std::initializer_list<const char*> allowed) {
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        bool known = false;
+        for (const char* k : allowed) {
+            if (it.key() == k) {
+                known = true;
+                break;
+            }
+        }
+        if (!known) {
+            Fail(Join(where, it.key()), "unknown key");
+        }
+    }
+}
+
+const json& RequireObject(const json& value, const std::string& key) {
+    if (!value.is_object()) {
+        Fail(key, "must be an object");
+    }
+    return value;
+}
+
+bool GetBool(const json& value, const std::string& key) {
+    if (!value.is_boolean()) {
+        Fail(key, "must be true or false");
+    }
+    return value.get<bool>();
+}
+
+int64_t GetInteger(const json& value, const std::string& key, int64_t lo, int64_t hi) {
+    if (!value.is_number_integer()) {
+        Fail(key, "must be an integer");
+    }
+    if (value.is_number_unsigned() && value.get<uint64_t>() > static_cast<uint64_t>(hi)) {
+        Fail(key, "must be between " + std::to_string(lo) + " and " + std::to_string(hi));
+    }
+    int64_t v = value.get<int64_t>();
+    if (v < lo || v > hi) {
+        Fail(key, "must be between " + std::to_string(lo) + " and " + std::to_string(hi));
+    }
+    return v;
+}
+
+std::string GetString(const json& value, const std::string& key) {
+    if (!value.is_string()) {
+        Fail(key, "must be a string");
+    }
+    return value.get<std::string>();
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::vector<uint8_t> GetHex(const json& value, const std::string& key) {
+    std::string text = GetString(value, key);
+    if (text.size() % 2 != 0) {
+        Fail(key, "hex text must have an even number of digits");
+    }
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int hi = HexDigit(text[i]);
+        int lo = HexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            Fail(key, "bad hex digit");
+        }
+        bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    return bytes;
+}
+
+// The strict braced form {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, either case.
+bool ParseGuidText(const std::string& text, GUID& guid) {
+    if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
+        text[14] != '-' || text[19] != '-' || text[24] != '-') {
+        return false;
+    }
+    auto hex = [&](size_t pos, size_t digits, uint64_t& out) {
+        out = 0;
+        for (size_t i = 0; i < digits; ++i) {
+            int d = HexDigit(text[pos + i]);
+            if (d < 0) {
+                return false;
+            }
+            out = out * 16 + static_cast<uint64_t>(d);
+        }
+        return true;
+    };
+    uint64_t v = 0;
+    if (!hex(1, 8, v)) {
+        return false;
+    }
+    guid.Data1 = static_cast<DWORD>(v);
+    if (!hex(10, 4, v)) {
+        return false;
+    }
+    guid.Data2 = static_cast<WORD>(v);
+    if (!hex(15, 4, v)) {
+        return false;
+    }
+    guid.Data3 = static_cast<WORD>(v);
+    const size_t pos[8] = {20, 22, 25, 27, 29, 31, 33, 35};
+    for (int i = 0; i < 8; ++i) {
+        if (!hex(pos[i], 2, v)) {
+            return false;
+        }
+        guid.Data4[i] = static_cast<BYTE>(v);
+    }
+    return true;
+}
+
+std::optional<DWORD> GetOptionalDword(const json& value, const std::string& key) {
+    if (value.is_null()) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(GetInteger(value, key, 0, 0xFFFFFFFFll));
+}
+
+void ParseClock(const json& value, Machine& m) {
+    const std::string where = "clock";
+    if (value.is_null()) {
+        return; // explicit null: the real clock
+    }
+    RequireObject(value, where);
+    CheckKeys(value, where, {"system_time", "performance_counter"});
+    m.clock.pinned = true;
+    if (value.contains("system_time")) {
+        const json& st = value["system_time"];
+        const std::string key = "clock.system_time";
+        if (!st.is_array() || st.size() != 8) {
+            Fail(key, "must be an array of 8 integers");
+        }
+        WORD f[8];
+        for (size_t i = 0; i < 8; ++i) {
+            f[i] = static_cast<WORD>(
+                GetInteger(st[i], key + "[" + std::to_string(i) + "]", 0, 0xFFFF));
+        }
+        m.clock.systemTime = SYSTEMTIME{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
+    }
+    if (value.contains("performance_counter")) {
+        m.clock.performanceCounter =
+            GetInteger(value["performance_counter"], "clock.performance_counter",
+                       std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+    }
+}
+
+void ParseFaults(const json& value, DriverFaults& f) {
+    const std::string where = "driver.faults";
+    RequireObject(value, where);
+    CheckKeys(value, where,
+              {"probe_error", "phase1_reply_length", "proof", "phase3_reply",
+               "capsule_reply_length", "capsule_total_field", "capsule_extra_payload",
+               "capsule_empty_payload", "capsule_error"});
+    auto key = [&](const char* k) { return Join(where, k); };
+    if (value.contains("probe_error")) {
+        f.probeError = GetOptionalDword(value["probe_error"], key("probe_error"));
+    }
+    if (value.contains("phase1_reply_length")) {
+        f.phase1ReplyLength =
+            GetOptionalDword(value["phase1_reply_length"], key("phase1_reply_length"));
+    }
+    if (value.contains("proof")) {
+        f.proof = GetString(value["proof"], key("proof"));
+        if (f.proof != "good" && f.proof != "flip_last_byte" && f.proof != "wrong_order") {
+            Fail(key("proof"), "must be \"good\", \"flip_last_byte\" or \"wrong_order\"");
+        }
+    }
+    if (value.contains("phase3_reply")) {
+        f.phase3Reply = GetString(value["phase3_reply"], key("phase3_reply"));
+        if (f.phase3Reply != "good" && f.phase3Reply != "swapped_halves") {
+            Fail(key("phase3_reply"), "must be \"good\" or \"swapped_halves\"");
+        }
+    }
+    if (value.contains("capsule_reply_length")) {
+        f.capsuleReplyLength =
+            GetOptionalDword(value["capsule_reply_length"], key("capsule_reply_length"));
+    }
+    if (value.contains("capsule_total_field")) {
+        f.capsuleTotalField =
+            GetOptionalDword(value["capsule_total_field"], key("capsule_total_field"));
+    }
+    if (value.contains("capsule_extra_payload")) {
+        f.capsuleExtraPayload = static_cast<DWORD>(
+            GetInteger(value["capsule_extra_payload"], key("capsule_extra_payload"), 0, 4096));
+    }
+    if (value.contains("capsule_empty_payload")) {
+        f.capsuleEmptyPayload =
+            GetBool(value["capsule_empty_payload"], key("capsule_empty_payload"));
+    }
+    if (value.contains("capsule_error")) {
+        f.capsuleError = GetOptionalDword(value["capsule_error"], key("capsule_error"));
+    }
+}
+
+void ParseDriver(const json& value, Machine& m) {
+    const std::string where = "driver";
+    RequireObject(value, where);
+    CheckKeys(value, where,
+              {"present", "interfaces", "driver_version", "sessions", "auth_key", "busy_replies",
+               "faults"});
+    auto& d = m.driver;
+    if (value.contains("present")) {
+        d.present = GetBool(value["present"], "driver.present");
+    }
+    if (value.contains("interfaces")) {
+        d.interfaces =
+            static_cast<int>(GetInteger(value["interfaces"], "driver.interfaces", 0, 16));
+    }
+    if (value.contains("driver_version")) {
+        const json& v = value["driver_version"];
+        if (v.is_null()) {
+            d.driverVersion.reset();
+        } else {
+            d.driverVersion = GetString(v, "driver.driver_version");
+        }
+    }
+    if (value.contains("sessions")) {
+        d.sessions = GetBool(value["sessions"], "driver.sessions");
+    }
+    if (value.contains("auth_key")) {
+        std::vector<uint8_t> key = GetHex(value["auth_key"], "driver.auth_key");
+        if (key.size() != d.authKey.size()) {
+            Fail("driver.auth_key",
+                 "must be 16 bytes (32 hex digits), got " + std::to_string(key.size()) + " bytes");
+        }
+        std::copy(key.begin(), key.end(), d.authKey.begin());
+    }
+    if (value.contains("busy_replies")) {
+        d.busyReplies =
+            static_cast<int>(GetInteger(value["busy_replies"], "driver.busy_replies", 0, 1000000));
+    }
+    if (value.contains("faults")) {
+        ParseFaults(value["faults"], d.faults);
+    }
+}
+
+void ParseFirmware(const json& value, Machine& m) {
+    const std::string where = "firmware";
+    RequireObject(value, where);
+    CheckKeys(value, where,
+              {"wlan_flags", "setting58", "setting58_width", "supervisor_password", "user_password",
+               "password_data_length", "password_state_status", "failing_functions",
+               "wlan_item_data"});
+    auto& f = m.firmware;
+    if (value.contains("wlan_flags")) {
+        f.wlanFlags = static_cast<uint16_t>(
+            GetInteger(value["wlan_flags"], "firmware.wlan_flags", 0, 0xFFFF));
+    }
+    if (value.contains("setting58")) {
+        f.setting58 = static_cast<uint32_t>(
+            GetInteger(value["setting58"], "firmware.setting58", 0, 0xFFFFFFFFll));
+    }
+    if (value.contains("setting58_width")) {
+        f.setting58Width = static_cast<uint8_t>(
+            GetInteger(value["setting58_width"], "firmware.setting58_width", 0, 255));
+    }
+    if (value.contains("supervisor_password")) {
+        f.supervisorPassword =
+            GetBool(value["supervisor_password"], "firmware.supervisor_password");
+    }
+    if (value.contains("user_password")) {
+        f.userPassword = GetBool(value["user_password"], "firmware.user_password");
+    }
+    if (value.contains("password_data_length")) {
+        f.passwordDataLength = static_cast<uint16_t>(
+            GetInteger(value["password_data_length"], "firmware.password_data_length", 0, 0xFFFF));
+    }
+    if (value.contains("password_state_status")) {
+        const json& v = value["password_state_status"];
+        if (v.is_null()) {
+            f.passwordStateStatus.reset();
+        } else {
+            f.passwordStateStatus =
+                static_cast<uint8_t>(GetInteger(v, "firmware.password_state_status", 0, 255));
+        }
+    }
+    if (value.contains("failing_functions")) {
+        const json& v = value["failing_functions"];
+        if (!v.is_array()) {
+            Fail("firmware.failing_functions", "must be an array of function numbers");
+        }
+        f.failingFunctions.clear();
+        for (size_t i = 0; i < v.size(); ++i) {
+            f.failingFunctions.push_back(static_cast<uint8_t>(
+                GetInteger(v[i], "firmware.failing_functions[" + std::to_string(i) + "]", 0, 255)));
+        }
+    }
+    if (value.contains("wlan_item_data")) {
+        f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
+        if (f.wlanItemData.size() > 0xFFFF - 22) {
+            Fail("firmware.wlan_item_data", "too long");
+        }
+    }
+}
+
+WlanInterface ParseInterface(const json& value, const std::string& where) {
+    RequireObject(value, where);
+    CheckKeys(value, where, {"guid", "scan", "networks"});
+    WlanInterface wi;
+    if (!value.contains("guid")) {
+        Fail(Join(where, "guid"), "missing");
+    }
+    wi.guidText = GetString(value["guid"], Join(where, "guid"));
+    if (!ParseGuidText(wi.guidText, wi.guid)) {
+        Fail(Join(where, "guid"),
+             "must be a braced GUID like {c799c725-24b9-464b-b6c7-5e300dce17d6}");
+    }
+    if (value.contains("scan")) {
+        std::string scan = GetString(value["scan"], Join(where, "scan"));
+        if (scan == "complete") {
+            wi.scan = ScanBehaviour::Complete;
+        } else if (scan == "fail") {
+            wi.scan = ScanBehaviour::Fail;
+        } else if (scan == "refuse") {
+            wi.scan = ScanBehaviour::Refuse;
+        } else if (scan == "silent") {
+            wi.scan = ScanBehaviour::Silent;
+        } else {
+            Fail(Join(where, "scan"), "must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
+        }
+    }
+    if (value.contains("networks")) {
+        const json& list = value["networks"];
+        const std::string key = Join(where, "networks");
+        if (!list.is_array()) {
+            Fail(key, "must be an array");
+        }
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string ek = key + "[" + std::to_string(i) + "]";
+            const json& e = list[i];
+            std::vector<uint8_t> ssid;
+            if (e.is_string()) {
+                std::string s = e.get<std::string>();
+                ssid.assign(s.begin(), s.end());
+            } else if (e.is_object()) {
+                CheckKeys(e, ek, {"hex"});
+                if (!e.contains("hex")) {
+                    Fail(ek + ".hex", "missing");
+                }
+                ssid = GetHex(e["hex"], ek + ".hex");
+            } else {
+                Fail(ek, "must be a text SSID or {\"hex\": \"...\"}");
+            }
+            if (ssid.size() > DOT11_SSID_MAX_LENGTH) {
+                Fail(ek, "an SSID has at most 32 bytes");
+            }
+            wi.networks.push_back(std::move(ssid));
+        }
+    }
+    return wi;
+}
+
+WlanInterface DefaultInterface() {
+    WlanInterface wi;
+    wi.guidText = "{c799c725-24b9-464b-b6c7-5e300dce17d6}";
+    ParseGuidText(wi.guidText, wi.guid);
+    wi.scan = ScanBehaviour::Complete;
+    for (const char* s : {"HomeNet", "", "Cafe", "Cafe"}) {
+        wi.networks.emplace_back(s, s + std::strlen(s));
+    }
+    return wi;
+}
+
+void ParseWlan(const json& value, Machine& m) {
+    const std::string where = "wlan";
+    RequireObject(value, where);
+    CheckKeys(value, where,
+              {"library", "ui_library", "missing_entries", "interfaces", "notify_delay_ms",
+               "wait_limit_ms"});
+    auto& w = m.wlan;
+    if (value.contains("library")) {
+        w.library = GetBool(value["library"], "wlan.library");
+    }
+    if (value.contains("ui_library")) {
+        w.uiLibrary = GetBool(value["ui_library"], "wlan.ui_library");
+    }
+    if (value.contains("missing_entries")) {
+        const json& v = value["missing_entries"];
+        if (!v.is_array()) {
+            Fail("wlan.missing_entries", "must be an array of entry point names");
+        }
+        for (size_t i = 0; i < v.size(); ++i) {
+            w.missingEntries.push_back(
+                GetString(v[i], "wlan.missing_entries[" + std::to_string(i) + "]"));
+        }
+    }
+    if (value.contains("interfaces")) {
+        const json& v = value["interfaces"];
+        if (!v.is_array()) {
+            Fail("wlan.interfaces", "must be an array");
+        }
+        w.interfaces.clear();
+        for (size_t i = 0; i < v.size(); ++i) {
+            w.interfaces.push_back(
+                ParseInterface(v[i], "wlan.interfaces[" + std::to_string(i) + "]"));
+        }
+    }
+    if (value.contains("notify_delay_ms")) {
+        w.notifyDelayMs = static_cast<DWORD>(
+            GetInteger(value["notify_delay_ms"], "wlan.notify_delay_ms", 0, 600000));
+    }
+    if (value.contains("wait_limit_ms")) {
+        w.waitLimitMs = GetOptionalDword(value["wait_limit_ms"], "wlan.wait_limit_ms");
+    }
+}
+
+// ---- The process's machine ------------------------------------------------------------------
+
+std::mutex g_mutex;
+bool g_loaded = false;
+const Machine* g_current = nullptr;
+std::vector<std::unique_ptr<Machine>> g_machines; // every machine handed out stays valid
+
+bool ReadFile(const std::string& path, std::string& text, std::string& problem) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        problem = "cannot be read";
+        return false;
+    }
+    text = ss.str();
+    return true;
+}
+
+bool MakeDirectories(const std::string& dir) {
+    if (dir.empty()) {
+        return true;
+    }
+    struct stat st {};
+    if (stat(dir.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash))) {
+        return false;
+    }
+    return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+// Creates the default state file from the built-in text when it does not exist yet. The file
+// appears complete or not at all (written aside, then linked into place without replacing a
+// file another process created meanwhile).
+bool EnsureDefaultFile(const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0) {
+        return true;
+    }
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) {
+        ReportMachineProblem(path,
+                             std::string("cannot create its folder: ") + std::strerror(errno));
+        return false;
+    }
+    std::string temp = path + ".new." + std::to_string(getpid());
+    std::string text = DefaultMachineText();
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) {
+        ok = (fsync(fd) == 0) && ok;
+        close(fd);
+    }
+    if (ok && link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+        ok = false;
+    }
+    int savedErrno = errno;
+    unlink(temp.c_str());
+    if (!ok) {
+        ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
+    }
+    return ok;
+}
+
+const Machine* LoadLocked() {
+    std::string path = MachineFilePath();
+    if (path.empty()) {
+        return nullptr;
+    }
+    std::string text;
+    std::string problem;
+    if (!ReadFile(path, text, problem)) {
+        ReportMachineProblem(path, problem);
+        return nullptr;
+    }
+    std::optional<Machine> machine = ParseMachine(text, problem);
+    if (!machine) {
+        ReportMachineProblem(path, problem);
+        return nullptr;
+    }
+    machine->path = path;
+    g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
+    return g_machines.back().get();
+}
+
+} // namespace
+
+std::optional<Machine> ParseMachine(const std::string& text, std::string& error) {
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::parse_error& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return std::nullopt;
+    }
+    try {
+        Machine m;
+        m.wlan.interfaces.push_back(DefaultInterface());
+        RequireObject(root, "(top level)");
+        CheckKeys(root, "", {"ansi_code_page", "clock", "driver", "firmware", "wlan"});
+        if (root.contains("ansi_code_page")) {
+            int64_t cp = GetInteger(root["ansi_code_page"], "ansi_code_page", 0, 0xFFFF);
+            if (cp != 1252 && cp != 65001) {
+                Fail("ansi_code_page", "must be 1252 or 65001");
+            }
+            m.ansiCodePage = static_cast<UINT>(cp);
+        }
+        if (root.contains("clock")) {
+            ParseClock(root["clock"], m);
+        }
+        if (root.contains("driver")) {
+            ParseDriver(root["driver"], m);
+        }
+        if (root.contains("firmware")) {
+            ParseFirmware(root["firmware"], m);
+        }
+        if (root.contains("wlan")) {
+            ParseWlan(root["wlan"], m);
+        }
+        return m;
+    } catch (const ParseError& e) {
+        error = e.message;
+        return std::nullopt;
+    }
+}
+
+std::string DefaultMachineText() {
+    return R"({
+  "ansi_code_page": 1252,
+  "driver": {
+    "present": true,
+    "interfaces": 1,
+    "driver_version": "1.0.8.0",
+    "sessions": true,
+    "auth_key": "f2aee4fc34d1e48c54e00742b7def70e",
+    "busy_replies": 0
+  },
+  "firmware": {
+    "wlan_flags": 1,
+    "setting58": 1,
+    "setting58_width": 2,
+    "supervisor_password": false,
+    "user_password": false,
+    "password_data_length": 32
+  },
+  "wlan": {
+    "library": true,
+    "ui_library": true,
+    "missing_entries": [],
+    "interfaces": [
+      { "guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}",
+        "scan": "complete",
+        "networks": ["HomeNet", "", "Cafe", "Cafe"] }
+    ]
+  }
+}
+)";
+}
+
+std::string MachineFilePath() {
+    const char* explicitPath = std::getenv("SIMBOOK");
+    if (explicitPath != nullptr && explicitPath[0] != '\0') {
+        return explicitPath;
+    }
+    std::string base;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
+            return {};
+        }
+        base = std::string(home) + "/.local/state";
+    }
+    std::string path = base + "/simbook/machine.json";
+    if (!EnsureDefaultFile(path)) {
+        return {};
+    }
+    return path;
+}
+
+void ReportMachineProblem(const std::string& file, const std::string& problem) {
+    std::string line = "simbook: " + file + ": " + problem + "\n";
+    // One write, so that the line is not split among other processes' output.
+    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
+}
+
+const Machine* CurrentMachine() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_loaded) {
+        g_current = LoadLocked();
+        g_loaded = true;
+    }
+    return g_current;
+}
+
+void ReloadMachineForTests() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_loaded = false;
+    g_current = nullptr;
+}
+
+} // namespace simbook
