@@ -39,10 +39,10 @@ public:
     int ReadIndexedSetting(BYTE* status, BYTE index, DWORD* value);
     int WriteIndexedSetting(BYTE* status, const DWORD* indexAndValue);
     int SetSetupItem(BYTE* status, WORD item, WORD selector, WORD value);
-    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2,
-                     WORD* word3, WORD* word4, void* data, WORD* dataLength);
-    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2,
-                     WORD* word3, WORD* word4, void* data, WORD dataLength);
+    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2, WORD* word3,
+                     WORD* word4, void* data, WORD* dataLength);
+    int GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word1, WORD* word2, WORD* word3,
+                     WORD* word4, void* data, WORD dataLength);
     int GetPasswordInfo(BYTE* status, WORD* word1, WORD* word2, WORD* word3, BYTE* flag1,
                         BYTE* flag2, WORD* dataLength);
     int GetPasswordState(BYTE* status, WORD selector, void* buffer, DWORD length);
@@ -62,6 +62,12 @@ private:
     BYTE* _InitializeMessageCapsule(const void* source, DWORD payloadLength);
     int _Encrypt(BYTE* capsule);
     int _Decrypt(BYTE* capsule);
+    // Runs every block of the capsule's payload area through the session cipher.
+    int _CipherCapsule(BYTE* capsule, bool encipher);
+    // Formats one failure message into _szError (256 characters, terminator included).
+    void _SetError(const wchar_t* format, ...);
+    // Asks the driver to drop the session (or pending session) `sessionId`; result ignored.
+    void _SendEndSession(DWORD sessionId);
 
     HANDLE _hDevice;
     wchar_t* _szVersion;
