@@ -1,0 +1,63 @@
+// Runs one of the built programs as a child process against a machine file, the way a service
+// procedure would, and collects what it left behind: standard output and error as bytes, the
+// raw process status, the trace lines and the machine file afterwards.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace e2e {
+
+// A scratch folder that holds the machine file, the trace and the captured output of a test;
+// removed with everything in it when the test ends.
+class Scratch {
+public:
+    Scratch();
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    const std::string& Dir() const { return _dir; }
+    std::string Path(const std::string& name) const { return _dir + "/" + name; }
+
+private:
+    std::string _dir;
+};
+
+struct RunResult {
+    int rawExitCode = -1; // the low 8 bits a Linux parent sees; -1 when killed by a signal
+    std::string out;      // standard output, byte for byte
+    std::string err;      // standard error
+    std::vector<nlohmann::json> trace;
+    std::optional<int32_t> exitStatus; // the full status from the trace's exit line
+};
+
+// The default machine of these tests: the built-in defaults with the clock pinned, so runs are
+// reproducible. `overrides` is merged into it (JSON merge patch).
+nlohmann::json Machine(const nlohmann::json& overrides = nlohmann::json::object());
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// Runs `program` with `args` (not counting the program name), SIMBOOK=machineFile and
+// SIMBOOK_TRACE=<scratch>/trace.jsonl (emptied first).
+RunResult Run(const Scratch& scratch, const std::string& program,
+              const std::vector<std::string>& args, const std::string& machineFile);
+
+// Trace helpers.
+// Lines with op "DeviceIoControl", optionally only those with the given I/O-control code.
+std::vector<nlohmann::json> IoControls(const RunResult& run,
+                                       std::optional<uint32_t> code = std::nullopt);
+// The firmware functions (first byte of each MiscPacket) carried by plain-form capsules, in
+// order; only meaningful for a driver without sessions, whose capsules travel unenciphered.
+std::vector<int> PlainFirmwareFunctions(const RunResult& run);
+
+constexpr uint32_t IOCTL_SESSION = 0x222000;
+constexpr uint32_t IOCTL_END_SESSION = 0x222004;
+constexpr uint32_t IOCTL_CAPSULE = 0x222008;
+
+} // namespace e2e
