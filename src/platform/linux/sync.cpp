@@ -1,0 +1,120 @@
+// Provides: Sleep, CreateEventW, SetEvent, ResetEvent, WaitForSingleObject.
+//
+// Events are unnamed kernel objects in the handle table, auto-reset or manual-reset. A waiter
+// holds its own reference to the event, so closing the handle meanwhile (CloseHandle) does not
+// pull the object from under it. Not supported: named events (ERROR_NOT_SUPPORTED), waiting on
+// anything but an event (WAIT_FAILED, ERROR_INVALID_HANDLE), abandoned-wait semantics.
+//
+// The machine file's `wlan.wait_limit_ms`, when set, caps every finite timeout of
+// WaitForSingleObject, so that a test of a service that never answers need not wait out the
+// caller's full timeout. INFINITE waits are never capped.
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "handles.h"
+#include "simbook/machine.h"
+
+namespace {
+
+struct Event : platform::KernelObject {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool manualReset = false;
+    bool signalled = false;
+};
+
+std::shared_ptr<Event> FindEvent(HANDLE handle) {
+    return platform::FindHandleAs<Event>(handle);
+}
+
+} // namespace
+
+extern "C" VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    if (dwMilliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    if (dwMilliseconds == INFINITE) {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(24));
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+extern "C" HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                      BOOL bInitialState, LPCWSTR lpName) {
+    (void)lpEventAttributes; // handles are not inherited by anything here
+    if (lpName != nullptr && *lpName != L'\0') {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    try {
+        auto event = std::make_shared<Event>();
+        event->manualReset = bManualReset != FALSE;
+        event->signalled = bInitialState != FALSE;
+        HANDLE handle = platform::InsertHandle(std::move(event));
+        SetLastError(ERROR_SUCCESS); // a new, unnamed event never "already exists"
+        return handle;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+}
+
+extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
+    auto event = FindEvent(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> lock(event->mutex);
+        event->signalled = true;
+    }
+    // A manual-reset event releases every waiter; of an auto-reset one's waiters, the first to
+    // take the lock consumes the signal and the others wait on.
+    event->changed.notify_all();
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
+    auto event = FindEvent(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(event->mutex);
+    event->signalled = false;
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    auto event = FindEvent(hHandle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    DWORD timeout = dwMilliseconds;
+    if (timeout != INFINITE) {
+        const simbook::Machine* machine = simbook::CurrentMachine();
+        if (machine != nullptr && machine->wlan.waitLimitMs &&
+            *machine->wlan.waitLimitMs < timeout) {
+            timeout = *machine->wlan.waitLimitMs;
+        }
+    }
+    std::unique_lock<std::mutex> lock(event->mutex);
+    auto ready = [&] { return event->signalled; };
+    if (timeout == INFINITE) {
+        event->changed.wait(lock, ready);
+    } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout), ready)) {
+        return WAIT_TIMEOUT;
+    }
+    if (!event->manualReset) {
+        event->signalled = false;
+    }
+    return WAIT_OBJECT_0;
+}

@@ -1,0 +1,32 @@
+// Helpers shared by the two service libraries: interface lookup in the machine, GUID text and
+// the trace lines every entry point writes.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/win32.h"
+#include "simbook/machine.h"
+
+namespace simbook::wlan {
+
+// Reason code carried by a scan-fail notification and by refusals that need one.
+constexpr WLAN_REASON_CODE kReasonUnknown = 0x00010001;
+
+// Lower-case braced registry form, "{c799c725-24b9-464b-b6c7-5e300dce17d6}".
+std::string GuidText(const GUID& guid);
+
+bool SameGuid(const GUID& a, const GUID& b);
+
+// The machine's interface with this GUID, or null (also for a null GUID pointer or no machine).
+const WlanInterface* FindInterface(const Machine* machine, const GUID* guid);
+
+// Writes one trace line: `op`, then the given fields in order, then "result" when there is one.
+void TraceCall(const char* op, nlohmann::ordered_json fields, std::optional<DWORD> result);
+
+// "interface" field value: the GUID text, or null when no GUID was given.
+nlohmann::ordered_json GuidField(const GUID* guid);
+
+} // namespace simbook::wlan
