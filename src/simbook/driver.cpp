@@ -1,0 +1,380 @@
+// The driver model's I/O controls.
+#include "simbook/driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <openssl/crypto.h>
+
+namespace simbook {
+namespace {
+
+constexpr size_t kPhase1Size = 160;
+constexpr size_t kPhase2RequestSize = 28;
+constexpr size_t kProofSize = 20;
+constexpr size_t kPhase3RequestSize = 24;
+constexpr size_t kPhase3ReplySize = 8;
+constexpr size_t kCapsuleHeader = 12;
+constexpr size_t kMaxSessions = 16;
+constexpr uint32_t kAuthLeft = 0x68747541;  // "Auth"
+constexpr uint32_t kAuthRight = 0x6373694d; // "Misc"
+
+uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void Store32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+IoResult Failure(DWORD error) {
+    return IoResult{false, error, 0};
+}
+IoResult Success(DWORD returned) {
+    return IoResult{true, ERROR_SUCCESS, returned};
+}
+
+size_t CapsuleSize(size_t payload) {
+    return 16 + 8 * ((payload + 7) / 8);
+}
+
+} // namespace
+
+struct Driver::Session {
+    enum class State { AwaitingProof, AwaitingKey, Established } state = State::AwaitingProof;
+    uint64_t owner = 0;
+    DhNumber clientPublic{};
+    DhKeyPair keys;
+    std::array<uint8_t, 24> clientNonce{}; // request bytes 136..159 of phase 1
+    std::array<uint8_t, 24> driverNonce{};
+    std::array<uint8_t, 20> t0{};
+    std::array<uint8_t, 16> kek{};
+    ChannelBlowfish cipher; // keyed with the session key once established
+    uint32_t answered = 0;  // capsules of this session answered so far
+
+    ~Session() {
+        OPENSSL_cleanse(t0.data(), t0.size());
+        OPENSSL_cleanse(kek.data(), kek.size());
+        if (!keys.secret.empty()) {
+            OPENSSL_cleanse(keys.secret.data(), keys.secret.size());
+        }
+    }
+};
+
+Driver::Driver(const Machine& machine)
+    : config_(machine.driver),
+      firmware_(machine.firmware, machine.driver.busyReplies,
+                [this](const Machine::Firmware& values) {
+                    return currentLock_ != nullptr && currentLock_->WriteBack(values);
+                }) {}
+
+Driver::~Driver() = default;
+
+void Driver::Opened(uint64_t owner, const std::string& machinePath) {
+    (void)owner;
+    std::lock_guard<std::mutex> guard(mutex_);
+    Machine::Firmware values;
+    if (ReadFirmware(machinePath, values)) {
+        firmware_.ReplaceValues(values);
+    }
+}
+
+void Driver::Closed(uint64_t owner) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        it = it->second->owner == owner ? sessions_.erase(it) : std::next(it);
+    }
+}
+
+Driver::Session* Driver::FindSession(uint64_t owner, uint32_t id) {
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second->owner != owner) {
+        return nullptr;
+    }
+    return it->second.get();
+}
+
+IoResult Driver::Control(uint64_t owner, MachineLock* lock, DWORD code, const uint8_t* in,
+                         DWORD inSize, uint8_t* out, DWORD outSize) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    currentLock_ = lock;
+    IoResult result;
+    switch (code) {
+    case kIoctlSession:
+        result = Handshake(owner, in, inSize, out, outSize);
+        break;
+    case kIoctlEndSession:
+        result = EndSession(owner, in, inSize);
+        break;
+    case kIoctlCapsule:
+        result = Capsule(owner, in, inSize, out, outSize);
+        break;
+    default:
+        result = Failure(ERROR_INVALID_FUNCTION);
+        break;
+    }
+    currentLock_ = nullptr;
+    return result;
+}
+
+IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
+                           DWORD outSize) {
+    if (!config_.sessions) {
+        return Failure(ERROR_NOT_SUPPORTED);
+    }
+    if (inSize == 0) { // the probe
+        if (config_.faults.probeError && *config_.faults.probeError != 0) {
+            return Failure(*config_.faults.probeError);
+        }
+        return Success(0);
+    }
+    if (inSize < 4) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (std::memcmp(in, "Ini1", 4) == 0) {
+        return inSize == kPhase1Size ? Phase1(owner, in, out, outSize)
+                                     : Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (std::memcmp(in, "Ini2", 4) == 0) {
+        return inSize == kPhase2RequestSize ? Phase2(owner, in, out, outSize)
+                                            : Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (std::memcmp(in, "Ini3", 4) == 0) {
+        return inSize == kPhase3RequestSize ? Phase3(owner, in, out, outSize)
+                                            : Failure(ERROR_INVALID_PARAMETER);
+    }
+    return Failure(ERROR_INVALID_PARAMETER);
+}
+
+IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+    if (outSize < kPhase1Size) {
+        return Failure(ERROR_INSUFFICIENT_BUFFER);
+    }
+    auto session = std::make_unique<Session>();
+    session->owner = owner;
+    std::memcpy(session->clientPublic.data(), in + 4, kDhBytes);
+    if (!DhPublicValueValid(session->clientPublic)) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    // A handle keeps a bounded number of sessions; the oldest pending one gives way.
+    size_t owned = 0;
+    for (const auto& entry : sessions_) {
+        owned += entry.second->owner == owner ? 1 : 0;
+    }
+    if (owned >= kMaxSessions) {
+        auto victim = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& e) {
+            return e.second->owner == owner && e.second->state != Session::State::Established;
+        });
+        if (victim == sessions_.end()) {
+            return Failure(ERROR_BUSY);
+        }
+        sessions_.erase(victim);
+    }
+    std::memcpy(session->clientNonce.data(), in + 136, 24);
+    session->keys = MakeDhKeyPair();
+    RandomBytes(session->driverNonce.data(), session->driverNonce.size());
+    uint32_t id = 0;
+    while (id == 0 || sessions_.count(id) != 0) {
+        RandomBytes(reinterpret_cast<uint8_t*>(&id), sizeof id);
+    }
+
+    uint8_t nonces[48];
+    std::memcpy(nonces, session->clientNonce.data(), 24);
+    std::memcpy(nonces + 24, session->driverNonce.data(), 24);
+    session->t0 = HmacSha1(config_.authKey.data(), config_.authKey.size(), nonces, sizeof nonces);
+
+    uint8_t reply[kPhase1Size];
+    Store32(reply, id);
+    std::memcpy(reply + 4, session->keys.publicValue.data(), kDhBytes);
+    std::memcpy(reply + 136, session->driverNonce.data(), 24);
+    DWORD returned = static_cast<DWORD>(kPhase1Size);
+    if (config_.faults.phase1ReplyLength) {
+        returned = std::min<DWORD>(*config_.faults.phase1ReplyLength, outSize);
+        returned = std::min<DWORD>(returned, static_cast<DWORD>(kPhase1Size));
+    }
+    std::memcpy(out, reply, returned);
+    sessions_.emplace(id, std::move(session));
+    return Success(returned);
+}
+
+IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+    uint32_t id = Load32(in + 4);
+    Session* s = FindSession(owner, id);
+    if (s == nullptr) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (s->state != Session::State::AwaitingProof) {
+        return Failure(ERROR_INVALID_STATE);
+    }
+    if (outSize < kProofSize) {
+        return Failure(ERROR_INSUFFICIENT_BUFFER);
+    }
+    uint8_t values[2 * kDhBytes];
+    std::memcpy(values, s->clientPublic.data(), kDhBytes);
+    std::memcpy(values + kDhBytes, s->keys.publicValue.data(), kDhBytes);
+    auto expected = HmacSha1(s->t0.data(), s->t0.size(), values, sizeof values); // Yc || Yd
+    if (CRYPTO_memcmp(expected.data(), in + 8, kProofSize) != 0) {
+        sessions_.erase(id); // a wrong proof ends the pending session
+        return Failure(ERROR_ACCESS_DENIED);
+    }
+    std::array<uint8_t, 20> proof;
+    if (config_.faults.proof == "wrong_order") {
+        proof = expected;
+    } else {
+        std::memcpy(values, s->keys.publicValue.data(), kDhBytes);
+        std::memcpy(values + kDhBytes, s->clientPublic.data(), kDhBytes);
+        proof = HmacSha1(s->t0.data(), s->t0.size(), values, sizeof values); // Yd || Yc
+        if (config_.faults.proof == "flip_last_byte") {
+            proof[19] ^= 0xFF;
+        }
+    }
+    DhNumber z = DhSharedSecret(s->clientPublic, s->keys.secret);
+    auto digest = Sha1(z.data(), z.size());
+    std::memcpy(s->kek.data(), digest.data(), s->kek.size());
+    OPENSSL_cleanse(z.data(), z.size());
+    OPENSSL_cleanse(digest.data(), digest.size());
+    s->state = Session::State::AwaitingKey;
+    std::memcpy(out, proof.data(), kProofSize);
+    return Success(static_cast<DWORD>(kProofSize));
+}
+
+IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+    uint32_t id = Load32(in + 4);
+    Session* s = FindSession(owner, id);
+    if (s == nullptr) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (s->state != Session::State::AwaitingKey) {
+        return Failure(ERROR_INVALID_STATE);
+    }
+    if (outSize < kPhase3ReplySize) {
+        return Failure(ERROR_INSUFFICIENT_BUFFER);
+    }
+    uint8_t sessionKey[16];
+    std::memcpy(sessionKey, in + 8, 16);
+    {
+        ChannelBlowfish kekCipher;
+        kekCipher.SetKey(s->kek.data(), s->kek.size());
+        kekCipher.Decipher(sessionKey);
+        kekCipher.Decipher(sessionKey + 8);
+    }
+    s->cipher.SetKey(sessionKey, sizeof sessionKey);
+    OPENSSL_cleanse(sessionKey, sizeof sessionKey);
+    uint32_t left = kAuthLeft;
+    uint32_t right = kAuthRight;
+    if (config_.faults.phase3Reply == "swapped_halves") {
+        std::swap(left, right);
+    }
+    s->cipher.EncipherHalves(left, right);
+    Store32(out, left);
+    Store32(out + 4, right);
+    s->state = Session::State::Established;
+    s->answered = 0;
+    return Success(static_cast<DWORD>(kPhase3ReplySize));
+}
+
+IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, DWORD inSize) {
+    if (!config_.sessions) {
+        return Failure(ERROR_NOT_SUPPORTED);
+    }
+    if (inSize != 4) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    uint32_t id = Load32(in);
+    if (FindSession(owner, id) == nullptr) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    sessions_.erase(id);
+    return Success(0);
+}
+
+IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
+                         DWORD outSize) {
+    if (inSize < 16) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    uint32_t length = Load32(in);
+    uint32_t total = Load32(in + 4);
+    if (length > inSize || total != CapsuleSize(length) || total > inSize) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    uint32_t id = Load32(in + 8);
+    Session* s = nullptr;
+    if (config_.sessions) {
+        s = FindSession(owner, id);
+        if (s == nullptr || s->state != Session::State::Established) {
+            return Failure(ERROR_ACCESS_DENIED);
+        }
+    }
+    std::vector<uint8_t> payload(in + kCapsuleHeader, in + kCapsuleHeader + (total - 16));
+    if (s != nullptr) {
+        for (size_t at = 0; at + 8 <= payload.size(); at += 8) {
+            s->cipher.Decipher(payload.data() + at);
+        }
+    }
+    // The encapsulated request: sequence, own length, code, input size, output room, input.
+    if (length < 24) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    const uint8_t* r = payload.data();
+    uint32_t sequence = Load32(r);
+    uint32_t ownLength = Load32(r + 4);
+    uint32_t requested = Load32(r + 8);
+    uint32_t inputSize = Load32(r + 12);
+    uint32_t room = Load32(r + 16);
+    if (ownLength != length || static_cast<uint64_t>(inputSize) + 24 != ownLength) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (requested != kFirmwareCall) {
+        return Failure(ERROR_INVALID_FUNCTION);
+    }
+    if (s != nullptr && sequence != s->answered) {
+        return Failure(ERROR_INVALID_PARAMETER);
+    }
+    if (outSize < CapsuleSize(room)) {
+        return Failure(ERROR_INSUFFICIENT_BUFFER);
+    }
+
+    std::optional<std::vector<uint8_t>> answer = firmware_.Call(r + 20, inputSize, room);
+    if (!answer) {
+        return Failure(ERROR_IO_DEVICE);
+    }
+    const DriverFaults& faults = config_.faults;
+    if (faults.capsuleEmptyPayload) {
+        answer->clear();
+    }
+    answer->resize(answer->size() + faults.capsuleExtraPayload, 0);
+
+    std::vector<uint8_t> reply(CapsuleSize(answer->size()), 0);
+    Store32(reply.data(), static_cast<uint32_t>(answer->size()));
+    Store32(reply.data() + 4, static_cast<uint32_t>(reply.size()));
+    Store32(reply.data() + 8, id);
+    std::copy(answer->begin(), answer->end(), reply.begin() + kCapsuleHeader);
+    if (s != nullptr) {
+        for (size_t at = kCapsuleHeader; at + 8 <= reply.size() - 4; at += 8) {
+            s->cipher.Encipher(reply.data() + at);
+        }
+    }
+    if (faults.capsuleTotalField) {
+        Store32(reply.data() + 4, *faults.capsuleTotalField);
+    }
+    DWORD returned = static_cast<DWORD>(std::min<size_t>(reply.size(), outSize));
+    if (faults.capsuleReplyLength) {
+        returned = std::min(returned, *faults.capsuleReplyLength);
+    }
+    std::memcpy(out, reply.data(), returned);
+    IoResult result = Success(returned);
+    if (faults.capsuleError && *faults.capsuleError != 0) {
+        result.ok = false;
+        result.error = *faults.capsuleError;
+    }
+    if (s != nullptr && (result.ok || returned > 0)) {
+        ++s->answered;
+    }
+    return result;
+}
+
+} // namespace simbook

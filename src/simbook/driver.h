@@ -1,0 +1,80 @@
+// The system-management driver model: what the device does with each I/O control.
+//
+//   0x222000  with no input: the probe (fails with ERROR_NOT_SUPPORTED when the machine's driver
+//             has no sessions); with "Ini1" / "Ini2" / "Ini3" requests: the driver's side of the
+//             three handshake phases (Diffie-Hellman over the 1024-bit MODP group, HMAC-SHA1
+//             proofs bound to both nonces and public values, the session key sent under the
+//             key-encryption key, "AuthMisc" returned under the session key).
+//   0x222004  ends the session named by the 4 input bytes.
+//   0x222008  a request capsule: deciphered with the session key, its encapsulated request
+//             checked (lengths, code 0x222944, sequence number), the firmware call run and the
+//             answer returned in an enciphered capsule; plain capsules when sessions are off.
+//
+// Errors a caller sees: ERROR_INVALID_PARAMETER for wrong lengths, magic values, codes,
+// unknown session identifiers or sequence numbers; ERROR_INVALID_STATE for phases out of
+// order; ERROR_ACCESS_DENIED for a wrong client proof or a capsule outside an established
+// session; ERROR_INSUFFICIENT_BUFFER when the output room is too small for the answer;
+// ERROR_INVALID_FUNCTION for unknown codes; ERROR_IO_DEVICE when a firmware change could not be
+// stored. Sessions belong to the handle that made them and end when it is closed.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "simbook/cipher.h"
+#include "simbook/firmware.h"
+#include "simbook/machine.h"
+#include "simbook/store.h"
+
+namespace simbook {
+
+constexpr DWORD kIoctlSession = 0x222000;
+constexpr DWORD kIoctlEndSession = 0x222004;
+constexpr DWORD kIoctlCapsule = 0x222008;
+constexpr DWORD kFirmwareCall = 0x222944;
+
+struct IoResult {
+    bool ok = false;
+    DWORD error = ERROR_SUCCESS; // meaningful when !ok
+    DWORD returned = 0;
+};
+
+class Driver {
+public:
+    explicit Driver(const Machine& machine);
+    ~Driver();
+
+    // A handle was opened (the firmware values are re-read from the machine file, which the
+    // handle's lock now guards) or closed (its sessions end).
+    void Opened(uint64_t owner, const std::string& machinePath);
+    void Closed(uint64_t owner);
+
+    // One I/O control on the handle `owner`; `lock` is that handle's lock on the machine file,
+    // through which firmware changes are written back.
+    IoResult Control(uint64_t owner, MachineLock* lock, DWORD code, const uint8_t* in, DWORD inSize,
+                     uint8_t* out, DWORD outSize);
+
+    Firmware& FirmwareModel() { return firmware_; }
+
+private:
+    struct Session;
+
+    IoResult Handshake(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
+                       DWORD outSize);
+    IoResult Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
+    IoResult Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
+    IoResult Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
+    IoResult EndSession(uint64_t owner, const uint8_t* in, DWORD inSize);
+    IoResult Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize);
+    Session* FindSession(uint64_t owner, uint32_t id);
+
+    std::mutex mutex_;
+    Machine::Driver config_;
+    Firmware firmware_;
+    MachineLock* currentLock_ = nullptr; // the lock of the call in progress
+    std::map<uint32_t, std::unique_ptr<Session>> sessions_;
+};
+
+} // namespace simbook
