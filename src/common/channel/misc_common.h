@@ -56,6 +56,9 @@ public:
     bool IsOpen() const { return _hDevice != INVALID_HANDLE_VALUE; }
 
 private:
+    // White-box access for the channel's unit tests (capsule building and the cipher guards).
+    friend struct CMiscCommonTestAccess;
+
     int _Initialize();
     void _ParseVersion();
     bool _VersionGateFails() const;
