@@ -77,7 +77,7 @@ std::optional<std::vector<uint8_t>> Firmware::Call(const uint8_t* packet, size_t
     switch (function) {
     case 0x0C:
     case 0x0D: {
-        const uint32_t tag = 0x00010090u | (static_cast<uint32_t>(function) << 16);
+        const uint32_t tag = 0x01000090u | (static_cast<uint32_t>(function) << 16);
         if (inLength != 32 || outLength != 32 || Get32(in, 8) != 0x90 || Get32(in, 16) != tag) {
             return finish(kBadPacket);
         }
