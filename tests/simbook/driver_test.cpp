@@ -1,0 +1,269 @@
+// The driver model from the client's side: the handshake, end of session and capsules, with a
+// client that shares no code with the model's protocol logic.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "simbook/driver.h"
+#include "test_client.h"
+
+using testclient::Bytes;
+using testclient::Client;
+
+namespace {
+
+simbook::Machine MachineWith(std::function<void(simbook::Machine&)> edit = nullptr) {
+    std::string error;
+    auto m = simbook::ParseMachine("{}", error);
+    EXPECT_TRUE(m.has_value()) << error;
+    if (edit) {
+        edit(*m);
+    }
+    return *m;
+}
+
+struct Rig {
+    explicit Rig(const simbook::Machine& m) : driver(m), client(Transport()) {}
+
+    testclient::Transport Transport() {
+        return [this](DWORD code, const Bytes& in, Bytes& out, DWORD outSize) {
+            Bytes buffer(outSize, 0);
+            auto r = driver.Control(owner, nullptr, code, in.empty() ? nullptr : in.data(),
+                                    static_cast<DWORD>(in.size()), buffer.data(), outSize);
+            out.assign(buffer.begin(), buffer.begin() + r.returned);
+            return r;
+        };
+    }
+    simbook::IoResult Raw(DWORD code, const Bytes& in, Bytes& out, DWORD outSize) {
+        return Transport()(code, in, out, outSize);
+    }
+
+    uint64_t owner = 7;
+    simbook::Driver driver;
+    Client client;
+};
+
+Bytes ReadSetting58() {
+    Bytes p(32, 0);
+    p[0] = 0x0C;
+    p[1] = 0x01;
+    p[2] = 32;
+    p[4] = 32;
+    testclient::Store32(p.data() + 8, 0x90);
+    testclient::Store32(p.data() + 12, 58);
+    testclient::Store32(p.data() + 16, 0x010C0090);
+    return p;
+}
+
+} // namespace
+
+TEST(DriverHandshake, CompletesAndCarriesEncipheredCapsules) {
+    Rig rig(MachineWith([](simbook::Machine& m) { m.firmware.setting58 = 0x2; }));
+    Bytes out;
+    EXPECT_TRUE(rig.Raw(0x222000, {}, out, 0).ok); // the probe
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    EXPECT_NE(rig.client.sessionId, 0u);
+
+    Bytes packet = ReadSetting58();
+    Bytes capsule = rig.client.MakeCapsule(packet, 32, 0);
+    Bytes reply;
+    ASSERT_TRUE(rig.Raw(0x222008, capsule, reply, 48).ok);
+    ASSERT_EQ(reply.size(), 48u);
+    EXPECT_EQ(testclient::Load32(reply.data()), 32u);
+    EXPECT_EQ(testclient::Load32(reply.data() + 4), 48u);
+    // On the wire the answer is enciphered: the plain answer's bytes must not be visible.
+    Bytes wirePayload(reply.begin() + 12, reply.begin() + 44);
+    Bytes answer = rig.client.OpenReply(reply);
+    ASSERT_EQ(answer.size(), 32u);
+    EXPECT_NE(wirePayload, answer);
+    EXPECT_EQ(answer[0], 0);                               // status
+    EXPECT_EQ(answer[12], 2);                              // width
+    EXPECT_EQ(testclient::Load32(answer.data() + 20), 2u); // value
+    EXPECT_EQ(testclient::Load32(reply.data() + 44), 0u);  // trailing word stays plain zero
+}
+
+TEST(DriverHandshake, WrongClientProofFailsAndForgetsTheSession) {
+    Rig rig(MachineWith());
+    rig.client.corruptProof = true;
+    DWORD error = 0;
+    EXPECT_EQ(rig.client.Handshake(&error), 2);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // The pending session is gone: phase 3 and end-session for it are refused.
+    Bytes req3(24, 0);
+    std::memcpy(req3.data(), "Ini3", 4);
+    testclient::Store32(req3.data() + 4, rig.client.sessionId);
+    Bytes out;
+    auto r = rig.Raw(0x222000, req3, out, 8);
+    EXPECT_FALSE(r.ok);
+    Bytes id(4);
+    testclient::Store32(id.data(), rig.client.sessionId);
+    EXPECT_FALSE(rig.Raw(0x222004, id, out, 0).ok);
+}
+
+TEST(DriverHandshake, RejectsMalformedAndOutOfOrderRequests) {
+    Rig rig(MachineWith());
+    Bytes out;
+    Bytes shortIni1(159, 0);
+    std::memcpy(shortIni1.data(), "Ini1", 4);
+    EXPECT_EQ(rig.Raw(0x222000, shortIni1, out, 160).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    Bytes unknown(28, 0);
+    std::memcpy(unknown.data(), "Ini9", 4);
+    EXPECT_EQ(rig.Raw(0x222000, unknown, out, 20).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    Bytes ini2(28, 0);
+    std::memcpy(ini2.data(), "Ini2", 4);
+    testclient::Store32(ini2.data() + 4, 12345);
+    EXPECT_EQ(rig.Raw(0x222000, ini2, out, 20).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER)); // unknown session
+    // A public value of 1 (or p - 1, or above p) would force a known shared secret.
+    Bytes ini1(160, 0);
+    std::memcpy(ini1.data(), "Ini1", 4);
+    ini1[4] = 1;
+    EXPECT_FALSE(rig.Raw(0x222000, ini1, out, 160).ok);
+    // Phase 3 straight after phase 1 is out of order.
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    Bytes again(24, 0);
+    std::memcpy(again.data(), "Ini3", 4);
+    testclient::Store32(again.data() + 4, rig.client.sessionId);
+    EXPECT_EQ(rig.Raw(0x222000, again, out, 8).error, static_cast<DWORD>(ERROR_INVALID_STATE));
+    EXPECT_EQ(rig.Raw(0x222010, {}, out, 0).error, static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+}
+
+TEST(DriverCapsules, SequenceNumberMustCountAnsweredCapsules) {
+    Rig rig(MachineWith());
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    Bytes answer;
+    ASSERT_TRUE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+    ASSERT_TRUE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+    // Replaying sequence 1 (or skipping to 3) is refused.
+    Bytes out;
+    EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 1), out, 48).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 3), out, 48).error,
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 2), out, 48).ok);
+}
+
+TEST(DriverCapsules, RefusedWithoutSessionOrWithBadStructure) {
+    Rig rig(MachineWith());
+    Bytes out;
+    rig.client.encrypt = false;
+    EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 0), out, 48).error,
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    rig.client.encrypt = true;
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 0);
+    Bytes badTotal = capsule;
+    testclient::Store32(badTotal.data() + 4, 200);
+    EXPECT_FALSE(rig.Raw(0x222008, badTotal, out, 48).ok);
+    EXPECT_FALSE(rig.Raw(0x222008, Bytes(capsule.begin(), capsule.begin() + 15), out, 48).ok);
+    EXPECT_EQ(rig.Raw(0x222008, capsule, out, 40).error,
+              static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    // A capsule enciphered under another key deciphers to garbage and is refused.
+    simbook::ChannelBlowfish other;
+    uint8_t key[16] = {1, 2, 3};
+    other.SetKey(key, 16);
+    Bytes forged = capsule;
+    for (size_t i = 12; i + 8 <= forged.size() - 4; i += 8) {
+        rig.client.cipher.Decipher(forged.data() + i);
+        other.Encipher(forged.data() + i);
+    }
+    EXPECT_FALSE(rig.Raw(0x222008, forged, out, 48).ok);
+    // The good capsule still goes through: failures did not advance the sequence.
+    EXPECT_TRUE(rig.Raw(0x222008, capsule, out, 48).ok);
+}
+
+TEST(DriverCapsules, EndSessionStopsCapsules) {
+    Rig rig(MachineWith());
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    Bytes id(4), out;
+    testclient::Store32(id.data(), rig.client.sessionId);
+    EXPECT_TRUE(rig.Raw(0x222004, id, out, 0).ok);
+    Bytes answer;
+    EXPECT_FALSE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+    EXPECT_FALSE(rig.Raw(0x222004, id, out, 0).ok); // already ended
+}
+
+TEST(DriverCapsules, SessionsBelongToTheirHandle) {
+    Rig rig(MachineWith());
+    ASSERT_EQ(rig.client.Handshake(), 0);
+    rig.owner = 8;
+    Bytes answer;
+    EXPECT_FALSE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+    rig.owner = 7;
+    rig.driver.Closed(7);
+    EXPECT_FALSE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+}
+
+TEST(DriverPlain, NoSessionsMeansProbeFailsAndCapsulesArePlain) {
+    Rig rig(MachineWith([](simbook::Machine& m) { m.driver.sessions = false; }));
+    Bytes out;
+    auto r = rig.Raw(0x222000, {}, out, 0);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    rig.client.encrypt = false;
+    Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 41); // not checked in plain mode
+    ASSERT_TRUE(rig.Raw(0x222008, capsule, out, 48).ok);
+    EXPECT_EQ(out[12], 0);
+    EXPECT_EQ(out[12 + 12], 2); // width, in plain sight
+}
+
+TEST(DriverFaults, KnobsBendTheReplies) {
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.phase1ReplyLength = 159; }));
+        EXPECT_EQ(rig.client.Handshake(), 1);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.proof = "flip_last_byte"; }));
+        EXPECT_EQ(rig.client.Handshake(), 2);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.proof = "wrong_order"; }));
+        EXPECT_EQ(rig.client.Handshake(), 2);
+    }
+    {
+        Rig rig(MachineWith(
+            [](simbook::Machine& m) { m.driver.faults.phase3Reply = "swapped_halves"; }));
+        EXPECT_EQ(rig.client.Handshake(), 4);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.probeError = 5; }));
+        Bytes out;
+        EXPECT_EQ(rig.Raw(0x222000, {}, out, 0).error, 5u);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) {
+            m.driver.faults.capsuleReplyLength = 11;
+            m.driver.faults.capsuleError = 31;
+        }));
+        ASSERT_EQ(rig.client.Handshake(), 0);
+        Bytes answer;
+        auto r = rig.client.Call(ReadSetting58(), 32, answer);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, 31u);
+        // 11 bytes came back, so the capsule counts as answered on both sides.
+        EXPECT_TRUE(rig.client.Call(ReadSetting58(), 32, answer).error == 31u);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) {
+            m.driver.faults.capsuleExtraPayload = 4;
+            m.driver.faults.capsuleTotalField = 16;
+        }));
+        ASSERT_EQ(rig.client.Handshake(), 0);
+        Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 0);
+        Bytes out;
+        ASSERT_TRUE(rig.Raw(0x222008, capsule, out, 48).ok);
+        EXPECT_EQ(testclient::Load32(out.data()), 36u);
+        EXPECT_EQ(testclient::Load32(out.data() + 4), 16u);
+        EXPECT_EQ(out.size(), 48u); // no more than the room offered
+    }
+    {
+        Rig rig(
+            MachineWith([](simbook::Machine& m) { m.driver.faults.capsuleEmptyPayload = true; }));
+        ASSERT_EQ(rig.client.Handshake(), 0);
+        Bytes answer;
+        ASSERT_TRUE(rig.client.Call(ReadSetting58(), 32, answer).ok);
+        EXPECT_TRUE(answer.empty());
+    }
+}

@@ -1,0 +1,175 @@
+// The firmware model: every function, its statuses, and when changes are stored.
+#include <gtest/gtest.h>
+
+#include "simbook/firmware.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Packet(uint8_t function, uint8_t sub, uint16_t inLength, uint16_t outLength) {
+    Bytes p(inLength, 0);
+    p[0] = function;
+    p[1] = sub;
+    p[2] = static_cast<uint8_t>(inLength);
+    p[3] = static_cast<uint8_t>(inLength >> 8);
+    p[4] = static_cast<uint8_t>(outLength);
+    p[5] = static_cast<uint8_t>(outLength >> 8);
+    return p;
+}
+void Put32(Bytes& p, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+uint32_t Get32(const Bytes& p, size_t at) {
+    return p[at] | (p[at + 1] << 8) | (p[at + 2] << 16) | (uint32_t(p[at + 3]) << 24);
+}
+uint16_t Get16(const Bytes& p, size_t at) {
+    return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
+}
+Bytes Indexed(uint8_t function, uint32_t index, uint32_t value = 0) {
+    Bytes p = Packet(function, 1, 32, 32);
+    Put32(p, 8, 0x90);
+    Put32(p, 12, index);
+    Put32(p, 16, function == 0x0C ? 0x010C0090u : 0x010D0090u);
+    Put32(p, 20, value);
+    return p;
+}
+Bytes SetupItem(uint16_t item, uint16_t dataLength) {
+    Bytes p = Packet(0x11, 1, 22, static_cast<uint16_t>(22 + dataLength));
+    p[8] = static_cast<uint8_t>(item);
+    p[9] = static_cast<uint8_t>(item >> 8);
+    p[20] = static_cast<uint8_t>(dataLength);
+    return p;
+}
+Bytes SetItem(uint16_t item, uint16_t value) {
+    Bytes p = Packet(0x12, 1, 16, 16);
+    p[8] = static_cast<uint8_t>(item);
+    p[9] = static_cast<uint8_t>(item >> 8);
+    p[12] = static_cast<uint8_t>(value);
+    p[13] = static_cast<uint8_t>(value >> 8);
+    return p;
+}
+Bytes PasswordState(uint16_t selector, uint16_t n) {
+    Bytes p = Packet(0x05, 3, 10, static_cast<uint16_t>(10 + n));
+    p[8] = static_cast<uint8_t>(selector);
+    p[9] = static_cast<uint8_t>(selector >> 8);
+    return p;
+}
+
+struct Fw {
+    explicit Fw(simbook::Machine::Firmware v = {}, int busy = 0)
+        : model(v, busy, [this](const simbook::Machine::Firmware& f) {
+              ++stores;
+              stored = f;
+              return storeWorks;
+          }) {}
+    Bytes Call(const Bytes& p, size_t room) {
+        auto a = model.Call(p.data(), p.size(), room);
+        return a ? *a : Bytes{0xEE, 0xEE};
+    }
+    int stores = 0;
+    bool storeWorks = true;
+    simbook::Machine::Firmware stored;
+    simbook::Firmware model;
+};
+
+} // namespace
+
+TEST(Firmware, IndexedSetting58ReadsAndWrites) {
+    simbook::Machine::Firmware v;
+    v.setting58 = 0xFFFFFFFF;
+    v.setting58Width = 2;
+    Fw fw(v);
+    Bytes a = fw.Call(Indexed(0x0C, 58), 32);
+    ASSERT_EQ(a.size(), 32u);
+    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(Get32(a, 12), 2u);
+    EXPECT_EQ(Get32(a, 20), 0xFFFFFFFFu);
+    a = fw.Call(Indexed(0x0D, 58, 6), 32);
+    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(fw.stores, 1);
+    EXPECT_EQ(fw.stored.setting58, 6u);
+    EXPECT_EQ(Get32(fw.Call(Indexed(0x0C, 58), 32), 20), 6u);
+    // Writing the value it already has stores nothing.
+    EXPECT_EQ(fw.Call(Indexed(0x0D, 58, 6), 32)[0], 0);
+    EXPECT_EQ(fw.stores, 1);
+    EXPECT_EQ(fw.Call(Indexed(0x0C, 57), 32)[0], 1); // unknown setting
+    Bytes badTag = Indexed(0x0C, 58);
+    Put32(badTag, 16, 0x010D0090);
+    EXPECT_EQ(fw.Call(badTag, 32)[0], 3);
+}
+
+TEST(Firmware, SetupItem0x8008) {
+    simbook::Machine::Firmware v;
+    v.wlanFlags = 0x0101;
+    Fw fw(v);
+    Bytes a = fw.Call(SetupItem(0x8008, 0), 22);
+    ASSERT_EQ(a.size(), 22u);
+    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(Get16(a, 12), 0x0101);
+    EXPECT_EQ(fw.Call(SetItem(0x8008, 0), 16)[0], 0);
+    EXPECT_EQ(fw.stored.wlanFlags, 0);
+    EXPECT_EQ(Get16(fw.Call(SetupItem(0x8008, 0), 22), 12), 0);
+    EXPECT_EQ(fw.Call(SetupItem(0x8009, 0), 22)[0], 1);
+    EXPECT_EQ(fw.Call(SetItem(0x1234, 1), 16)[0], 1);
+}
+
+TEST(Firmware, SetupItemDataAreaTooSmallAnswersStatus5WithNeededLength) {
+    simbook::Machine::Firmware v;
+    v.wlanItemData = Bytes(40, 0xAB);
+    Fw fw(v);
+    Bytes a = fw.Call(SetupItem(0x8008, 0), 22);
+    EXPECT_EQ(a[0], 5);
+    EXPECT_EQ(Get16(a, 20), 40);
+    a = fw.Call(SetupItem(0x8008, 40), 62);
+    ASSERT_EQ(a.size(), 62u);
+    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(a[22], 0xAB);
+    EXPECT_EQ(a[61], 0xAB);
+}
+
+TEST(Firmware, PasswordInformationAndState) {
+    simbook::Machine::Firmware v;
+    v.supervisorPassword = true;
+    v.passwordDataLength = 48;
+    Fw fw(v);
+    Bytes a = fw.Call(Packet(0x04, 3, 8, 18), 18);
+    ASSERT_EQ(a.size(), 18u);
+    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(Get16(a, 16), 48);
+    EXPECT_EQ(fw.Call(PasswordState(0x8000, 48), 58)[0], 0); // set
+    EXPECT_EQ(fw.Call(PasswordState(0x0000, 48), 58)[0], 2); // not set
+    EXPECT_EQ(fw.Call(PasswordState(0x1234, 48), 58)[0], 1);
+    EXPECT_EQ(fw.Call(PasswordState(0x0000, 1), 11)[0], 3); // data area below 2 bytes
+    v.passwordStateStatus = 7;
+    Fw overridden(v);
+    EXPECT_EQ(overridden.Call(PasswordState(0x8000, 48), 58)[0], 7);
+}
+
+TEST(Firmware, BusyFailingUnknownAndBadPackets) {
+    simbook::Machine::Firmware v;
+    v.failingFunctions = {0x04};
+    Fw fw(v, 2);
+    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 4);
+    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 4);
+    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 0);
+    EXPECT_EQ(fw.Call(Packet(0x04, 3, 8, 18), 18)[0], 1);
+    EXPECT_EQ(fw.Call(Packet(0x77, 1, 8, 8), 8)[0], 1);
+    // Lengths that disagree with the packet, too short a header, too little room: status 3.
+    EXPECT_EQ(fw.Call(Packet(0x0C, 1, 8, 32), 32)[0], 3);
+    EXPECT_EQ(fw.Call(Bytes{0x0C, 1, 32}, 32)[0], 3);
+    Bytes a = fw.Call(Indexed(0x0C, 58), 16);
+    ASSERT_EQ(a.size(), 16u);
+    EXPECT_EQ(a[0], 3);
+    EXPECT_TRUE(fw.Call(Bytes{}, 0).empty());
+}
+
+TEST(Firmware, ChangeThatCannotBeStoredFailsAndKeepsTheOldValue) {
+    Fw fw;
+    fw.storeWorks = false;
+    EXPECT_EQ(fw.Call(SetItem(0x8008, 0), 16), (Bytes{0xEE, 0xEE}));
+    EXPECT_EQ(Get16(fw.Call(SetupItem(0x8008, 0), 22), 12), 1);
+    EXPECT_EQ(fw.model.Values().wlanFlags, 1);
+}

@@ -1,0 +1,152 @@
+// Machine files: defaults, every kind of bad key, and how a bad file is reported.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "simbook/machine.h"
+
+namespace {
+
+std::string ErrorOf(const std::string& text) {
+    std::string error;
+    auto m = simbook::ParseMachine(text, error);
+    EXPECT_FALSE(m.has_value()) << text;
+    return error;
+}
+
+std::string TempDir() {
+    char pattern[] = "/tmp/simbook-machine-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir ? dir : "/tmp";
+}
+
+} // namespace
+
+TEST(MachineFile, EmptyObjectTakesEveryDefault) {
+    std::string error;
+    auto m = simbook::ParseMachine("{}", error);
+    ASSERT_TRUE(m.has_value()) << error;
+    EXPECT_EQ(m->ansiCodePage, 1252u);
+    EXPECT_FALSE(m->clock.pinned);
+    EXPECT_TRUE(m->driver.present);
+    EXPECT_EQ(m->driver.interfaces, 1);
+    EXPECT_EQ(m->driver.driverVersion, std::optional<std::string>("1.0.8.0"));
+    EXPECT_TRUE(m->driver.sessions);
+    EXPECT_EQ(m->driver.authKey[0], 0xf2);
+    EXPECT_EQ(m->driver.authKey[15], 0x0e);
+    EXPECT_EQ(m->firmware.wlanFlags, 1);
+    EXPECT_EQ(m->firmware.setting58Width, 2);
+    EXPECT_EQ(m->firmware.passwordDataLength, 32);
+    ASSERT_EQ(m->wlan.interfaces.size(), 1u);
+    EXPECT_EQ(m->wlan.interfaces[0].guid.Data1, 0xc799c725u);
+    EXPECT_EQ(m->wlan.interfaces[0].guid.Data4[7], 0xd6);
+    ASSERT_EQ(m->wlan.interfaces[0].networks.size(), 4u);
+    EXPECT_TRUE(m->wlan.interfaces[0].networks[1].empty());
+}
+
+TEST(MachineFile, DefaultTextParsesToTheDefaults) {
+    std::string error;
+    auto m = simbook::ParseMachine(simbook::DefaultMachineText(), error);
+    ASSERT_TRUE(m.has_value()) << error;
+    EXPECT_EQ(m->wlan.interfaces[0].guidText, "{c799c725-24b9-464b-b6c7-5e300dce17d6}");
+}
+
+TEST(MachineFile, ValuesAreRead) {
+    std::string error;
+    auto m = simbook::ParseMachine(R"({
+      "ansi_code_page": 65001,
+      "clock": {"system_time": [2020, 2, 6, 29, 23, 59, 58, 999]},
+      "driver": {"driver_version": null, "interfaces": 3, "busy_replies": 2,
+                 "faults": {"proof": "wrong_order", "capsule_error": 31}},
+      "firmware": {"setting58": 3, "failing_functions": [4, 5], "wlan_item_data": "0aFF"},
+      "wlan": {"interfaces": [{"guid": "{00000000-0000-0000-0000-000000000001}",
+                               "scan": "silent", "networks": [{"hex": "00ff"}, "x"]}],
+               "missing_entries": ["WlanScan"], "wait_limit_ms": 10}
+    })",
+                                   error);
+    ASSERT_TRUE(m.has_value()) << error;
+    EXPECT_EQ(m->ansiCodePage, 65001u);
+    EXPECT_TRUE(m->clock.pinned);
+    EXPECT_EQ(m->clock.systemTime.wDay, 29);
+    EXPECT_EQ(m->clock.performanceCounter, 1234567890); // unpinned field keeps its default
+    EXPECT_FALSE(m->driver.driverVersion.has_value());
+    EXPECT_EQ(m->driver.faults.proof, "wrong_order");
+    EXPECT_EQ(m->driver.faults.capsuleError, std::optional<DWORD>(31));
+    EXPECT_EQ(m->firmware.wlanItemData, (std::vector<uint8_t>{0x0a, 0xff}));
+    EXPECT_EQ(m->wlan.interfaces[0].scan, simbook::ScanBehaviour::Silent);
+    EXPECT_EQ(m->wlan.interfaces[0].networks[0], (std::vector<uint8_t>{0x00, 0xff}));
+    EXPECT_EQ(m->wlan.waitLimitMs, std::optional<DWORD>(10));
+}
+
+TEST(MachineFile, ErrorsNameTheKey) {
+    EXPECT_EQ(ErrorOf(R"({"drivr": {}})"), "drivr: unknown key");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"proff": "good"}}})"),
+              "driver.faults.proff: unknown key");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"present": 1}})"), "driver.present: must be true or false");
+    EXPECT_NE(ErrorOf(R"({"driver": {"auth_key": "f2aee4fc34d1e48c54e00742b7def7"}})")
+                  .find("driver.auth_key: must be 16 bytes"),
+              std::string::npos);
+    EXPECT_EQ(ErrorOf(R"({"driver": {"auth_key": "zzaee4fc34d1e48c54e00742b7def70e"}})"),
+              "driver.auth_key: bad hex digit");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"wlan_flags": 65536}})"),
+              "firmware.wlan_flags: must be between 0 and 65535");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": -1}})"),
+              "firmware.setting58: must be between 0 and 4294967295");
+    EXPECT_EQ(ErrorOf(R"({"ansi_code_page": 437})"), "ansi_code_page: must be 1252 or 65001");
+    EXPECT_EQ(ErrorOf(R"({"clock": {"system_time": [1, 2, 3]}})"),
+              "clock.system_time: must be an array of 8 integers");
+    EXPECT_NE(
+        ErrorOf(R"({"wlan": {"interfaces": [{"guid": "c799c725-24b9-464b-b6c7-5e300dce17d6"}]}})")
+            .find("wlan.interfaces[0].guid:"),
+        std::string::npos);
+    EXPECT_NE(
+        ErrorOf(R"({"wlan": {"interfaces": [{"guid": "{g799c725-24b9-464b-b6c7-5e300dce17d6}"}]}})")
+            .find("wlan.interfaces[0].guid:"),
+        std::string::npos);
+    EXPECT_EQ(ErrorOf(R"({"wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}",
+                                                   "networks": [{"hex": "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f20"}]}]}})"),
+              "wlan.interfaces[0].networks[0]: an SSID has at most 32 bytes");
+    EXPECT_EQ(
+        ErrorOf(
+            R"({"wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}", "scan": "maybe"}]}})"),
+        "wlan.interfaces[0].scan: must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
+    EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
+    EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
+}
+
+TEST(MachineFile, BadFileIsReportedOnceOnStderrAndNothingOnStdout) {
+    std::string dir = TempDir();
+    std::string path = dir + "/bad.json";
+    std::ofstream(path) << R"({"driver": {"auth_key": "00"}})";
+    setenv("SIMBOOK", path.c_str(), 1);
+    simbook::ReloadMachineForTests();
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(simbook::CurrentMachine(), nullptr);
+    EXPECT_EQ(simbook::CurrentMachine(), nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(err, "simbook: " + path +
+                       ": driver.auth_key: must be 16 bytes (32 hex digits), got 1 bytes\n");
+    unsetenv("SIMBOOK");
+    simbook::ReloadMachineForTests();
+}
+
+TEST(MachineFile, DefaultStateFileIsCreatedOnFirstUse) {
+    std::string dir = TempDir();
+    unsetenv("SIMBOOK");
+    setenv("XDG_STATE_HOME", dir.c_str(), 1);
+    simbook::ReloadMachineForTests();
+    const simbook::Machine* m = simbook::CurrentMachine();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->path, dir + "/simbook/machine.json");
+    std::ifstream in(m->path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, simbook::DefaultMachineText());
+    unsetenv("XDG_STATE_HOME");
+    simbook::ReloadMachineForTests();
+}

@@ -1,0 +1,104 @@
+// The machine file as a store: exclusive locks across handles and atomic write-back.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "simbook/store.h"
+
+namespace {
+
+std::string MakeMachine(const std::string& text) {
+    char pattern[] = "/tmp/simbook-store-XXXXXX";
+    std::string dir = mkdtemp(pattern);
+    std::string path = dir + "/machine.json";
+    std::ofstream(path) << text;
+    return path;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+} // namespace
+
+TEST(MachineStore, ExclusiveLockRefusesOthersAndIsReleased) {
+    std::string path = MakeMachine("{}");
+    DWORD error = 0;
+    {
+        simbook::MachineLock first;
+        ASSERT_TRUE(first.Acquire(path, true, error));
+        simbook::MachineLock second;
+        EXPECT_FALSE(second.Acquire(path, true, error));
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(second.Acquire(path, false, error));
+    }
+    simbook::MachineLock again;
+    EXPECT_TRUE(again.Acquire(path, true, error));
+    simbook::MachineLock missing;
+    EXPECT_FALSE(missing.Acquire(path + ".none", true, error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
+    std::string path = MakeMachine(
+        R"({"driver": {"busy_replies": 1}, "firmware": {"user_password": true, "setting58": 1}})");
+    DWORD error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(path, true, error));
+    simbook::Machine::Firmware fw;
+    fw.wlanFlags = 0;
+    fw.setting58 = 3;
+    ASSERT_TRUE(lock.WriteBack(fw));
+    std::string error2;
+    auto m = simbook::ParseMachine(Read(path), error2);
+    ASSERT_TRUE(m.has_value()) << error2;
+    EXPECT_EQ(m->firmware.wlanFlags, 0);
+    EXPECT_EQ(m->firmware.setting58, 3u);
+    EXPECT_TRUE(m->firmware.userPassword);
+    EXPECT_EQ(m->driver.busyReplies, 1);
+    EXPECT_LT(Read(path).find("\"driver\""), Read(path).find("\"firmware\"")); // order kept
+    // The renamed-in file is locked too: a newcomer opening the new file is refused.
+    simbook::MachineLock other;
+    EXPECT_FALSE(other.Acquire(path, true, error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
+    std::string original = R"({"firmware": {"wlan_flags": 1}})";
+    std::string path = MakeMachine(original);
+    ino_t before = Inode(path);
+    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0); // in the way of the temporary file
+    DWORD error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(path, true, error));
+    simbook::Machine::Firmware fw;
+    fw.wlanFlags = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(lock.WriteBack(fw));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(path), std::string::npos);
+    EXPECT_EQ(Read(path), original);
+    EXPECT_EQ(Inode(path), before);
+}
+
+TEST(MachineStore, SharedHolderMayNotWriteBack) {
+    std::string path = MakeMachine("{}");
+    DWORD error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(path, false, error));
+    EXPECT_FALSE(lock.WriteBack(simbook::Machine::Firmware{}));
+    EXPECT_EQ(Read(path), "{}");
+}
