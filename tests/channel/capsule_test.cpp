@@ -240,17 +240,18 @@ TEST_F(CapsuleTest, BusyRepliesAreRepeatedFromThePristineRequest) {
         SCOPED_TRACE("busy " + std::to_string(c.busy) + " retries " + std::to_string(c.retries));
         CMiscCommon channel;
         Open(channel, {{"sessions", false}, {"busy_replies", c.busy}});
-        Bytes packet = InfoPacket();
-        packet.resize(18, 0);
+        const Bytes request = {0x0C, 1, 32,   0, 32, 0, 0, 0, 0x90, 0, 0, 0, 58, 0, 0, 0,
+                               0x90, 0, 0x0C, 1, 0,  0, 0, 0, 0,    0, 0, 0, 0,  0, 0, 0};
+        Bytes packet = request;
         EXPECT_EQ(channel.CallMiscFunction(packet.data(), packet.size(), c.retries, 1), 0);
         EXPECT_EQ(packet[0], c.status);
         EXPECT_STREQ(channel.ErrorText(), L"");
         auto capsules = Exchanges(kCapsuleCode);
         ASSERT_EQ(capsules.size(), c.exchanges);
         for (size_t i = 0; i < capsules.size(); ++i) {
-            Bytes request = CapsulePayload(capsules[i].in);
-            EXPECT_EQ(Le32(request, 0), i); // sequence number
-            EXPECT_EQ(ToHex(RequestPacket(capsules[i].in)), ToHex(InfoPacket()));
+            Bytes payload = CapsulePayload(capsules[i].in);
+            EXPECT_EQ(Le32(payload, 0), i); // sequence number
+            EXPECT_EQ(ToHex(RequestPacket(capsules[i].in)), ToHex(request));
         }
     }
 }
