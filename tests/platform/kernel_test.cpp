@@ -1,0 +1,133 @@
+// Heap, last error, clock, RaiseException, and the programs' main.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "platform/win32.h"
+#include "testutil.h"
+
+extern char** environ;
+
+TEST(Heap, ZeroMemoryZeroBytesAndFree) {
+    HANDLE heap = GetProcessHeap();
+    ASSERT_NE(heap, nullptr);
+    for (int round = 0; round < 4; ++round) { // reuse of freed blocks still comes zeroed
+        auto* block = static_cast<unsigned char*>(HeapAlloc(heap, 0, 4168));
+        ASSERT_NE(block, nullptr);
+        std::memset(block, 0xA5, 4168);
+        HeapFree(heap, 0, block);
+        block = static_cast<unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 4168));
+        ASSERT_NE(block, nullptr);
+        for (int i = 0; i < 4168; ++i) {
+            ASSERT_EQ(block[i], 0) << i;
+        }
+        HeapFree(heap, 0, block);
+    }
+    void* empty = HeapAlloc(heap, HEAP_ZERO_MEMORY, 0);
+    void* empty2 = HeapAlloc(heap, 0, 0);
+    EXPECT_NE(empty, nullptr);
+    EXPECT_NE(empty, empty2);
+    EXPECT_TRUE(HeapFree(heap, 0, empty));
+    EXPECT_TRUE(HeapFree(heap, 0, empty2));
+    EXPECT_TRUE(HeapFree(heap, 0, nullptr));
+    EXPECT_EQ(HeapAlloc(nullptr, 0, 8), nullptr);
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(1234);
+    DWORD seen = 0;
+    std::thread other([&] {
+        seen = GetLastError();
+        SetLastError(ERROR_BUSY);
+    });
+    other.join();
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(Clock, PinnedOrReal) {
+    UseMachine(R"({"clock": {"system_time": [2031, 5, 3, 14, 9, 8, 7, 6],
+                             "performance_counter": -5}})");
+    SYSTEMTIME st{};
+    GetSystemTime(&st);
+    EXPECT_EQ(st.wYear, 2031);
+    EXPECT_EQ(st.wMilliseconds, 6);
+    LARGE_INTEGER c{};
+    ASSERT_TRUE(QueryPerformanceCounter(&c));
+    EXPECT_EQ(c.QuadPart, -5);
+
+    UseMachine("{}");
+    GetSystemTime(&st);
+    EXPECT_GE(st.wYear, 2024);
+    EXPECT_GE(st.wMonth, 1);
+    EXPECT_LE(st.wMonth, 12);
+    LARGE_INTEGER a{}, b{};
+    QueryPerformanceCounter(&a);
+    QueryPerformanceCounter(&b);
+    EXPECT_GE(b.QuadPart, a.QuadPart);
+    EXPECT_FALSE(QueryPerformanceCounter(nullptr));
+}
+
+TEST(RaiseExceptionDeathTest, EndsTheProcessWithFailureAndNothingOnStdout) {
+    EXPECT_EXIT(
+        {
+            std::fputs("", stdout);
+            RaiseException(EXCEPTION_INT_OVERFLOW, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        },
+        testing::ExitedWithCode(1), "");
+}
+
+namespace {
+
+int RunProbe(const std::vector<std::string>& args, const std::string& trace) {
+    std::vector<char*> argv;
+    std::string program = MAIN_PROBE;
+    argv.push_back(program.data());
+    std::vector<std::string> copy = args;
+    for (auto& a : copy) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> env = {"SIMBOOK_TRACE=" + trace, "LANG=C"};
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(ProgramMain, ConvertsArgumentsAndTracesTheFullStatus) {
+    char pattern[] = "/tmp/simbook-main-XXXXXX";
+    std::string trace = std::string(mkdtemp(pattern)) + "/trace.jsonl";
+    // The shell sees only the low byte of the status; the trace sees all 32 bits. The UTF-8
+    // argument arrives as the same wide text even under LANG=C.
+    EXPECT_EQ(RunProbe({"-1073741676", "gr\xc3\xbc\xc3\x9f"
+                                       "e"},
+                       trace),
+              0x94);
+    EXPECT_EQ(RunProbe({"7"}, trace), 7);
+    std::istringstream in(ReadText(trace));
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], nlohmann::json::parse(R"({"op":"exit","status":-1073741676})"));
+    EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","status":7})"));
+}
