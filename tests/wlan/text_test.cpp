@@ -1,0 +1,155 @@
+// MultiByteToWideChar: the Windows-1252 table (checked against the C library's converter), UTF-8
+// decoding and its error handling, the size negotiation, and CP_ACP following the machine.
+#include <iconv.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "child.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr UINT kCp1252 = 1252;
+constexpr DWORD kErrorInvalidFlags = 1004;
+constexpr DWORD kErrorNoUnicodeTranslation = 1113;
+
+// Converts with the documented two calls; returns the text, or sets `error`.
+std::wstring Convert(UINT page, DWORD flags, const std::string& bytes, DWORD* error = nullptr) {
+    int n =
+        MultiByteToWideChar(page, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (n == 0) {
+        if (error != nullptr) {
+            *error = GetLastError();
+        }
+        return L"<fail>";
+    }
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    EXPECT_EQ(MultiByteToWideChar(page, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                  out.data(), n),
+              n);
+    return out;
+}
+
+TEST(MultiByteToWideChar, Windows1252MatchesTheReferenceTable) {
+    iconv_t cd = iconv_open("WCHAR_T", "CP1252");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (int b = 1; b < 256; ++b) {
+        std::string in(1, static_cast<char>(b));
+        std::wstring got = Convert(kCp1252, 0, in);
+        ASSERT_EQ(got.size(), 1u) << b;
+        if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) {
+            // Unassigned in the code page; Windows passes them through as C1 controls.
+            EXPECT_EQ(static_cast<unsigned>(got[0]), static_cast<unsigned>(b));
+            continue;
+        }
+        char* src = in.data();
+        size_t srcLeft = 1;
+        wchar_t wc = 0;
+        char* dst = reinterpret_cast<char*>(&wc);
+        size_t dstLeft = sizeof wc;
+        ASSERT_NE(iconv(cd, &src, &srcLeft, &dst, &dstLeft), static_cast<size_t>(-1)) << b;
+        EXPECT_EQ(static_cast<unsigned>(got[0]), static_cast<unsigned>(wc)) << "byte " << b;
+    }
+    iconv_close(cd);
+    EXPECT_EQ(Convert(kCp1252, MB_ERR_INVALID_CHARS, "\x81\x8d\x8f\x90\x9d"),
+              L"\u0081\u008d\u008f\u0090\u009d")
+        << "every byte is defined, so strict mode never fails";
+    EXPECT_EQ(Convert(kCp1252, MB_PRECOMPOSED, "Caf\xe9 \x80"), L"Caf\u00e9 \u20ac");
+}
+
+TEST(MultiByteToWideChar, Utf8Decoding) {
+    EXPECT_EQ(Convert(CP_UTF8, 0, "HomeNet"), L"HomeNet");
+    EXPECT_EQ(Convert(CP_UTF8, 0, "Caf\xc3\xa9 \xe2\x82\xac"), L"Caf\u00e9 \u20ac");
+    std::wstring emoji = Convert(CP_UTF8, 0, "\xf0\x9f\x98\x80");
+    ASSERT_EQ(emoji.size(), 1u) << "one wchar_t per code point above U+FFFF";
+    EXPECT_EQ(static_cast<unsigned>(emoji[0]), 0x1F600u);
+    EXPECT_EQ(Convert(CP_UTF8, 0, std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+    EXPECT_EQ(Convert(CP_UTF8, 0, "\xef\xbb\xbfx"), L"\ufeffx") << "a BOM is kept";
+    EXPECT_EQ(Convert(CP_UTF8, 0, "\xf4\x8f\xbf\xbf"), std::wstring(1, wchar_t(0x10FFFF)));
+}
+
+TEST(MultiByteToWideChar, Utf8IllFormedInput) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::wstring replaced;
+    };
+    const Case cases[] = {
+        {"lone continuation", "a\x80z", L"a\ufffdz"},
+        {"overlong slash", "\xc0\xaf", L"\ufffd\ufffd"},
+        {"overlong three-byte", "\xe0\x80\xaf", L"\ufffd\ufffd\ufffd"},
+        {"surrogate", "\xed\xa0\x80", L"\ufffd\ufffd\ufffd"},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", L"\ufffd\ufffd\ufffd\ufffd"},
+        {"invalid lead", "\xf5\xff", L"\ufffd\ufffd"},
+        {"truncated at end", "ok\xe2\x82", L"ok\ufffd"},
+        {"truncated before ASCII", "\xe2\x82z", L"\ufffdz"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Convert(CP_UTF8, 0, c.bytes), c.replaced);
+        DWORD error = 0;
+        SetLastError(0);
+        EXPECT_EQ(Convert(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes, &error), L"<fail>");
+        EXPECT_EQ(error, kErrorNoUnicodeTranslation);
+    }
+}
+
+TEST(MultiByteToWideChar, SizeNegotiationAndArguments) {
+    const char* text = "Cafe";
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 5) << "-1 counts the zero";
+    wchar_t buffer[8];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, 8), 5);
+    EXPECT_EQ(std::wstring(buffer), L"Cafe");
+    EXPECT_EQ(buffer[5], L'#') << "nothing written past the result";
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, 4, buffer, 4), 4);
+
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, 4), 0) << "no room for the zero";
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(kCp1252, 0, "\xe9\xe9", 2, buffer, 1), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+
+    struct Bad {
+        UINT page;
+        DWORD flags;
+        const char* in;
+        int inSize;
+        wchar_t* out;
+        int outSize;
+        DWORD error;
+    };
+    const Bad bad[] = {
+        {CP_UTF8, 0, nullptr, 3, buffer, 8, ERROR_INVALID_PARAMETER},
+        {CP_UTF8, 0, text, 0, buffer, 8, ERROR_INVALID_PARAMETER},
+        {CP_UTF8, 0, text, -2, buffer, 8, ERROR_INVALID_PARAMETER},
+        {CP_UTF8, 0, text, 4, buffer, -1, ERROR_INVALID_PARAMETER},
+        {CP_UTF8, 0, text, 4, nullptr, 8, ERROR_INVALID_PARAMETER},
+        {437, 0, text, 4, buffer, 8, ERROR_INVALID_PARAMETER},
+        {CP_UTF8, MB_PRECOMPOSED, text, 4, buffer, 8, kErrorInvalidFlags},
+        {kCp1252, 0x2 /* MB_COMPOSITE */, text, 4, buffer, 8, kErrorInvalidFlags},
+        {kCp1252, 0x80, text, 4, buffer, 8, kErrorInvalidFlags},
+    };
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        const Bad& b = bad[i];
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(b.page, b.flags, b.in, b.inSize, b.out, b.outSize), 0) << i;
+        EXPECT_EQ(GetLastError(), b.error) << i;
+    }
+}
+
+TEST(MultiByteToWideChar, AnsiCodePageFollowsTheMachine) {
+    RunInChild(MachineText(), [](const ChildRun&) {
+        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00c3\u00a9") << "1252 by default";
+    });
+    RunInChild(MachineText({}, {{"ansi_code_page", 65001}}), [](const ChildRun&) {
+        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00e9");
+        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xe9"), L"Caf\ufffd");
+    });
+}
+
+} // namespace
