@@ -10,8 +10,8 @@ constexpr uint32_t BIGNUM_MAX_WORDS = 67;
 constexpr uint32_t BIGNUM_STORAGE_WORDS = 70;
 
 struct bignum {
-    uint32_t count; // words in use, 1 to 67
-    int32_t bits;   // signed bit length, kept consistent with the words
+    uint32_t count;                       // words in use, 1 to 67
+    int32_t bits;                         // signed bit length, kept consistent with the words
     uint32_t words[BIGNUM_STORAGE_WORDS]; // two's complement, least significant word first
 };
 
