@@ -1,7 +1,32 @@
-// Declarations that MinGW-w64's headers lack, with the Windows names and layouts: the MSM, 802.1X
+// Declarations that MinGW-w64's headers lack, with the Windows names, values and layouts: the
+// Native Wi-Fi version and flag constants, the all-sources notification mask, the MSM, 802.1X
 // and hosted-network notification codes, the hosted-network status record and its entry point
-// (declared only to name its type: the programs bind it at run time, never link it).
+// (declared only to name its type: the programs bind it at run time, never link it). Also brings
+// in the I/O-control code macros, which the lean <windows.h> leaves out.
 #pragma once
+
+#include <winioctl.h>
+
+#ifndef L2_NOTIFICATION_SOURCE_ALL
+#define L2_NOTIFICATION_SOURCE_ALL 0x0000FFFF
+#endif
+
+#ifndef WLAN_API_VERSION_1_0
+#define WLAN_API_VERSION_1_0 0x00000001u
+#endif
+#ifndef WLAN_API_VERSION_2_0
+#define WLAN_API_VERSION_2_0 0x00000002u
+#endif
+#ifndef WLAN_UI_API_VERSION
+#define WLAN_UI_API_VERSION 1u
+#endif
+
+#ifndef WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_ADHOC_PROFILES
+#define WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_ADHOC_PROFILES 0x00000001u
+#endif
+#ifndef WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_MANUAL_HIDDEN_PROFILES
+#define WLAN_AVAILABLE_NETWORK_INCLUDE_ALL_MANUAL_HIDDEN_PROFILES 0x00000002u
+#endif
 
 typedef enum _WLAN_NOTIFICATION_MSM {
     wlan_notification_msm_start = 0,
