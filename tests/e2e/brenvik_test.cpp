@@ -159,14 +159,31 @@ TEST_F(BrenvikRun, MissingDriverIsMinusTwo) {
     EXPECT_TRUE(IoControls(run).empty());
 }
 
-TEST_F(BrenvikRun, FailedAuthenticationIsMinusTwo) {
-    UseMachine({{"driver", {{"auth_key", "00000000000000000000000000000000"}}}});
+TEST_F(BrenvikRun, DriverThatFailsItsProofIsMinusTwo) {
+    UseMachine({{"driver", {{"faults", {{"proof", "flip_last_byte"}}}}}});
     const std::string before = MachineText();
     const RunResult run = RunBrenvik({"/wl:DISABLE"});
     EXPECT_EQ(run.out, FAILURE);
     ExpectStatus(run, -2);
     EXPECT_TRUE(IoControls(run, IOCTL_CAPSULE).empty());
     EXPECT_EQ(MachineText(), before);
+}
+
+TEST_F(BrenvikRun, HandshakeRefusedByTheDriverIsMinusOne) {
+    // A driver holding another key turns the client's proof away: the exchange itself fails.
+    for (const nlohmann::json& driver :
+         {nlohmann::json{{"auth_key", "00000000000000000000000000000000"}},
+          nlohmann::json{{"faults", {{"phase1_reply_length", 159}}}},
+          nlohmann::json{{"driver_version", nullptr}}}) {
+        SCOPED_TRACE(driver.dump());
+        UseMachine({{"driver", driver}});
+        const std::string before = MachineText();
+        const RunResult run = RunBrenvik({"/wl:DISABLE"});
+        EXPECT_EQ(run.out, FAILURE);
+        ExpectStatus(run, -1);
+        EXPECT_TRUE(IoControls(run, IOCTL_CAPSULE).empty());
+        EXPECT_EQ(MachineText(), before);
+    }
 }
 
 TEST_F(BrenvikRun, DriverOlderThan108IsMinusOne) {

@@ -141,10 +141,15 @@ TEST_F(TolmareRun, DriverProblems) {
     ExpectStatus(run, -2);
     EXPECT_TRUE(IoControls(run).empty());
 
-    UseMachine({{"driver", {{"auth_key", "000102030405060708090a0b0c0d0e0f"}}}});
+    UseMachine({{"driver", {{"faults", {{"proof", "flip_last_byte"}}}}}});
     run = RunTolmare();
     EXPECT_EQ(run.out, FAILURE);
     ExpectStatus(run, -2);
+
+    UseMachine({{"driver", {{"auth_key", "000102030405060708090a0b0c0d0e0f"}}}});
+    run = RunTolmare();
+    EXPECT_EQ(run.out, FAILURE);
+    ExpectStatus(run, -1);
 
     UseMachine({{"driver", {{"driver_version", "1.0.7.0"}}}});
     run = RunTolmare();

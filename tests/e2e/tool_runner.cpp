@@ -31,12 +31,22 @@ Scratch::~Scratch() {
     std::filesystem::remove_all(_dir, ec);
 }
 
+void Overlay(nlohmann::json& base, const nlohmann::json& overrides) {
+    for (auto it = overrides.begin(); it != overrides.end(); ++it) {
+        if (it->is_object() && base.contains(it.key()) && base[it.key()].is_object()) {
+            Overlay(base[it.key()], *it);
+        } else {
+            base[it.key()] = *it;
+        }
+    }
+}
+
 nlohmann::json Machine(const nlohmann::json& overrides) {
     nlohmann::json machine = {
         {"clock",
          {{"system_time", {2026, 12, 1, 7, 13, 47, 41, 0}}, {"performance_counter", 1234567890}}},
     };
-    machine.merge_patch(overrides);
+    Overlay(machine, overrides);
     return machine;
 }
 

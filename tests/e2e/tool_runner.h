@@ -36,8 +36,11 @@ struct RunResult {
     std::optional<int32_t> exitStatus; // the full status from the trace's exit line
 };
 
+// Lays `overrides` over `base`, object by object; a null in `overrides` is kept as a value.
+void Overlay(nlohmann::json& base, const nlohmann::json& overrides);
+
 // The default machine of these tests: the built-in defaults with the clock pinned, so runs are
-// reproducible. `overrides` is merged into it (JSON merge patch).
+// reproducible, with `overrides` laid over it.
 nlohmann::json Machine(const nlohmann::json& overrides = nlohmann::json::object());
 
 std::string ReadFile(const std::string& path);
