@@ -4,6 +4,7 @@
 // stand-in functions, which can also make one library or one entry point go missing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -435,7 +436,9 @@ std::unique_ptr<DOT11_SSID> Ssid(const std::vector<BYTE>& bytes) {
     // On the heap and exactly one record long, so a read past it is caught by the sanitizer.
     auto ssid = std::make_unique<DOT11_SSID>();
     ssid->uSSIDLength = static_cast<ULONG>(bytes.size());
-    std::memcpy(ssid->ucSSID, bytes.data(), std::min<size_t>(bytes.size(), 32));
+    if (!bytes.empty()) {
+        std::memcpy(ssid->ucSSID, bytes.data(), std::min<size_t>(bytes.size(), 32));
+    }
     return ssid;
 }
 
