@@ -179,6 +179,7 @@ TEST(Trace, LinesFollowTheFormat) {
     }
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0]["op"], "open");
+    EXPECT_EQ(lines[0]["path"], "\\\\?\\ROOT#SYSTEM#0000#{80dcc0c5-bd3e-4bc0-8a06-11eae4ae7224}");
     EXPECT_EQ(lines[1]["op"], "refused");
     EXPECT_EQ(lines[1]["last_error"], ERROR_SHARING_VIOLATION);
     EXPECT_EQ(lines[2],

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/linux/devices.h"
 #include "platform/linux/handles.h"
 #include "simbook/driver.h"
@@ -51,13 +53,14 @@ struct Device : KernelObject {
     }
 };
 
-std::string Narrow(const wchar_t* text) {
+// The path as a JSON string literal; characters outside ASCII are shown as '?'.
+std::string PathLiteral(const wchar_t* text) {
     std::string out;
     for (; *text != L'\0'; ++text) {
         wchar_t c = *text;
-        out += (c >= 0x20 && c < 0x7F && c != L'"' && c != L'\\') ? static_cast<char>(c) : '?';
+        out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
     }
-    return out;
+    return nlohmann::json(out).dump();
 }
 
 bool SamePath(const wchar_t* a, const std::wstring& b) {
@@ -71,7 +74,7 @@ bool SamePath(const wchar_t* a, const std::wstring& b) {
 }
 
 void TraceOpen(const char* op, const std::string& path, DWORD error, uint64_t owner) {
-    std::string line = std::string("{\"op\":\"") + op + "\",\"path\":\"" + path + "\"";
+    std::string line = std::string("{\"op\":\"") + op + "\",\"path\":" + path;
     if (owner != 0) {
         line += ",\"handle\":" + std::to_string(owner);
     }
@@ -96,7 +99,7 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::string traced = Narrow(lpFileName);
+    std::string traced = PathLiteral(lpFileName);
     const simbook::Machine* machine = simbook::CurrentMachine();
     bool known = false;
     if (machine != nullptr && machine->driver.present) {
