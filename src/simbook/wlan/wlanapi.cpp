@@ -246,7 +246,9 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE hClientHandle, const GUID* pInte
             WLAN_AVAILABLE_NETWORK& net = list->Network[i];
             size_t length = std::min<size_t>(ssid.size(), DOT11_SSID_MAX_LENGTH);
             net.dot11Ssid.uSSIDLength = static_cast<ULONG>(length);
-            std::memcpy(net.dot11Ssid.ucSSID, ssid.data(), length);
+            if (length > 0) { // a hidden network's empty SSID has no bytes to copy
+                std::memcpy(net.dot11Ssid.ucSSID, ssid.data(), length);
+            }
             net.dot11BssType = dot11_BSS_type_infrastructure;
             net.uNumberOfBssids = 1;
             net.bNetworkConnectable = TRUE;
