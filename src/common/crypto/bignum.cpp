@@ -272,6 +272,15 @@ inline bool at_least(const uint64_t* r, int32_t rbits, const uint64_t* d, int32_
 inline int32_t subtract_divisor(uint64_t* r, int32_t rbits, const uint64_t* d, int32_t dbits) {
     const int32_t dTop = (dbits - 1) >> 6;
     uint64_t borrow = 0;
+#if defined(__SIZEOF_INT128__)
+    // A 128-bit difference lets the compiler chain the borrows through the carry flag.
+    __extension__ typedef unsigned __int128 wide;
+    for (int32_t i = 0; i <= dTop; ++i) {
+        const wide t = wide(r[i]) - d[i] - borrow;
+        r[i] = uint64_t(t);
+        borrow = uint64_t(t >> 64) & 1;
+    }
+#else
     for (int32_t i = 0; i <= dTop; ++i) {
         const uint64_t x = r[i];
         const uint64_t t = x - d[i];
@@ -279,6 +288,7 @@ inline int32_t subtract_divisor(uint64_t* r, int32_t rbits, const uint64_t* d, i
         r[i] = t - borrow;
         borrow = out;
     }
+#endif
     if (((rbits - 1) >> 6) > dTop) {
         r[dTop + 1] -= borrow; // the limb above d's top: 1 before, 0 after
     }
