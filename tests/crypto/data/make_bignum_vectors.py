@@ -10,7 +10,7 @@ def tdiv(a, b):
     q = abs(a) // abs(b)
     if (a < 0) != (b < 0): q = -q
     return q, a - q * b
-def special(bits):
+def edge_value(bits):
     k = rng.randrange(4)
     if k == 0: return (1 << bits) - 1
     if k == 1: return 1 << (bits - 1)
@@ -31,12 +31,12 @@ for a in edge:
             x, y = sa * a, sb * b
             recs.append(('add', x, y, x + y)); recs.append(('sub', x, y, x - y)); recs.append(('mul', x, y, x * y))
 for _ in range(50):
-    x = special(rng.randrange(1, 1060)) * rng.choice((1, -1))
-    y = special(rng.randrange(1, 1060)) * rng.choice((1, -1))
+    x = edge_value(rng.randrange(1, 1060)) * rng.choice((1, -1))
+    y = edge_value(rng.randrange(1, 1060)) * rng.choice((1, -1))
     recs.append(('mul', x, y, x * y))
     recs.append(('add', x, y, x + y))
 for _ in range(50):
-    a = special(rng.randrange(1, 2100)); d = special(rng.randrange(1, 1100))
+    a = edge_value(rng.randrange(1, 2100)); d = edge_value(rng.randrange(1, 1100))
     if rng.randrange(8) == 0: a, d = -a if rng.randrange(2) else a, -d
     q, r = tdiv(a, d); recs.append(('divmod', a, d, q, r))
 for a in edge[1:]:
@@ -47,7 +47,7 @@ for _ in range(12):
     e = rng.getrandbits(96); recs.append(('powmod', 2, e, P, pow(2, e, P)))
     b = rng.randrange(P); recs.append(('powmod', b, e, P, pow(b, e, P)))
 for _ in range(30):
-    m = special(rng.randrange(2, 1100)); b = rng.getrandbits(rng.randrange(1, 1100)); e = rng.getrandbits(rng.randrange(1, 100))
+    m = edge_value(rng.randrange(2, 1100)); b = rng.getrandbits(rng.randrange(1, 1100)); e = rng.getrandbits(rng.randrange(1, 100))
     recs.append(('powmod', b, e, m, pow(b, e, m)))
 for b, e, m in [(12, 2, 10), (2, 10, 1000), (0, 5, 7), (0, 0, 7), (5, 0, 1), (7, 1, 1), (P + 5, 3, P), (-2, 3, 7), (3, 5, -7)]:
     r = 1 if e == 0 else pow(b, e, abs(m))
