@@ -99,21 +99,29 @@ int ConsolePrintW(const wchar_t* format, ...) {
     }
     DWORD mode = 0;
     if (GetConsoleMode(out, &mode)) {
-        DWORD written = 0;
-        if (!WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written,
-                           nullptr)) {
-            return -1;
+        // A console may take fewer characters than offered; write the rest until all are in.
+        size_t shown = 0;
+        while (shown < text.size()) {
+            DWORD written = 0;
+            if (!WriteConsoleW(out, text.data() + shown, static_cast<DWORD>(text.size() - shown),
+                               &written, nullptr) ||
+                written == 0) {
+                return -1;
+            }
+            shown += written;
         }
         return static_cast<int>(text.size());
     }
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, nullptr, nullptr);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
     if (bytes <= 0) {
         return -1;
     }
     std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                        bytes, nullptr, nullptr);
+    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                            bytes, nullptr, nullptr) != bytes) {
+        return -1;
+    }
     DWORD done = 0;
     while (done < utf8.size()) {
         DWORD written = 0;
