@@ -136,3 +136,21 @@ TEST(Registry, DriverVersionSizesAndErrors) {
     RegCloseKey(key);
     SetupDiDestroyDeviceInfoList(m.set);
 }
+
+TEST(Handles, CloseHandleRefusesKeysAndInformationSets) {
+    UseMachine("{}");
+    Discovered d;
+    ASSERT_TRUE(Discover(d));
+    HKEY key = SetupDiOpenDevRegKey(d.set, &d.info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    ASSERT_NE(key, reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+    // Each has a close function of its own; CloseHandle leaves them usable.
+    EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(key)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(CloseHandle(d.set));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"DriverVersion", nullptr, nullptr, nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(d.set));
+}

@@ -1,6 +1,6 @@
 // Provides: CloseHandle, GetLastError, SetLastError, and the handle table of handles.h.
-// CloseHandle closes any object in the table (device, event); registry keys, device-information
-// sets and modules have their own close functions, which refuse other objects.
+// CloseHandle closes devices and events; registry keys, device-information sets and modules have
+// their own close functions, and CloseHandle refuses them with ERROR_INVALID_HANDLE.
 #include "handles.h"
 
 #include <mutex>
@@ -56,7 +56,8 @@ extern "C" VOID WINAPI SetLastError(DWORD dwErrCode) {
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (!platform::EraseHandle(hObject)) {
+    auto object = platform::FindHandle(hObject);
+    if (!object || !object->ClosedByCloseHandle() || !platform::EraseHandle(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -12,6 +12,9 @@ namespace platform {
 
 struct KernelObject {
     virtual ~KernelObject() = default;
+    // Registry keys, device-information sets and modules have close functions of their own;
+    // CloseHandle refuses them, as Windows does.
+    virtual bool ClosedByCloseHandle() const { return true; }
 };
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);

@@ -51,6 +51,7 @@ const LibraryInfo kLibraries[] = {
 };
 
 struct Module : platform::KernelObject {
+    bool ClosedByCloseHandle() const override { return false; }
     const LibraryInfo* info = nullptr;
     void* dl = nullptr;
     HMODULE handle = nullptr;

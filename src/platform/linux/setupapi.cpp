@@ -37,10 +37,12 @@ bool SameGuid(const GUID& a, const GUID& b) {
 namespace {
 
 struct DeviceInfoSet : KernelObject {
+    bool ClosedByCloseHandle() const override { return false; }
     int interfaces = 0; // interfaces of the driver's class in the set
 };
 
 struct RegistryKey : KernelObject {
+    bool ClosedByCloseHandle() const override { return false; }
     std::optional<std::wstring> driverVersion;
 };
 
