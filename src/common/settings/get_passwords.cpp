@@ -4,12 +4,6 @@
 
 #include "common/settings/misc_func_wrapper.h"
 
-namespace {
-
-constexpr WORD MAX_PASSWORD_DATA_LENGTH = 0xFFFF - 10;
-
-} // namespace
-
 int32_t CMiscFuncWrapper::GetPasswords(std::vector<CGetInfo>& list) {
     if (_bOpened == 0) {
         return WRAPPER_FAILED;
@@ -49,9 +43,7 @@ int32_t CMiscFuncWrapper::GetPasswords(std::vector<CGetInfo>& list) {
 }
 
 int32_t CMiscFuncWrapper::_ReadPasswordState(WORD length, bool supervisor, CGetInfo& info) {
-    // The request carries the data length plus its 10 header bytes in a 16-bit field, so a
-    // length the firmware reports beyond that cannot be asked for faithfully.
-    if (_bOpened == 0 || length == 0 || length > MAX_PASSWORD_DATA_LENGTH) {
+    if (_bOpened == 0 || length == 0) {
         return WRAPPER_FAILED;
     }
     WORD selector = PASSWORD_SELECTOR_USER;
