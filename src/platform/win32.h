@@ -26,6 +26,9 @@
 //                 else, without newline translation. The only writer of standard output.
 #pragma once
 
+// The declarations keep the SDK's own layout (typedef lists, aligned macros).
+// clang-format off
+
 #ifdef _WIN32
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -545,11 +548,8 @@ typedef enum _WL_DISPLAY_PAGES { WLConnectionPage, WLSecurityPage, WLAdvPage } W
 #endif // _WIN32
 
 // ---- Declarations shared by both builds -------------------------------------------------------
-// Everything below is either missing from MinGW-w64's headers or not part of Win32 at all; the
-// Windows branch gets the same names and layouts from windows/win32_extra.h where MinGW lacks
-// them, and the Linux branch declares them here.
-
-#ifndef _WIN32
+// Native Wi-Fi notification codes and hosted-network records with the Windows names and layouts:
+// MinGW-w64's headers lack them, so both builds take them from here.
 
 typedef enum _WLAN_NOTIFICATION_MSM {
     wlan_notification_msm_start = 0,
@@ -609,6 +609,14 @@ typedef struct _WLAN_HOSTED_NETWORK_STATUS {
     DWORD dwNumberOfPeers;
     WLAN_HOSTED_NETWORK_PEER_STATE PeerList[1];
 } WLAN_HOSTED_NETWORK_STATUS, *PWLAN_HOSTED_NETWORK_STATUS;
+
+#ifdef _WIN32
+
+extern "C" DWORD WINAPI WlanHostedNetworkQueryStatus(
+    HANDLE hClientHandle, PWLAN_HOSTED_NETWORK_STATUS* ppWlanHostedNetworkStatus,
+    PVOID pvReserved);
+
+#else
 
 // ---- Functions of the stand-in ---------------------------------------------------------------
 
@@ -738,3 +746,4 @@ int wmain(int argc, wchar_t** argv);
 // The platform layer's formatted wide print, both builds (see the contract above). Returns the
 // number of wide characters written, or -1 when formatting or writing failed.
 int ConsolePrintW(const wchar_t* format, ...);
+// clang-format on
