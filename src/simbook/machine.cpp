@@ -552,7 +552,9 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // Syntax errors, and numbers too large for any type (1e999), which the reader refuses
+        // with an out-of-range error rather than a parse error.
         error = std::string("not valid JSON: ") + e.what();
         return std::nullopt;
     }
@@ -583,6 +585,9 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
         return m;
     } catch (const ParseError& e) {
         error = e.message;
+        return std::nullopt;
+    } catch (const json::exception& e) {
+        error = std::string("unreadable value: ") + e.what();
         return std::nullopt;
     }
 }

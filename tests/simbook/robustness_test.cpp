@@ -1,0 +1,113 @@
+// Untrusted input that simbook must survive: machine files mangled at random and firmware packets
+// of every shape. Each case must end in a clean answer or a clean error (the sanitizer build
+// turns any read or write out of bounds into a failure). The seed is printed; set
+// SIMBOOK_TEST_SEED to replay a run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "simbook/firmware.h"
+#include "simbook/machine.h"
+
+namespace {
+
+uint32_t Seed() {
+    const char* fixed = std::getenv("SIMBOOK_TEST_SEED");
+    uint32_t seed = fixed ? static_cast<uint32_t>(std::strtoul(fixed, nullptr, 0))
+                          : static_cast<uint32_t>(std::random_device{}());
+    std::printf("SIMBOOK_TEST_SEED=%u\n", seed);
+    return seed;
+}
+
+// One random edit of the text: a flipped byte, a cut, a duplicated run or an inserted token.
+std::string Mangle(std::string text, std::mt19937& rng) {
+    static const char* const kTokens[] = {"null", "-1",          "1e99",     "\"\"",
+                                          "[]",   "{}",          "\"{zz}\"", "4294967296",
+                                          "true", "\"\\u0000\"", ","};
+    auto at = [&](size_t n) {
+        return n == 0 ? 0 : std::uniform_int_distribution<size_t>(0, n)(rng);
+    };
+    switch (rng() % 4) {
+    case 0:
+        if (!text.empty()) {
+            text[at(text.size() - 1)] = static_cast<char>(rng());
+        }
+        break;
+    case 1:
+        text.resize(at(text.size()));
+        break;
+    case 2: {
+        size_t from = at(text.size());
+        size_t length = at(std::min<size_t>(40, text.size() - from));
+        text.insert(at(text.size()), text.substr(from, length));
+        break;
+    }
+    default:
+        text.insert(at(text.size()), kTokens[rng() % std::size(kTokens)]);
+        break;
+    }
+    return text;
+}
+
+TEST(Robustness, MangledMachineFilesParseOrNameTheirProblem) {
+    std::mt19937 rng(Seed());
+    const std::string original = simbook::DefaultMachineText();
+    int accepted = 0;
+    for (int i = 0; i < 3000; ++i) {
+        std::string text = original;
+        for (int edits = 1 + static_cast<int>(rng() % 3); edits > 0; --edits) {
+            text = Mangle(text, rng);
+        }
+        std::string error;
+        auto machine = simbook::ParseMachine(text, error);
+        if (!machine) {
+            EXPECT_FALSE(error.empty()) << "a refused file must say why:\n" << text;
+            continue;
+        }
+        ++accepted;
+        // Whatever was accepted stays within what the models can hold.
+        EXPECT_TRUE(machine->ansiCodePage == 1252 || machine->ansiCodePage == 65001);
+        for (const auto& iface : machine->wlan.interfaces) {
+            for (const auto& ssid : iface.networks) {
+                EXPECT_LE(ssid.size(), 32u);
+            }
+        }
+    }
+    // Some edits (inside a string, say) leave a valid file: both paths were taken.
+    EXPECT_GT(accepted, 0);
+}
+
+TEST(Robustness, FirmwareAnswersEveryPacketWithinItsRoom) {
+    std::mt19937 rng(Seed());
+    simbook::Machine::Firmware values;
+    values.wlanItemData = {1, 2, 3, 4};
+    simbook::Firmware firmware(values, 0, [](const simbook::Machine::Firmware&) { return true; });
+    const uint8_t functions[] = {0x04, 0x05, 0x0C, 0x0D, 0x11, 0x12, 0x00, 0xFF};
+    for (int i = 0; i < 20000; ++i) {
+        size_t size = rng() % 80;
+        std::vector<uint8_t> packet(size);
+        for (auto& b : packet) {
+            b = static_cast<uint8_t>(rng());
+        }
+        if (size > 0 && rng() % 2) {
+            packet[0] = functions[rng() % std::size(functions)];
+        }
+        if (size >= 6 && rng() % 2) {
+            // Lengths that agree with the buffer often enough to reach the functions' bodies.
+            packet[2] = static_cast<uint8_t>(size);
+            packet[3] = 0;
+            packet[4] = static_cast<uint8_t>(size + rng() % 24);
+            packet[5] = 0;
+        }
+        size_t room = rng() % 100;
+        // A copy sized exactly, so that any read past `size` is caught by the sanitizer.
+        std::vector<uint8_t> exact(packet);
+        auto answer = firmware.Call(exact.empty() ? nullptr : exact.data(), exact.size(), room);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_LE(answer->size(), room);
+    }
+}
+
+} // namespace
