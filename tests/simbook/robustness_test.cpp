@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "simbook/driver.h"
 #include "simbook/firmware.h"
 #include "simbook/machine.h"
 
@@ -107,6 +108,57 @@ TEST(Robustness, FirmwareAnswersEveryPacketWithinItsRoom) {
         auto answer = firmware.Call(exact.empty() ? nullptr : exact.data(), exact.size(), room);
         ASSERT_TRUE(answer.has_value());
         EXPECT_LE(answer->size(), room);
+    }
+}
+
+// Random I/O controls, most of them plausible capsules (header lengths that agree with the
+// buffer, the firmware-call code, counting sequence numbers), in plain and in session mode.
+TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
+    std::mt19937 rng(Seed());
+    for (bool sessions : {false, true}) {
+        simbook::Machine machine;
+        machine.driver.sessions = sessions;
+        simbook::Driver driver(machine);
+        const DWORD codes[] = {0x222000, 0x222004, 0x222008, 0x222008, 0x222008, 0x22200C};
+        uint32_t sequence = 0;
+        int answered = 0;
+        for (int i = 0; i < 20000; ++i) {
+            DWORD code = codes[rng() % std::size(codes)];
+            size_t size = rng() % 120;
+            std::vector<uint8_t> in(size);
+            for (auto& b : in) {
+                b = static_cast<uint8_t>(rng());
+            }
+            auto put32 = [&](size_t at, uint32_t v) {
+                for (int k = 0; k < 4 && at + k < in.size(); ++k) {
+                    in[at + k] = static_cast<uint8_t>(v >> (8 * k));
+                }
+            };
+            if (code == 0x222008 && size >= 16 && rng() % 4 != 0) {
+                uint32_t payload = static_cast<uint32_t>(size - 16);
+                put32(0, rng() % 8 ? payload : static_cast<uint32_t>(rng()));
+                put32(4, rng() % 8 ? static_cast<uint32_t>(size) : static_cast<uint32_t>(rng()));
+                put32(8, 0);
+                put32(12, sequence++);                                         // sequence number
+                put32(16, rng() % 8 ? payload : static_cast<uint32_t>(rng())); // structure length
+                put32(20, 0x222944);                                           // firmware call
+                put32(24, payload >= 24 ? payload - 24 : 0);                   // input size
+                put32(28, static_cast<uint32_t>(rng() % 64));                  // output size
+            }
+            DWORD room = static_cast<DWORD>(rng() % 120);
+            std::vector<uint8_t> out(room);
+            auto r = driver.Control(1, nullptr, code, in.empty() ? nullptr : in.data(),
+                                    static_cast<DWORD>(in.size()),
+                                    out.empty() ? nullptr : out.data(), room);
+            EXPECT_LE(r.returned, room);
+            answered += (r.ok && code == 0x222008) ? 1 : 0;
+            if (!r.ok) {
+                EXPECT_NE(r.error, static_cast<DWORD>(ERROR_SUCCESS));
+            }
+        }
+        if (!sessions) {
+            EXPECT_GT(answered, 0) << "no capsule reached the firmware";
+        }
     }
 }
 
