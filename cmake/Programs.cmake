@@ -12,10 +12,21 @@ function(nwt_add_program name)
                      OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}.manifest)
     endif()
     add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} platform)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
+    nwt_use_platform_runtime(${name})
     if(WIN32)
         target_link_options(${name} PRIVATE -municode)
     else()
         target_link_libraries(${name} PRIVATE platform_main)
     endif()
+endfunction()
+
+# nwt_use_platform_runtime(<target>)
+#
+# Links the platform's implementation into a program or test: the Windows system libraries, or
+# on Linux the Win32 stand-in over simbook. Libraries never call this: they link `platform`,
+# the contract alone.
+function(nwt_use_platform_runtime target)
+    set_property(TARGET ${target} PROPERTY NWT_PLATFORM_RUNTIME ON)
+    target_link_libraries(${target} PRIVATE platform)
 endfunction()

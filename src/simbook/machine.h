@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
+#include "simbook/types.h"
 
 namespace simbook {
 
@@ -26,8 +26,11 @@ enum class ScanBehaviour {
     Silent    // accepted; no notification ever comes
 };
 
+// The longest SSID a network can have, in bytes.
+constexpr size_t kMaxSsidLength = 32;
+
 struct WlanInterface {
-    GUID guid{};
+    Guid guid{};
     std::string guidText; // as written in the file
     ScanBehaviour scan = ScanBehaviour::Complete;
     std::vector<std::vector<uint8_t>> networks; // raw SSID bytes, 0 to 32 each, in list order
@@ -40,25 +43,25 @@ struct WlanInterface {
 // channel must survive. Further knobs: firmware.password_state_status,
 // firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
 struct DriverFaults {
-    std::optional<DWORD> probeError;         // probe fails with this last error (0: succeeds)
-    std::optional<DWORD> phase1ReplyLength;  // bytes returned for phase 1 (the driver's 160)
+    std::optional<Dword> probeError;         // probe fails with this last error (0: succeeds)
+    std::optional<Dword> phase1ReplyLength;  // bytes returned for phase 1 (the driver's 160)
     std::string proof = "good";              // "good" | "flip_last_byte" | "wrong_order"
     std::string phase3Reply = "good";        // "good" | "swapped_halves"
-    std::optional<DWORD> capsuleReplyLength; // bytes returned for 0x222008 (truncated reply)
-    std::optional<DWORD> capsuleTotalField;  // value written into a response capsule's T field
-    DWORD capsuleExtraPayload = 0;           // payload bytes beyond the firmware's answer
+    std::optional<Dword> capsuleReplyLength; // bytes returned for 0x222008 (truncated reply)
+    std::optional<Dword> capsuleTotalField;  // value written into a response capsule's T field
+    Dword capsuleExtraPayload = 0;           // payload bytes beyond the firmware's answer
     bool capsuleEmptyPayload = false;        // answer capsules carry no payload
-    std::optional<DWORD> capsuleError;       // 0x222008 fails with this error after answering
+    std::optional<Dword> capsuleError;       // 0x222008 fails with this error after answering
 };
 
 struct Machine {
     std::string path; // the machine file this came from
 
-    UINT ansiCodePage = 1252; // 1252 or 65001
+    uint32_t ansiCodePage = 1252; // 1252 or 65001
 
     struct Clock {
         bool pinned = false; // false: real clock and counter
-        SYSTEMTIME systemTime{2026, 12, 1, 7, 13, 47, 41, 0};
+        SystemTime systemTime{2026, 12, 1, 7, 13, 47, 41, 0};
         int64_t performanceCounter = 1234567890;
     } clock;
 
@@ -90,8 +93,8 @@ struct Machine {
         bool uiLibrary = true;
         std::vector<std::string> missingEntries;
         std::vector<WlanInterface> interfaces; // default: one, see DESIGN
-        DWORD notifyDelayMs = 50;              // how long a scan takes before its notification
-        std::optional<DWORD> waitLimitMs;      // caps every finite WaitForSingleObject timeout
+        Dword notifyDelayMs = 50;              // how long a scan takes before its notification
+        std::optional<Dword> waitLimitMs;      // caps every finite WaitForSingleObject timeout
     } wlan;
 };
 

@@ -7,7 +7,7 @@
 #include <openssl/sha.h>
 #include <unistd.h>
 
-#include "simbook/cipher.h"
+#include "simbook/driver/cipher.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 

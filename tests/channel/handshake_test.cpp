@@ -8,7 +8,7 @@
 #include <openssl/sha.h>
 
 #include "channel_fixture.h"
-#include "simbook/cipher.h"
+#include "simbook/driver/cipher.h"
 
 namespace channel_test {
 namespace {

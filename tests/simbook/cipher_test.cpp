@@ -8,7 +8,7 @@
 
 #include <openssl/blowfish.h>
 
-#include "simbook/cipher.h"
+#include "simbook/driver/cipher.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "simbook/driver.h"
+#include "simbook/driver/driver.h"
 #include "test_client.h"
 
 using testclient::Bytes;
@@ -26,15 +26,16 @@ struct Rig {
     explicit Rig(const simbook::Machine& m) : driver(m), client(Transport()) {}
 
     testclient::Transport Transport() {
-        return [this](DWORD code, const Bytes& in, Bytes& out, DWORD outSize) {
+        return [this](simbook::Dword code, const Bytes& in, Bytes& out, simbook::Dword outSize) {
             Bytes buffer(outSize, 0);
             auto r = driver.Control(owner, nullptr, code, in.empty() ? nullptr : in.data(),
-                                    static_cast<DWORD>(in.size()), buffer.data(), outSize);
+                                    static_cast<simbook::Dword>(in.size()), buffer.data(), outSize);
             out.assign(buffer.begin(), buffer.begin() + r.returned);
             return r;
         };
     }
-    simbook::IoResult Raw(DWORD code, const Bytes& in, Bytes& out, DWORD outSize) {
+    simbook::IoResult Raw(simbook::Dword code, const Bytes& in, Bytes& out,
+                          simbook::Dword outSize) {
         return Transport()(code, in, out, outSize);
     }
 
@@ -85,9 +86,9 @@ TEST(DriverHandshake, CompletesAndCarriesEncipheredCapsules) {
 TEST(DriverHandshake, WrongClientProofFailsAndForgetsTheSession) {
     Rig rig(MachineWith());
     rig.client.corruptProof = true;
-    DWORD error = 0;
+    simbook::Dword error = 0;
     EXPECT_EQ(rig.client.Handshake(&error), 2);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kAccessDenied));
     // The pending session is gone: phase 3 and end-session for it are refused.
     Bytes req3(24, 0);
     std::memcpy(req3.data(), "Ini3", 4);
@@ -106,16 +107,16 @@ TEST(DriverHandshake, RejectsMalformedAndOutOfOrderRequests) {
     Bytes shortIni1(159, 0);
     std::memcpy(shortIni1.data(), "Ini1", 4);
     EXPECT_EQ(rig.Raw(0x222000, shortIni1, out, 160).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+              static_cast<simbook::Dword>(simbook::win32::kInvalidParameter));
     Bytes unknown(28, 0);
     std::memcpy(unknown.data(), "Ini9", 4);
     EXPECT_EQ(rig.Raw(0x222000, unknown, out, 20).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+              static_cast<simbook::Dword>(simbook::win32::kInvalidParameter));
     Bytes ini2(28, 0);
     std::memcpy(ini2.data(), "Ini2", 4);
     testclient::Store32(ini2.data() + 4, 12345);
     EXPECT_EQ(rig.Raw(0x222000, ini2, out, 20).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER)); // unknown session
+              static_cast<simbook::Dword>(simbook::win32::kInvalidParameter)); // unknown session
     // A public value of 1 (or p - 1, or above p) would force a known shared secret.
     Bytes ini1(160, 0);
     std::memcpy(ini1.data(), "Ini1", 4);
@@ -126,8 +127,10 @@ TEST(DriverHandshake, RejectsMalformedAndOutOfOrderRequests) {
     Bytes again(24, 0);
     std::memcpy(again.data(), "Ini3", 4);
     testclient::Store32(again.data() + 4, rig.client.sessionId);
-    EXPECT_EQ(rig.Raw(0x222000, again, out, 8).error, static_cast<DWORD>(ERROR_INVALID_STATE));
-    EXPECT_EQ(rig.Raw(0x222010, {}, out, 0).error, static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(rig.Raw(0x222000, again, out, 8).error,
+              static_cast<simbook::Dword>(simbook::win32::kInvalidState));
+    EXPECT_EQ(rig.Raw(0x222010, {}, out, 0).error,
+              static_cast<simbook::Dword>(simbook::win32::kInvalidFunction));
 }
 
 TEST(DriverCapsules, SequenceNumberMustCountAnsweredCapsules) {
@@ -139,9 +142,9 @@ TEST(DriverCapsules, SequenceNumberMustCountAnsweredCapsules) {
     // Replaying sequence 1 (or skipping to 3) is refused.
     Bytes out;
     EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 1), out, 48).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+              static_cast<simbook::Dword>(simbook::win32::kInvalidParameter));
     EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 3), out, 48).error,
-              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+              static_cast<simbook::Dword>(simbook::win32::kInvalidParameter));
     EXPECT_TRUE(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 2), out, 48).ok);
 }
 
@@ -150,7 +153,7 @@ TEST(DriverCapsules, RefusedWithoutSessionOrWithBadStructure) {
     Bytes out;
     rig.client.encrypt = false;
     EXPECT_EQ(rig.Raw(0x222008, rig.client.MakeCapsule(ReadSetting58(), 32, 0), out, 48).error,
-              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+              static_cast<simbook::Dword>(simbook::win32::kAccessDenied));
     rig.client.encrypt = true;
     ASSERT_EQ(rig.client.Handshake(), 0);
     Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 0);
@@ -159,7 +162,7 @@ TEST(DriverCapsules, RefusedWithoutSessionOrWithBadStructure) {
     EXPECT_FALSE(rig.Raw(0x222008, badTotal, out, 48).ok);
     EXPECT_FALSE(rig.Raw(0x222008, Bytes(capsule.begin(), capsule.begin() + 15), out, 48).ok);
     EXPECT_EQ(rig.Raw(0x222008, capsule, out, 40).error,
-              static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+              static_cast<simbook::Dword>(simbook::win32::kInsufficientBuffer));
     // A capsule enciphered under another key deciphers to garbage and is refused.
     simbook::ChannelBlowfish other;
     uint8_t key[16] = {1, 2, 3};
@@ -201,7 +204,7 @@ TEST(DriverPlain, NoSessionsMeansProbeFailsAndCapsulesArePlain) {
     Bytes out;
     auto r = rig.Raw(0x222000, {}, out, 0);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(r.error, static_cast<simbook::Dword>(simbook::win32::kNotSupported));
     rig.client.encrypt = false;
     Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 41); // not checked in plain mode
     ASSERT_TRUE(rig.Raw(0x222008, capsule, out, 48).ok);

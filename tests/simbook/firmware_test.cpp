@@ -1,7 +1,7 @@
 // The firmware model: every function, its statuses, and when changes are stored.
 #include <gtest/gtest.h>
 
-#include "simbook/firmware.h"
+#include "simbook/driver/firmware.h"
 
 namespace {
 

@@ -42,8 +42,8 @@ TEST(MachineFile, EmptyObjectTakesEveryDefault) {
     EXPECT_EQ(m->firmware.setting58Width, 2);
     EXPECT_EQ(m->firmware.passwordDataLength, 32);
     ASSERT_EQ(m->wlan.interfaces.size(), 1u);
-    EXPECT_EQ(m->wlan.interfaces[0].guid.Data1, 0xc799c725u);
-    EXPECT_EQ(m->wlan.interfaces[0].guid.Data4[7], 0xd6);
+    EXPECT_EQ(m->wlan.interfaces[0].guid.data1, 0xc799c725u);
+    EXPECT_EQ(m->wlan.interfaces[0].guid.data4[7], 0xd6);
     ASSERT_EQ(m->wlan.interfaces[0].networks.size(), 4u);
     EXPECT_TRUE(m->wlan.interfaces[0].networks[1].empty());
 }
@@ -71,15 +71,15 @@ TEST(MachineFile, ValuesAreRead) {
     ASSERT_TRUE(m.has_value()) << error;
     EXPECT_EQ(m->ansiCodePage, 65001u);
     EXPECT_TRUE(m->clock.pinned);
-    EXPECT_EQ(m->clock.systemTime.wDay, 29);
+    EXPECT_EQ(m->clock.systemTime[3], 29);
     EXPECT_EQ(m->clock.performanceCounter, 1234567890); // unpinned field keeps its default
     EXPECT_FALSE(m->driver.driverVersion.has_value());
     EXPECT_EQ(m->driver.faults.proof, "wrong_order");
-    EXPECT_EQ(m->driver.faults.capsuleError, std::optional<DWORD>(31));
+    EXPECT_EQ(m->driver.faults.capsuleError, std::optional<simbook::Dword>(31));
     EXPECT_EQ(m->firmware.wlanItemData, (std::vector<uint8_t>{0x0a, 0xff}));
     EXPECT_EQ(m->wlan.interfaces[0].scan, simbook::ScanBehaviour::Silent);
     EXPECT_EQ(m->wlan.interfaces[0].networks[0], (std::vector<uint8_t>{0x00, 0xff}));
-    EXPECT_EQ(m->wlan.waitLimitMs, std::optional<DWORD>(10));
+    EXPECT_EQ(m->wlan.waitLimitMs, std::optional<simbook::Dword>(10));
 }
 
 TEST(MachineFile, ErrorsNameTheKey) {

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "simbook/driver.h"
-#include "simbook/firmware.h"
+#include "simbook/driver/driver.h"
+#include "simbook/driver/firmware.h"
 #include "simbook/machine.h"
 
 namespace {
@@ -119,11 +119,11 @@ TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
         simbook::Machine machine;
         machine.driver.sessions = sessions;
         simbook::Driver driver(machine);
-        const DWORD codes[] = {0x222000, 0x222004, 0x222008, 0x222008, 0x222008, 0x22200C};
+        const simbook::Dword codes[] = {0x222000, 0x222004, 0x222008, 0x222008, 0x222008, 0x22200C};
         uint32_t sequence = 0;
         int answered = 0;
         for (int i = 0; i < 20000; ++i) {
-            DWORD code = codes[rng() % std::size(codes)];
+            simbook::Dword code = codes[rng() % std::size(codes)];
             size_t size = rng() % 120;
             std::vector<uint8_t> in(size);
             for (auto& b : in) {
@@ -145,15 +145,15 @@ TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
                 put32(24, payload >= 24 ? payload - 24 : 0);                   // input size
                 put32(28, static_cast<uint32_t>(rng() % 64));                  // output size
             }
-            DWORD room = static_cast<DWORD>(rng() % 120);
+            simbook::Dword room = static_cast<simbook::Dword>(rng() % 120);
             std::vector<uint8_t> out(room);
             auto r = driver.Control(1, nullptr, code, in.empty() ? nullptr : in.data(),
-                                    static_cast<DWORD>(in.size()),
+                                    static_cast<simbook::Dword>(in.size()),
                                     out.empty() ? nullptr : out.data(), room);
             EXPECT_LE(r.returned, room);
             answered += (r.ok && code == 0x222008) ? 1 : 0;
             if (!r.ok) {
-                EXPECT_NE(r.error, static_cast<DWORD>(ERROR_SUCCESS));
+                EXPECT_NE(r.error, static_cast<simbook::Dword>(simbook::win32::kSuccess));
             }
         }
         if (!sessions) {

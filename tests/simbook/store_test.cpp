@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "simbook/store.h"
+#include "simbook/driver/store.h"
 
 namespace {
 
@@ -36,26 +36,26 @@ ino_t Inode(const std::string& path) {
 
 TEST(MachineStore, ExclusiveLockRefusesOthersAndIsReleased) {
     std::string path = MakeMachine("{}");
-    DWORD error = 0;
+    simbook::Dword error = 0;
     {
         simbook::MachineLock first;
         ASSERT_TRUE(first.Acquire(path, true, error));
         simbook::MachineLock second;
         EXPECT_FALSE(second.Acquire(path, true, error));
-        EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kSharingViolation));
         EXPECT_FALSE(second.Acquire(path, false, error));
     }
     simbook::MachineLock again;
     EXPECT_TRUE(again.Acquire(path, true, error));
     simbook::MachineLock missing;
     EXPECT_FALSE(missing.Acquire(path + ".none", true, error));
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kFileNotFound));
 }
 
 TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
     std::string path = MakeMachine(
         R"({"driver": {"busy_replies": 1}, "firmware": {"user_password": true, "setting58": 1}})");
-    DWORD error = 0;
+    simbook::Dword error = 0;
     simbook::MachineLock lock;
     ASSERT_TRUE(lock.Acquire(path, true, error));
     simbook::Machine::Firmware fw;
@@ -73,7 +73,7 @@ TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
     // The renamed-in file is locked too: a newcomer opening the new file is refused.
     simbook::MachineLock other;
     EXPECT_FALSE(other.Acquire(path, true, error));
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kSharingViolation));
 }
 
 TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
@@ -81,7 +81,7 @@ TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
     std::string path = MakeMachine(original);
     ino_t before = Inode(path);
     ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0); // in the way of the temporary file
-    DWORD error = 0;
+    simbook::Dword error = 0;
     simbook::MachineLock lock;
     ASSERT_TRUE(lock.Acquire(path, true, error));
     simbook::Machine::Firmware fw;
@@ -96,7 +96,7 @@ TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
 
 TEST(MachineStore, SharedHolderMayNotWriteBack) {
     std::string path = MakeMachine("{}");
-    DWORD error = 0;
+    simbook::Dword error = 0;
     simbook::MachineLock lock;
     ASSERT_TRUE(lock.Acquire(path, false, error));
     EXPECT_FALSE(lock.WriteBack(simbook::Machine::Firmware{}));

@@ -35,7 +35,7 @@ Bytes ToLe(const BIGNUM* b) {
 
 } // namespace
 
-int Client::Handshake(DWORD* lastError) {
+int Client::Handshake(simbook::Dword* lastError) {
     const BIGNUM* p = BN_get_rfc2409_prime_1024(nullptr);
     BN_CTX* ctx = BN_CTX_new();
     uint8_t xBytes[16] = {};

@@ -7,16 +7,16 @@
 #include <functional>
 #include <vector>
 
-#include "simbook/cipher.h"
-#include "simbook/driver.h"
+#include "simbook/driver/cipher.h"
+#include "simbook/driver/driver.h"
 
 namespace testclient {
 
 using Bytes = std::vector<uint8_t>;
 
 // Sends one I/O control; returns the result and fills `out` with the returned bytes.
-using Transport =
-    std::function<simbook::IoResult(DWORD code, const Bytes& in, Bytes& out, DWORD outSize)>;
+using Transport = std::function<simbook::IoResult(simbook::Dword code, const Bytes& in, Bytes& out,
+                                                  simbook::Dword outSize)>;
 
 struct Client {
     explicit Client(Transport t) : transport(std::move(t)) {}
@@ -33,7 +33,7 @@ struct Client {
     bool corruptProof = false;
 
     // Runs the handshake; returns the failing phase (1..3, 4 for a bad AuthMisc) or 0.
-    int Handshake(DWORD* lastError = nullptr);
+    int Handshake(simbook::Dword* lastError = nullptr);
     // Builds the request capsule of one firmware packet.
     Bytes MakeCapsule(const Bytes& packet, uint32_t outRoom, uint32_t seq) const;
     // Sends a packet in a capsule; fills `answer` with the deciphered payload.

@@ -14,7 +14,8 @@ extern "C" VOID WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
     }
     const simbook::Machine* machine = simbook::CurrentMachine();
     if (machine != nullptr && machine->clock.pinned) {
-        *lpSystemTime = machine->clock.systemTime;
+        const simbook::SystemTime& t = machine->clock.systemTime;
+        *lpSystemTime = SYSTEMTIME{t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7]};
         return;
     }
     struct timespec now {};

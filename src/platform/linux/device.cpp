@@ -3,54 +3,25 @@
 // Share mode 0 makes a handle exclusive, also against other processes using the same machine
 // file (a lock on that file); the driver model behind the handle is simbook's. Every open,
 // refused open, close and I/O control goes into the trace.
-#include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/linux/devices.h"
 #include "platform/linux/handles.h"
-#include "simbook/driver.h"
+#include "simbook/driver/device_host.h"
 #include "simbook/machine.h"
-#include "simbook/store.h"
-#include "simbook/trace.h"
 
 namespace platform {
 namespace {
 
-std::mutex g_driverMutex;
-const simbook::Machine* g_driverMachine = nullptr;
-std::shared_ptr<simbook::Driver> g_driver;
-std::atomic<uint64_t> g_nextOwner{1};
-
-// The driver of the current machine: one per process, as a kernel driver is one per system.
-std::shared_ptr<simbook::Driver> DriverFor(const simbook::Machine* machine) {
-    std::lock_guard<std::mutex> lock(g_driverMutex);
-    if (g_driverMachine != machine || !g_driver) {
-        g_driver = std::make_shared<simbook::Driver>(*machine);
-        g_driverMachine = machine;
-    }
-    return g_driver;
-}
-
+// A handle on the driver's device: the device host's handle number behind a Win32 handle.
 struct Device : KernelObject {
-    uint64_t owner = 0;
-    std::shared_ptr<simbook::Driver> driver;
-    simbook::MachineLock lock;
-
-    ~Device() override {
-        if (driver) {
-            driver->Closed(owner);
-        }
-        if (owner != 0) { // 0: never became a handle
-            simbook::TraceLine("{\"op\":\"close\",\"handle\":" + std::to_string(owner) + "}");
-        }
-    }
+    uint64_t number = 0;
+    ~Device() override { simbook::device::Close(number); }
 };
 
 // The path as a JSON string literal; characters outside ASCII are shown as '?'.
@@ -71,15 +42,6 @@ bool SamePath(const wchar_t* a, const std::wstring& b) {
         }
     }
     return a[i] == L'\0' && i == b.size();
-}
-
-void TraceOpen(const char* op, const std::string& path, DWORD error, uint64_t owner) {
-    std::string line = std::string("{\"op\":\"") + op + "\",\"path\":" + path;
-    if (owner != 0) {
-        line += ",\"handle\":" + std::to_string(owner);
-    }
-    line += ",\"last_error\":" + std::to_string(error) + "}";
-    simbook::TraceLine(line);
 }
 
 } // namespace
@@ -108,26 +70,22 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
         }
     }
     if (!known) {
-        TraceOpen("refused", traced, ERROR_FILE_NOT_FOUND, 0);
+        simbook::device::TraceRefused(traced, ERROR_FILE_NOT_FOUND);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     if (dwCreationDisposition != OPEN_EXISTING) {
-        TraceOpen("refused", traced, ERROR_ACCESS_DENIED, 0);
+        simbook::device::TraceRefused(traced, ERROR_ACCESS_DENIED);
         SetLastError(ERROR_ACCESS_DENIED); // a device cannot be created or truncated
         return INVALID_HANDLE_VALUE;
     }
     auto device = std::make_shared<Device>();
-    DWORD error = ERROR_SUCCESS;
-    if (!device->lock.Acquire(machine->path, dwShareMode == 0, error)) {
-        TraceOpen("refused", traced, error, 0);
+    uint32_t error = ERROR_SUCCESS;
+    device->number = simbook::device::Open(traced, dwShareMode == 0, error);
+    if (device->number == 0) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    device->owner = g_nextOwner.fetch_add(1);
-    device->driver = DriverFor(machine);
-    device->driver->Opened(device->owner, machine->path);
-    TraceOpen("open", traced, ERROR_SUCCESS, device->owner);
     return InsertHandle(device);
 }
 
@@ -140,7 +98,7 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
         *lpBytesReturned = 0;
     }
     DWORD error = ERROR_SUCCESS;
-    simbook::IoResult result;
+    DWORD returned = 0;
     if (!device) {
         error = ERROR_INVALID_HANDLE;
     } else if (lpOverlapped != nullptr || lpBytesReturned == nullptr ||
@@ -148,33 +106,24 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
                (lpOutBuffer == nullptr && nOutBufferSize != 0)) {
         error = ERROR_INVALID_PARAMETER;
     } else {
-        // METHOD_BUFFERED: the driver works on a system buffer, never on the caller's memory.
-        std::vector<uint8_t> in(static_cast<const uint8_t*>(lpInBuffer),
-                                static_cast<const uint8_t*>(lpInBuffer) + nInBufferSize);
-        std::vector<uint8_t> out(nOutBufferSize, 0);
-        result = device->driver->Control(device->owner, &device->lock, dwIoControlCode, in.data(),
-                                         nInBufferSize, out.data(), nOutBufferSize);
-        if (result.returned > 0) {
-            std::memcpy(lpOutBuffer, out.data(), result.returned);
+        simbook::DeviceAnswer answer = simbook::device::Control(
+            device->number, dwIoControlCode, static_cast<const uint8_t*>(lpInBuffer), nInBufferSize,
+            nOutBufferSize);
+        returned = static_cast<DWORD>(answer.out.size());
+        if (returned > 0) {
+            std::memcpy(lpOutBuffer, answer.out.data(), returned);
         }
-        *lpBytesReturned = result.returned;
-        if (!result.ok) {
-            error = result.error;
+        *lpBytesReturned = returned;
+        if (!answer.ok) {
+            error = answer.error;
         }
     }
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
     }
     bool ok = error == ERROR_SUCCESS;
-    if (simbook::TraceEnabled()) {
-        simbook::TraceLine(
-            "{\"op\":\"DeviceIoControl\",\"code\":" + std::to_string(dwIoControlCode) +
-            ",\"in\":\"" +
-            (lpInBuffer != nullptr ? simbook::HexText(lpInBuffer, nInBufferSize) : "") +
-            "\",\"out\":\"" +
-            (result.returned > 0 ? simbook::HexText(lpOutBuffer, result.returned) : "") +
-            "\",\"result\":" + (ok ? "true" : "false") +
-            ",\"last_error\":" + std::to_string(GetLastError()) + "}");
-    }
+    simbook::device::TraceControl(dwIoControlCode, static_cast<const uint8_t*>(lpInBuffer),
+                                  nInBufferSize, static_cast<const uint8_t*>(lpOutBuffer), returned,
+                                  ok, GetLastError());
     return ok ? TRUE : FALSE;
 }

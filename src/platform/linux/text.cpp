@@ -19,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/win32.h"
 #include "simbook/machine.h"
 
 namespace {

@@ -1,22 +1,12 @@
-// Reading machine files: locating the file ($SIMBOOK or the default state file), creating the
-// default state file, and parsing the JSON text into a Machine with every key checked. A key
+// The machine-file schema: parsing the JSON text into a Machine with every key checked. A key
 // that is unknown, of the wrong type or out of range is an error naming the key by its path
-// ("driver.auth_key", "wlan.interfaces[0].guid"); nothing is guessed.
+// ("driver.auth_key", "wlan.interfaces[0].guid"); nothing is guessed. Pure text in, values out:
+// no file is touched here.
 #include "simbook/machine.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <cstdint>
 #include <limits>
-#include <memory>
-#include <set>
-#include <sstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -121,7 +111,7 @@ std::vector<uint8_t> GetHex(const json& value, const std::string& key) {
 }
 
 // The strict braced form {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, either case.
-bool ParseGuidText(const std::string& text, GUID& guid) {
+bool ParseGuidText(const std::string& text, Guid& guid) {
     if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
         text[14] != '-' || text[19] != '-' || text[24] != '-') {
         return false;
@@ -141,30 +131,30 @@ bool ParseGuidText(const std::string& text, GUID& guid) {
     if (!hex(1, 8, v)) {
         return false;
     }
-    guid.Data1 = static_cast<DWORD>(v);
+    guid.data1 = static_cast<Dword>(v);
     if (!hex(10, 4, v)) {
         return false;
     }
-    guid.Data2 = static_cast<WORD>(v);
+    guid.data2 = static_cast<uint16_t>(v);
     if (!hex(15, 4, v)) {
         return false;
     }
-    guid.Data3 = static_cast<WORD>(v);
+    guid.data3 = static_cast<uint16_t>(v);
     const size_t pos[8] = {20, 22, 25, 27, 29, 31, 33, 35};
     for (int i = 0; i < 8; ++i) {
         if (!hex(pos[i], 2, v)) {
             return false;
         }
-        guid.Data4[i] = static_cast<BYTE>(v);
+        guid.data4[i] = static_cast<uint8_t>(v);
     }
     return true;
 }
 
-std::optional<DWORD> GetOptionalDword(const json& value, const std::string& key) {
+std::optional<Dword> GetOptionalDword(const json& value, const std::string& key) {
     if (value.is_null()) {
         return std::nullopt;
     }
-    return static_cast<DWORD>(GetInteger(value, key, 0, 0xFFFFFFFFll));
+    return static_cast<Dword>(GetInteger(value, key, 0, 0xFFFFFFFFll));
 }
 
 void ParseClock(const json& value, Machine& m) {
@@ -181,12 +171,12 @@ void ParseClock(const json& value, Machine& m) {
         if (!st.is_array() || st.size() != 8) {
             Fail(key, "must be an array of 8 integers");
         }
-        WORD f[8];
+        uint16_t f[8];
         for (size_t i = 0; i < 8; ++i) {
-            f[i] = static_cast<WORD>(
+            f[i] = static_cast<uint16_t>(
                 GetInteger(st[i], key + "[" + std::to_string(i) + "]", 0, 0xFFFF));
         }
-        m.clock.systemTime = SYSTEMTIME{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
+        m.clock.systemTime = SystemTime{f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7]};
     }
     if (value.contains("performance_counter")) {
         m.clock.performanceCounter =
@@ -231,7 +221,7 @@ void ParseFaults(const json& value, DriverFaults& f) {
             GetOptionalDword(value["capsule_total_field"], key("capsule_total_field"));
     }
     if (value.contains("capsule_extra_payload")) {
-        f.capsuleExtraPayload = static_cast<DWORD>(
+        f.capsuleExtraPayload = static_cast<Dword>(
             GetInteger(value["capsule_extra_payload"], key("capsule_extra_payload"), 0, 4096));
     }
     if (value.contains("capsule_empty_payload")) {
@@ -392,7 +382,7 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
             } else {
                 Fail(ek, "must be a text SSID or {\"hex\": \"...\"}");
             }
-            if (ssid.size() > DOT11_SSID_MAX_LENGTH) {
+            if (ssid.size() > kMaxSsidLength) {
                 Fail(ek, "an SSID has at most 32 bytes");
             }
             wi.networks.push_back(std::move(ssid));
@@ -447,103 +437,12 @@ void ParseWlan(const json& value, Machine& m) {
         }
     }
     if (value.contains("notify_delay_ms")) {
-        w.notifyDelayMs = static_cast<DWORD>(
+        w.notifyDelayMs = static_cast<Dword>(
             GetInteger(value["notify_delay_ms"], "wlan.notify_delay_ms", 0, 600000));
     }
     if (value.contains("wait_limit_ms")) {
         w.waitLimitMs = GetOptionalDword(value["wait_limit_ms"], "wlan.wait_limit_ms");
     }
-}
-
-// ---- The process's machine ------------------------------------------------------------------
-
-std::mutex g_mutex;
-bool g_loaded = false;
-const Machine* g_current = nullptr;
-std::vector<std::unique_ptr<Machine>> g_machines; // every machine handed out stays valid
-
-bool ReadFile(const std::string& path, std::string& text, std::string& problem) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problem = std::string("cannot be read: ") + std::strerror(errno);
-        return false;
-    }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        problem = "cannot be read";
-        return false;
-    }
-    text = ss.str();
-    return true;
-}
-
-bool MakeDirectories(const std::string& dir) {
-    if (dir.empty()) {
-        return true;
-    }
-    struct stat st {};
-    if (stat(dir.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash))) {
-        return false;
-    }
-    return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
-}
-
-// Creates the default state file from the built-in text when it does not exist yet. The file
-// appears complete or not at all (written aside, then linked into place without replacing a
-// file another process created meanwhile).
-bool EnsureDefaultFile(const std::string& path) {
-    if (access(path.c_str(), F_OK) == 0) {
-        return true;
-    }
-    size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) {
-        ReportMachineProblem(path,
-                             std::string("cannot create its folder: ") + std::strerror(errno));
-        return false;
-    }
-    std::string temp = path + ".new." + std::to_string(getpid());
-    std::string text = DefaultMachineText();
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (fd >= 0) {
-        ok = (fsync(fd) == 0) && ok;
-        close(fd);
-    }
-    if (ok && link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-        ok = false;
-    }
-    int savedErrno = errno;
-    unlink(temp.c_str());
-    if (!ok) {
-        ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
-    }
-    return ok;
-}
-
-const Machine* LoadLocked() {
-    std::string path = MachineFilePath();
-    if (path.empty()) {
-        return nullptr;
-    }
-    std::string text;
-    std::string problem;
-    if (!ReadFile(path, text, problem)) {
-        ReportMachineProblem(path, problem);
-        return nullptr;
-    }
-    std::optional<Machine> machine = ParseMachine(text, problem);
-    if (!machine) {
-        ReportMachineProblem(path, problem);
-        return nullptr;
-    }
-    machine->path = path;
-    g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
-    return g_machines.back().get();
 }
 
 } // namespace
@@ -568,7 +467,7 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
             if (cp != 1252 && cp != 65001) {
                 Fail("ansi_code_page", "must be 1252 or 65001");
             }
-            m.ansiCodePage = static_cast<UINT>(cp);
+            m.ansiCodePage = static_cast<uint32_t>(cp);
         }
         if (root.contains("clock")) {
             ParseClock(root["clock"], m);
@@ -623,52 +522,6 @@ std::string DefaultMachineText() {
   }
 }
 )";
-}
-
-std::string MachineFilePath() {
-    const char* explicitPath = std::getenv("SIMBOOK");
-    if (explicitPath != nullptr && explicitPath[0] != '\0') {
-        return explicitPath;
-    }
-    std::string base;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
-            return {};
-        }
-        base = std::string(home) + "/.local/state";
-    }
-    std::string path = base + "/simbook/machine.json";
-    if (!EnsureDefaultFile(path)) {
-        return {};
-    }
-    return path;
-}
-
-void ReportMachineProblem(const std::string& file, const std::string& problem) {
-    std::string line = "simbook: " + file + ": " + problem + "\n";
-    // One write, so that the line is not split among other processes' output.
-    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
-}
-
-const Machine* CurrentMachine() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_loaded) {
-        g_current = LoadLocked();
-        g_loaded = true;
-    }
-    return g_current;
-}
-
-void ReloadMachineForTests() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_loaded = false;
-    g_current = nullptr;
 }
 
 } // namespace simbook

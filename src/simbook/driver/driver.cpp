@@ -1,5 +1,5 @@
 // The driver model's I/O controls.
-#include "simbook/driver.h"
+#include "simbook/driver/driver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,11 +30,11 @@ void Store32(uint8_t* p, uint32_t v) {
     }
 }
 
-IoResult Failure(DWORD error) {
+IoResult Failure(Dword error) {
     return IoResult{false, error, 0};
 }
-IoResult Success(DWORD returned) {
-    return IoResult{true, ERROR_SUCCESS, returned};
+IoResult Success(Dword returned) {
+    return IoResult{true, win32::kSuccess, returned};
 }
 
 size_t CapsuleSize(size_t payload) {
@@ -97,8 +97,8 @@ Driver::Session* Driver::FindSession(uint64_t owner, uint32_t id) {
     return it->second.get();
 }
 
-IoResult Driver::Control(uint64_t owner, MachineLock* lock, DWORD code, const uint8_t* in,
-                         DWORD inSize, uint8_t* out, DWORD outSize) {
+IoResult Driver::Control(uint64_t owner, MachineLock* lock, Dword code, const uint8_t* in,
+                         Dword inSize, uint8_t* out, Dword outSize) {
     std::lock_guard<std::mutex> guard(mutex_);
     currentLock_ = lock;
     IoResult result;
@@ -113,17 +113,17 @@ IoResult Driver::Control(uint64_t owner, MachineLock* lock, DWORD code, const ui
         result = Capsule(owner, in, inSize, out, outSize);
         break;
     default:
-        result = Failure(ERROR_INVALID_FUNCTION);
+        result = Failure(win32::kInvalidFunction);
         break;
     }
     currentLock_ = nullptr;
     return result;
 }
 
-IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
-                           DWORD outSize) {
+IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out,
+                           Dword outSize) {
     if (!config_.sessions) {
-        return Failure(ERROR_NOT_SUPPORTED);
+        return Failure(win32::kNotSupported);
     }
     if (inSize == 0) { // the probe
         if (config_.faults.probeError && *config_.faults.probeError != 0) {
@@ -132,32 +132,32 @@ IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, DWORD inSize, uint
         return Success(0);
     }
     if (inSize < 4) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     if (std::memcmp(in, "Ini1", 4) == 0) {
         return inSize == kPhase1Size ? Phase1(owner, in, out, outSize)
-                                     : Failure(ERROR_INVALID_PARAMETER);
+                                     : Failure(win32::kInvalidParameter);
     }
     if (std::memcmp(in, "Ini2", 4) == 0) {
         return inSize == kPhase2RequestSize ? Phase2(owner, in, out, outSize)
-                                            : Failure(ERROR_INVALID_PARAMETER);
+                                            : Failure(win32::kInvalidParameter);
     }
     if (std::memcmp(in, "Ini3", 4) == 0) {
         return inSize == kPhase3RequestSize ? Phase3(owner, in, out, outSize)
-                                            : Failure(ERROR_INVALID_PARAMETER);
+                                            : Failure(win32::kInvalidParameter);
     }
-    return Failure(ERROR_INVALID_PARAMETER);
+    return Failure(win32::kInvalidParameter);
 }
 
-IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
     if (outSize < kPhase1Size) {
-        return Failure(ERROR_INSUFFICIENT_BUFFER);
+        return Failure(win32::kInsufficientBuffer);
     }
     auto session = std::make_unique<Session>();
     session->owner = owner;
     std::memcpy(session->clientPublic.data(), in + 4, kDhBytes);
     if (!DhPublicValueValid(session->clientPublic)) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     // A handle keeps a bounded number of sessions; the oldest pending one gives way.
     size_t owned = 0;
@@ -169,7 +169,7 @@ IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD o
             return e.second->owner == owner && e.second->state != Session::State::Established;
         });
         if (victim == sessions_.end()) {
-            return Failure(ERROR_BUSY);
+            return Failure(win32::kBusy);
         }
         sessions_.erase(victim);
     }
@@ -190,27 +190,27 @@ IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD o
     Store32(reply, id);
     std::memcpy(reply + 4, session->keys.publicValue.data(), kDhBytes);
     std::memcpy(reply + 136, session->driverNonce.data(), 24);
-    DWORD returned = static_cast<DWORD>(kPhase1Size);
+    Dword returned = static_cast<Dword>(kPhase1Size);
     if (config_.faults.phase1ReplyLength) {
-        returned = std::min<DWORD>(*config_.faults.phase1ReplyLength, outSize);
-        returned = std::min<DWORD>(returned, static_cast<DWORD>(kPhase1Size));
+        returned = std::min<Dword>(*config_.faults.phase1ReplyLength, outSize);
+        returned = std::min<Dword>(returned, static_cast<Dword>(kPhase1Size));
     }
     std::memcpy(out, reply, returned);
     sessions_.emplace(id, std::move(session));
     return Success(returned);
 }
 
-IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
     uint32_t id = Load32(in + 4);
     Session* s = FindSession(owner, id);
     if (s == nullptr) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     if (s->state != Session::State::AwaitingProof) {
-        return Failure(ERROR_INVALID_STATE);
+        return Failure(win32::kInvalidState);
     }
     if (outSize < kProofSize) {
-        return Failure(ERROR_INSUFFICIENT_BUFFER);
+        return Failure(win32::kInsufficientBuffer);
     }
     uint8_t values[2 * kDhBytes];
     std::memcpy(values, s->clientPublic.data(), kDhBytes);
@@ -218,7 +218,7 @@ IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD o
     auto expected = HmacSha1(s->t0.data(), s->t0.size(), values, sizeof values); // Yc || Yd
     if (CRYPTO_memcmp(expected.data(), in + 8, kProofSize) != 0) {
         sessions_.erase(id); // a wrong proof ends the pending session
-        return Failure(ERROR_ACCESS_DENIED);
+        return Failure(win32::kAccessDenied);
     }
     std::array<uint8_t, 20> proof;
     if (config_.faults.proof == "wrong_order") {
@@ -238,20 +238,20 @@ IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD o
     OPENSSL_cleanse(digest.data(), digest.size());
     s->state = Session::State::AwaitingKey;
     std::memcpy(out, proof.data(), kProofSize);
-    return Success(static_cast<DWORD>(kProofSize));
+    return Success(static_cast<Dword>(kProofSize));
 }
 
-IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize) {
+IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
     uint32_t id = Load32(in + 4);
     Session* s = FindSession(owner, id);
     if (s == nullptr) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     if (s->state != Session::State::AwaitingKey) {
-        return Failure(ERROR_INVALID_STATE);
+        return Failure(win32::kInvalidState);
     }
     if (outSize < kPhase3ReplySize) {
-        return Failure(ERROR_INSUFFICIENT_BUFFER);
+        return Failure(win32::kInsufficientBuffer);
     }
     uint8_t sessionKey[16];
     std::memcpy(sessionKey, in + 8, 16);
@@ -273,40 +273,40 @@ IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD o
     Store32(out + 4, right);
     s->state = Session::State::Established;
     s->answered = 0;
-    return Success(static_cast<DWORD>(kPhase3ReplySize));
+    return Success(static_cast<Dword>(kPhase3ReplySize));
 }
 
-IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, DWORD inSize) {
+IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, Dword inSize) {
     if (!config_.sessions) {
-        return Failure(ERROR_NOT_SUPPORTED);
+        return Failure(win32::kNotSupported);
     }
     if (inSize != 4) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     uint32_t id = Load32(in);
     if (FindSession(owner, id) == nullptr) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     sessions_.erase(id);
     return Success(0);
 }
 
-IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
-                         DWORD outSize) {
+IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out,
+                         Dword outSize) {
     if (inSize < 16) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     uint32_t length = Load32(in);
     uint32_t total = Load32(in + 4);
     if (length > inSize || total != CapsuleSize(length) || total > inSize) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     uint32_t id = Load32(in + 8);
     Session* s = nullptr;
     if (config_.sessions) {
         s = FindSession(owner, id);
         if (s == nullptr || s->state != Session::State::Established) {
-            return Failure(ERROR_ACCESS_DENIED);
+            return Failure(win32::kAccessDenied);
         }
     }
     std::vector<uint8_t> payload(in + kCapsuleHeader, in + kCapsuleHeader + (total - 16));
@@ -317,7 +317,7 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_
     }
     // The encapsulated request: sequence, own length, code, input size, output room, input.
     if (length < 24) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     const uint8_t* r = payload.data();
     uint32_t sequence = Load32(r);
@@ -326,21 +326,21 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_
     uint32_t inputSize = Load32(r + 12);
     uint32_t room = Load32(r + 16);
     if (ownLength != length || static_cast<uint64_t>(inputSize) + 24 != ownLength) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     if (requested != kFirmwareCall) {
-        return Failure(ERROR_INVALID_FUNCTION);
+        return Failure(win32::kInvalidFunction);
     }
     if (s != nullptr && sequence != s->answered) {
-        return Failure(ERROR_INVALID_PARAMETER);
+        return Failure(win32::kInvalidParameter);
     }
     if (outSize < CapsuleSize(room)) {
-        return Failure(ERROR_INSUFFICIENT_BUFFER);
+        return Failure(win32::kInsufficientBuffer);
     }
 
     std::optional<std::vector<uint8_t>> answer = firmware_.Call(r + 20, inputSize, room);
     if (!answer) {
-        return Failure(ERROR_IO_DEVICE);
+        return Failure(win32::kIoDevice);
     }
     const DriverFaults& faults = config_.faults;
     if (faults.capsuleEmptyPayload) {
@@ -361,7 +361,7 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_
     if (faults.capsuleTotalField) {
         Store32(reply.data() + 4, *faults.capsuleTotalField);
     }
-    DWORD returned = static_cast<DWORD>(std::min<size_t>(reply.size(), outSize));
+    Dword returned = static_cast<Dword>(std::min<size_t>(reply.size(), outSize));
     if (faults.capsuleReplyLength) {
         returned = std::min(returned, *faults.capsuleReplyLength);
     }

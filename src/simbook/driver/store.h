@@ -22,9 +22,9 @@ public:
     MachineLock(const MachineLock&) = delete;
     MachineLock& operator=(const MachineLock&) = delete;
 
-    // Locks `path`. On failure returns false with a Win32 error: ERROR_SHARING_VIOLATION when
-    // another handle holds a conflicting lock, ERROR_FILE_NOT_FOUND when the file is gone.
-    bool Acquire(const std::string& path, bool exclusive, DWORD& error);
+    // Locks `path`. On failure returns false with a Win32 error: win32::kSharingViolation when
+    // another handle holds a conflicting lock, win32::kFileNotFound when the file is gone.
+    bool Acquire(const std::string& path, bool exclusive, Dword& error);
     bool Held() const { return !fds_.empty(); }
     bool Exclusive() const { return exclusive_; }
     const std::string& Path() const { return path_; }

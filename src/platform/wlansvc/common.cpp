@@ -20,12 +20,19 @@ bool SameGuid(const GUID& a, const GUID& b) {
            std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
 }
 
+GUID ToGuid(const Guid& guid) {
+    static_assert(sizeof(GUID) == sizeof(Guid));
+    GUID out;
+    std::memcpy(&out, &guid, sizeof out);
+    return out;
+}
+
 const WlanInterface* FindInterface(const Machine* machine, const GUID* guid) {
     if (machine == nullptr || guid == nullptr) {
         return nullptr;
     }
     for (const WlanInterface& itf : machine->wlan.interfaces) {
-        if (SameGuid(itf.guid, *guid)) {
+        if (SameGuid(ToGuid(itf.guid), *guid)) {
             return &itf;
         }
     }

@@ -1,5 +1,5 @@
 // Firmware calls over the machine's firmware values.
-#include "simbook/firmware.h"
+#include "simbook/driver/firmware.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // P are built (16-byte key limit, sign-extended bytes). The standard schedule with a 72-byte key
 // XORs the key's 18 big-endian words into P, so handing BF_set_key those 18 words as a 72-byte
 // key gives exactly the channel's schedule; the rest (the 521 encipherments) is the same.
-#include "simbook/cipher.h"
+#include "simbook/driver/cipher.h"
 
 #include <cstring>
 #include <memory>

@@ -20,6 +20,9 @@ std::string GuidText(const GUID& guid);
 
 bool SameGuid(const GUID& a, const GUID& b);
 
+// A machine file's GUID as the Win32 record (the two have the same layout).
+GUID ToGuid(const Guid& guid);
+
 // The machine's interface with this GUID, or null (also for a null GUID pointer or no machine).
 const WlanInterface* FindInterface(const Machine* machine, const GUID* guid);
 

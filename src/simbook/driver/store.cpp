@@ -1,5 +1,5 @@
 // Locking and atomic write-back of the machine file.
-#include "simbook/store.h"
+#include "simbook/driver/store.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,17 +21,17 @@ MachineLock::~MachineLock() {
     }
 }
 
-bool MachineLock::Acquire(const std::string& path, bool exclusive, DWORD& error) {
+bool MachineLock::Acquire(const std::string& path, bool exclusive, Dword& error) {
     // The file may be replaced by a write-back between open and flock; then the lock sits on a
     // file nobody will open again, so try once more on the new one.
     for (int attempt = 0; attempt < 16; ++attempt) {
         int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+            error = errno == ENOENT ? win32::kFileNotFound : win32::kAccessDenied;
             return false;
         }
         if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-            error = errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
+            error = errno == EWOULDBLOCK ? win32::kSharingViolation : win32::kAccessDenied;
             close(fd);
             return false;
         }
@@ -46,7 +46,7 @@ bool MachineLock::Acquire(const std::string& path, bool exclusive, DWORD& error)
         }
         close(fd);
     }
-    error = ERROR_SHARING_VIOLATION;
+    error = win32::kSharingViolation;
     return false;
 }
 

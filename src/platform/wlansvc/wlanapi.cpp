@@ -183,7 +183,7 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE hClientHandle, PVOID pReserved,
         list->dwIndex = 0;
         for (size_t i = 0; i < count; ++i) {
             WLAN_INTERFACE_INFO& info = list->InterfaceInfo[i];
-            info.InterfaceGuid = interfaces[i].guid;
+            info.InterfaceGuid = simbook::wlan::ToGuid(interfaces[i].guid);
             std::wstring description = L"Simulated Wireless Network Adapter";
             if (i > 0) {
                 description += L" #" + std::to_wstring(i + 1);

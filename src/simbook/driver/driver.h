@@ -1,6 +1,6 @@
 // The system-management driver model: what the device does with each I/O control.
 //
-//   0x222000  with no input: the probe (fails with ERROR_NOT_SUPPORTED when the machine's driver
+//   0x222000  with no input: the probe (fails with win32::kNotSupported when the machine's driver
 //             has no sessions); with "Ini1" / "Ini2" / "Ini3" requests: the driver's side of the
 //             three handshake phases (Diffie-Hellman over the 1024-bit MODP group, HMAC-SHA1
 //             proofs bound to both nonces and public values, the session key sent under the
@@ -10,11 +10,11 @@
 //             checked (lengths, code 0x222944, sequence number), the firmware call run and the
 //             answer returned in an enciphered capsule; plain capsules when sessions are off.
 //
-// Errors a caller sees: ERROR_INVALID_PARAMETER for wrong lengths, magic values, codes,
-// unknown session identifiers or sequence numbers; ERROR_INVALID_STATE for phases out of
-// order; ERROR_ACCESS_DENIED for a wrong client proof or a capsule outside an established
-// session; ERROR_INSUFFICIENT_BUFFER when the output room is too small for the answer;
-// ERROR_INVALID_FUNCTION for unknown codes; ERROR_IO_DEVICE when a firmware change could not be
+// Errors a caller sees: win32::kInvalidParameter for wrong lengths, magic values, codes,
+// unknown session identifiers or sequence numbers; win32::kInvalidState for phases out of
+// order; win32::kAccessDenied for a wrong client proof or a capsule outside an established
+// session; win32::kInsufficientBuffer when the output room is too small for the answer;
+// win32::kInvalidFunction for unknown codes; win32::kIoDevice when a firmware change could not be
 // stored. Sessions belong to the handle that made them and end when it is closed.
 #pragma once
 
@@ -23,22 +23,22 @@
 #include <memory>
 #include <mutex>
 
-#include "simbook/cipher.h"
-#include "simbook/firmware.h"
+#include "simbook/driver/cipher.h"
+#include "simbook/driver/firmware.h"
 #include "simbook/machine.h"
-#include "simbook/store.h"
+#include "simbook/driver/store.h"
 
 namespace simbook {
 
-constexpr DWORD kIoctlSession = 0x222000;
-constexpr DWORD kIoctlEndSession = 0x222004;
-constexpr DWORD kIoctlCapsule = 0x222008;
-constexpr DWORD kFirmwareCall = 0x222944;
+constexpr Dword kIoctlSession = 0x222000;
+constexpr Dword kIoctlEndSession = 0x222004;
+constexpr Dword kIoctlCapsule = 0x222008;
+constexpr Dword kFirmwareCall = 0x222944;
 
 struct IoResult {
     bool ok = false;
-    DWORD error = ERROR_SUCCESS; // meaningful when !ok
-    DWORD returned = 0;
+    Dword error = win32::kSuccess; // meaningful when !ok
+    Dword returned = 0;
 };
 
 class Driver {
@@ -53,21 +53,21 @@ public:
 
     // One I/O control on the handle `owner`; `lock` is that handle's lock on the machine file,
     // through which firmware changes are written back.
-    IoResult Control(uint64_t owner, MachineLock* lock, DWORD code, const uint8_t* in, DWORD inSize,
-                     uint8_t* out, DWORD outSize);
+    IoResult Control(uint64_t owner, MachineLock* lock, Dword code, const uint8_t* in, Dword inSize,
+                     uint8_t* out, Dword outSize);
 
     Firmware& FirmwareModel() { return firmware_; }
 
 private:
     struct Session;
 
-    IoResult Handshake(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out,
-                       DWORD outSize);
-    IoResult Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
-    IoResult Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
-    IoResult Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, DWORD outSize);
-    IoResult EndSession(uint64_t owner, const uint8_t* in, DWORD inSize);
-    IoResult Capsule(uint64_t owner, const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize);
+    IoResult Handshake(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out,
+                       Dword outSize);
+    IoResult Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize);
+    IoResult Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize);
+    IoResult Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize);
+    IoResult EndSession(uint64_t owner, const uint8_t* in, Dword inSize);
+    IoResult Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out, Dword outSize);
     Session* FindSession(uint64_t owner, uint32_t id);
 
     std::mutex mutex_;

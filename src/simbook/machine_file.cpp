@@ -1,0 +1,199 @@
+// Locating, creating and loading the machine file of this process: $SIMBOOK, or the default
+// state file created from the built-in default the first time; the problem, when the file
+// cannot be read or parsed, reported once on standard error.
+//
+// The same code serves the Linux stand-in and the Wi-Fi service libraries built for Wine. Under
+// Wine, $SIMBOOK still holds the Linux path the runner was given; it is reached through the
+// drive Wine maps to the Linux root (Z:), and the runner always names the file explicitly.
+#include "simbook/machine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace simbook {
+namespace {
+
+#ifdef _WIN32
+// A Linux path ("/tmp/m.json") as Wine's programs reach it ("Z:\\tmp\\m.json"); any other path
+// is taken as a Windows path already.
+std::string WindowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return path;
+    }
+    std::string out = "Z:" + path;
+    for (char& c : out) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return out;
+}
+#endif
+
+std::mutex g_mutex;
+bool g_loaded = false;
+const Machine* g_current = nullptr;
+std::vector<std::unique_ptr<Machine>> g_machines; // every machine handed out stays valid
+
+bool ReadFile(const std::string& path, std::string& text, std::string& problem) {
+#ifdef _WIN32
+    std::ifstream in(WindowsPath(path), std::ios::binary);
+#else
+    std::ifstream in(path, std::ios::binary);
+#endif
+    if (!in) {
+        problem = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        problem = "cannot be read";
+        return false;
+    }
+    text = ss.str();
+    return true;
+}
+
+#ifndef _WIN32
+bool MakeDirectories(const std::string& dir) {
+    if (dir.empty()) {
+        return true;
+    }
+    struct stat st {};
+    if (stat(dir.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectories(dir.substr(0, slash))) {
+        return false;
+    }
+    return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+// Creates the default state file from the built-in text when it does not exist yet. The file
+// appears complete or not at all (written aside, then linked into place without replacing a
+// file another process created meanwhile).
+bool EnsureDefaultFile(const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0) {
+        return true;
+    }
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && !MakeDirectories(path.substr(0, slash))) {
+        ReportMachineProblem(path,
+                             std::string("cannot create its folder: ") + std::strerror(errno));
+        return false;
+    }
+    std::string temp = path + ".new." + std::to_string(getpid());
+    std::string text = DefaultMachineText();
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0) {
+        ok = (fsync(fd) == 0) && ok;
+        close(fd);
+    }
+    if (ok && link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+        ok = false;
+    }
+    int savedErrno = errno;
+    unlink(temp.c_str());
+    if (!ok) {
+        ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
+    }
+    return ok;
+}
+
+#endif
+
+const Machine* LoadLocked() {
+    std::string path = MachineFilePath();
+    if (path.empty()) {
+        return nullptr;
+    }
+    std::string text;
+    std::string problem;
+    if (!ReadFile(path, text, problem)) {
+        ReportMachineProblem(path, problem);
+        return nullptr;
+    }
+    std::optional<Machine> machine = ParseMachine(text, problem);
+    if (!machine) {
+        ReportMachineProblem(path, problem);
+        return nullptr;
+    }
+    machine->path = path;
+    g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
+    return g_machines.back().get();
+}
+
+} // namespace
+
+std::string MachineFilePath() {
+    const char* explicitPath = std::getenv("SIMBOOK");
+    if (explicitPath != nullptr && explicitPath[0] != '\0') {
+        return explicitPath;
+    }
+#ifdef _WIN32
+    ReportMachineProblem("(default machine)", "SIMBOOK is not set");
+    return {};
+#else
+    std::string base;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
+            return {};
+        }
+        base = std::string(home) + "/.local/state";
+    }
+    std::string path = base + "/simbook/machine.json";
+    if (!EnsureDefaultFile(path)) {
+        return {};
+    }
+    return path;
+#endif
+}
+
+void ReportMachineProblem(const std::string& file, const std::string& problem) {
+    std::string line = "simbook: " + file + ": " + problem + "\n";
+    // One write, so that the line is not split among other processes' output.
+#ifdef _WIN32
+    int ignored = _write(2, line.data(), static_cast<unsigned>(line.size()));
+#else
+    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+#endif
+    (void)ignored;
+}
+
+const Machine* CurrentMachine() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_loaded) {
+        g_current = LoadLocked();
+        g_loaded = true;
+    }
+    return g_current;
+}
+
+void ReloadMachineForTests() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_loaded = false;
+    g_current = nullptr;
+}
+
+} // namespace simbook
