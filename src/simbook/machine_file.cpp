@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -171,6 +172,15 @@ std::string MachineFilePath() {
 }
 
 void ReportMachineProblem(const std::string& file, const std::string& problem) {
+#ifdef _WIN32
+    // Under Wine each service library carries its own reader, and both read the machine when
+    // they load: the first report marks the process, so the problem is still told once.
+    const char* kReported = "SIMBOOK_PROBLEM_REPORTED";
+    if (GetEnvironmentVariableA(kReported, nullptr, 0) != 0) {
+        return;
+    }
+    SetEnvironmentVariableA(kReported, "1");
+#endif
     std::string line = "simbook: " + file + ": " + problem + "\n";
     // One write, so that the line is not split among other processes' output.
 #ifdef _WIN32

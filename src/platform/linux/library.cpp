@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "platform/wlan_entries.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 
@@ -39,16 +40,12 @@ struct LibraryInfo {
     std::vector<const char*> exports;
 };
 
+#define NWT_ENTRY_NAME(name) #name,
 const LibraryInfo kLibraries[] = {
-    {L"wlanapi",
-     "simbook_wlanapi.so",
-     {"WlanOpenHandle", "WlanCloseHandle", "WlanFreeMemory", "WlanEnumInterfaces", "WlanConnect",
-      "WlanDisconnect", "WlanGetAvailableNetworkList", "WlanGetNetworkBssList",
-      "WlanQueryInterface", "WlanSetInterface", "WlanScan", "WlanGetProfile", "WlanGetProfileList",
-      "WlanSetProfile", "WlanDeleteProfile", "WlanRegisterNotification",
-      "WlanHostedNetworkQueryStatus", "WlanGetInterfaceCapability", "WlanSaveTemporaryProfile"}},
-    {L"wlanui", "simbook_wlanui.so", {"WlanUIEditProfile"}},
+    {L"wlanapi", "simbook_wlanapi.so", {NWT_WLANAPI_ENTRIES(NWT_ENTRY_NAME)}},
+    {L"wlanui", "simbook_wlanui.so", {NWT_WLANUI_ENTRIES(NWT_ENTRY_NAME)}},
 };
+#undef NWT_ENTRY_NAME
 
 struct Module : platform::KernelObject {
     bool ClosedByCloseHandle() const override { return false; }

@@ -63,4 +63,31 @@ nlohmann::ordered_json GuidField(const GUID* guid) {
                            : nlohmann::ordered_json(GuidText(*guid));
 }
 
+#ifdef _WIN32
+namespace {
+bool g_attached = false; // this library's load went through
+} // namespace
+
+BOOL LoaderEvent(DWORD reason, LPVOID reserved, const char* file, bool Machine::Wlan::*enabled) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        const Machine* machine = CurrentMachine();
+        bool loaded = machine != nullptr && machine->wlan.*enabled;
+        if (TraceEnabled()) {
+            // A refused load reaches the caller as a failed library initialisation.
+            TraceLine(std::string("{\"op\":\"LoadLibraryW\",\"library\":\"") + file +
+                      "\",\"result\":" + (loaded ? "true" : "false") + ",\"last_error\":" +
+                      std::to_string(loaded ? 0 : ERROR_DLL_INIT_FAILED) + "}");
+        }
+        g_attached = loaded;
+        return loaded ? TRUE : FALSE;
+    }
+    // A refused load is detached again by the loader; only a library that loaded is unloaded.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr && g_attached && TraceEnabled()) {
+        TraceLine(std::string("{\"op\":\"FreeLibrary\",\"library\":\"") + file +
+                  "\",\"result\":true}");
+    }
+    return TRUE;
+}
+#endif
+
 } // namespace simbook::wlan

@@ -32,4 +32,11 @@ void TraceCall(const char* op, nlohmann::ordered_json fields, std::optional<DWOR
 // "interface" field value: the GUID text, or null when no GUID was given.
 nlohmann::ordered_json GuidField(const GUID* guid);
 
+#ifdef _WIN32
+// The library's DllMain under Wine, where the system loader loads it: on attach, a machine whose
+// `enabled` flag is false (or that cannot be read) refuses the load, so LoadLibraryW fails as for
+// a missing library; loads and unloads are traced as the Linux stand-in traces them.
+BOOL LoaderEvent(DWORD reason, LPVOID reserved, const char* file, bool Machine::Wlan::*enabled);
+#endif
+
 } // namespace simbook::wlan

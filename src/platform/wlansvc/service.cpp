@@ -56,7 +56,25 @@ bool Service::Close(HANDLE handle) {
     client->callback = nullptr;
     client->context = nullptr;
     WaitIdle(lock, *client);
+    // With no client left the service thread ends, so a library that is unloaded next has no
+    // thread of its own running (Windows cannot join one while it unloads a library). From
+    // inside a callback the thread cannot end itself: the next scan's schedule reuses it.
+    if (clients_.empty() && thread_.joinable() && std::this_thread::get_id() != threadId_) {
+        StopThread(lock);
+    }
     return true;
+}
+
+void Service::StopThread(std::unique_lock<std::mutex>& lock) {
+    stop_ = true;
+    pending_.clear();
+    std::thread thread = std::move(thread_);
+    lock.unlock();
+    wake_.notify_all();
+    thread.join();
+    lock.lock();
+    stop_ = false;
+    threadId_ = std::thread::id();
 }
 
 DWORD Service::Register(Client& client, DWORD sources, WLAN_NOTIFICATION_CALLBACK callback,

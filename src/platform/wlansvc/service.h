@@ -6,6 +6,7 @@
 // due it goes to every client registered for its source, one after the other. Unregistering
 // (source 0) and closing a handle return only once no callback of that client is running and
 // none will start, except when called from inside a callback, where waiting would deadlock.
+// The thread starts with the first scheduled notification and ends when the last client closes.
 #pragma once
 
 #include <chrono>
@@ -71,6 +72,7 @@ private:
     void Run();
     void Deliver(std::unique_lock<std::mutex>& lock, const Notification& n);
     void WaitIdle(std::unique_lock<std::mutex>& lock, const Client& client);
+    void StopThread(std::unique_lock<std::mutex>& lock);
 
     const Machine* machine_ = nullptr;
     std::mutex mutex_;

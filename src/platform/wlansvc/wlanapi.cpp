@@ -541,3 +541,10 @@ DWORD WINAPI WlanSaveTemporaryProfile(HANDLE hClientHandle, const GUID* pInterfa
 }
 
 } // extern "C"
+
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return simbook::wlan::LoaderEvent(reason, reserved, "wlanapi.dll",
+                                      &simbook::Machine::Wlan::library);
+}
+#endif

@@ -3,14 +3,30 @@
 // The simulated notebook has no display and the service holds no profiles, so a well-formed
 // request is answered ERROR_NOT_SUPPORTED with an unknown reason code; malformed requests get
 // ERROR_INVALID_PARAMETER, an unsupported UI version ERROR_NOT_SUPPORTED.
+#include <tuple>
+
 #include "common.h"
 
 using simbook::wlan::GuidField;
 
+namespace {
+
+// The reason-code out-parameter exactly as the platform header types it. MinGW-w64's header
+// declares it one pointer level deeper than the published PWLAN_REASON_CODE; both are the same
+// pointer at the call, so the export matches whichever header declares it.
+template <class F> struct ReasonParameter;
+template <class R, class... A> struct ReasonParameter<R (*)(A...)> {
+    using Type = std::tuple_element_t<6, std::tuple<A...>>;
+};
+using ReasonOut = ReasonParameter<decltype(&::WlanUIEditProfile)>::Type;
+
+} // namespace
+
 extern "C" DWORD WINAPI WlanUIEditProfile(DWORD dwClientVersion, LPCWSTR wstrProfileName,
                                           GUID* pInterfaceGuid, HWND hWnd,
                                           WL_DISPLAY_PAGES wlStartPage, PVOID pReserved,
-                                          PWLAN_REASON_CODE pWlanReasonCode) {
+                                          ReasonOut reasonOut) {
+    auto* pWlanReasonCode = reinterpret_cast<PWLAN_REASON_CODE>(reasonOut);
     (void)hWnd;
     DWORD status = ERROR_NOT_SUPPORTED;
     if (wstrProfileName == nullptr || pInterfaceGuid == nullptr || pReserved != nullptr ||
@@ -31,3 +47,10 @@ extern "C" DWORD WINAPI WlanUIEditProfile(DWORD dwClientVersion, LPCWSTR wstrPro
                              status);
     return status;
 }
+
+#ifdef _WIN32
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    return simbook::wlan::LoaderEvent(reason, reserved, "wlanui.dll",
+                                      &simbook::Machine::Wlan::uiLibrary);
+}
+#endif
