@@ -65,8 +65,33 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     }
 }
 
-RunResult Run(const Scratch& scratch, const std::string& program,
+namespace {
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+} // namespace
+
+bool UnderWine() {
+    return !Environment("NWT_E2E_WINE_RUN").empty();
+}
+
+RunResult Run(const Scratch& scratch, const std::string& linuxProgram,
               const std::vector<std::string>& args, const std::string& machineFile) {
+    if (!UnderWine()) {
+        return RunLinux(scratch, linuxProgram, args, machineFile);
+    }
+    const std::string name = linuxProgram.substr(linuxProgram.find_last_of('/') + 1);
+    std::vector<std::string> wineArgs = {Environment("NWT_E2E_WINDOWS_BIN") + "/" + name + ".exe"};
+    wineArgs.insert(wineArgs.end(), args.begin(), args.end());
+    return RunLinux(scratch, Environment("NWT_E2E_WINE_RUN"), wineArgs, machineFile);
+}
+
+RunResult RunLinux(const Scratch& scratch, const std::string& program,
+                   const std::vector<std::string>& args, const std::string& machineFile) {
+    std::vector<std::string> argText{program};
     const std::string tracePath = scratch.Path("trace.jsonl");
     const std::string outPath = scratch.Path("stdout");
     const std::string errPath = scratch.Path("stderr");
@@ -87,7 +112,6 @@ RunResult Run(const Scratch& scratch, const std::string& program,
     }
     envp.push_back(nullptr);
 
-    std::vector<std::string> argText{program};
     argText.insert(argText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argText) {

@@ -46,10 +46,20 @@ nlohmann::json Machine(const nlohmann::json& overrides = nlohmann::json::object(
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 
+// Whether the runs go to the Windows programs under Wine: with NWT_E2E_WINE_RUN naming
+// scripts/wine-run and NWT_E2E_WINDOWS_BIN the folder of the windows build's programs, the
+// program "<dir>/tolmare" runs as "<NWT_E2E_WINDOWS_BIN>/tolmare.exe" through the runner, which
+// keeps the Linux build's contract (standard output, the trace and its exit line, the low byte
+// as exit status).
+bool UnderWine();
+
 // Runs `program` with `args` (not counting the program name), SIMBOOK=machineFile and
 // SIMBOOK_TRACE=<scratch>/trace.jsonl (emptied first).
 RunResult Run(const Scratch& scratch, const std::string& program,
               const std::vector<std::string>& args, const std::string& machineFile);
+// The same, always with the Linux program at `program`.
+RunResult RunLinux(const Scratch& scratch, const std::string& program,
+                   const std::vector<std::string>& args, const std::string& machineFile);
 
 // Trace helpers.
 // Lines with op "DeviceIoControl", optionally only those with the given I/O-control code.
@@ -64,3 +74,11 @@ constexpr uint32_t IOCTL_END_SESSION = 0x222004;
 constexpr uint32_t IOCTL_CAPSULE = 0x222008;
 
 } // namespace e2e
+
+// Skips a case the Windows programs under Wine cannot express, saying why.
+#define E2E_LINUX_ONLY(reason)                                                                     \
+    do {                                                                                           \
+        if (e2e::UnderWine()) {                                                                    \
+            GTEST_SKIP() << "Linux only: " << (reason);                                            \
+        }                                                                                          \
+    } while (0)

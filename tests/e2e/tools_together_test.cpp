@@ -1,6 +1,8 @@
 // The two setting tools on one machine: what brenvik changes, the next tolmare reads.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tool_fixture.h"
 
 namespace e2e {
@@ -35,6 +37,27 @@ TEST_F(SettingTools, FailedRunLeavesTheMachineFileAsItWas) {
     const RunResult run = RunTolmare();
     ExpectStatus(run, 0x02310000);
     EXPECT_EQ(MachineText(), before);
+}
+
+// Under Wine: a change the Windows brenvik made is what the Windows tolmare and the Linux
+// tolmare (NWT_E2E_LINUX_BIN, the default build's programs) both read from the same file.
+TEST_F(SettingTools, WindowsChangeIsReadByBothBuilds) {
+    if (!UnderWine()) {
+        GTEST_SKIP() << "runs with the Windows programs only";
+    }
+    const char* linuxBin = std::getenv("NWT_E2E_LINUX_BIN");
+    ASSERT_NE(linuxBin, nullptr) << "NWT_E2E_LINUX_BIN names the Linux build's programs";
+    UseMachine({{"firmware", {{"wlan_flags", 1}, {"setting58", 1}}}});
+    ASSERT_EQ(RunBrenvik({"/wl:DISABLE", "/ws:DISABLE"}).out, "brenvik[SUCCESS]");
+    EXPECT_EQ(Firmware("wlan_flags", -1), 0);
+    EXPECT_EQ(Firmware("setting58", -1), 2);
+    ExpectStatus(RunTolmare(), 0x00200000);
+    const RunResult linuxRun =
+        RunLinux(_scratch, std::string(linuxBin) + "/tolmare", {}, MachinePath());
+    EXPECT_EQ(linuxRun.out, "tolmare[SUCCESS]\r\nWLAN[DISABLE]\r\nWirelessSwitch[DISABLE]\r\n"
+                            "WirelessSwitchDisplay[ENABLE]\r\nSupervisorPassword[DISABLE]\r\n"
+                            "UserPassword[DISABLE]\r\n");
+    ExpectStatus(linuxRun, 0x00200000);
 }
 
 } // namespace

@@ -171,6 +171,8 @@ TEST_F(SundrelRun, SilentServiceEndsInTheBoundedFailure) {
 }
 
 TEST_F(SundrelRun, NotificationDueAfterTheWaitNeverReachesTheReleasedClient) {
+    E2E_LINUX_ONLY("the wait bound (wlan.wait_limit_ms) is a knob of the Linux stand-in's "
+                   "WaitForSingleObject; Windows waits the full 15 s");
     // The scan reports only after the bounded wait has given up and the client is gone.
     UseMachine("complete", {"HomeNet"},
                {{"wlan", {{"notify_delay_ms", 400}, {"wait_limit_ms", 100}}}});
@@ -188,6 +190,9 @@ TEST_F(SundrelRun, MissingLibraryOrEntryPointFailsBeforeOpening) {
                                       {{"missing_entries", {"WlanUIEditProfile"}}},
                                       {{"missing_entries", {"WlanSaveTemporaryProfile"}}}};
     for (const json& fault : faults) {
+        if (e2e::UnderWine() && fault.contains("missing_entries")) {
+            continue; // a DLL's exports cannot be hidden per machine file
+        }
         SCOPED_TRACE(fault.dump());
         UseMachine("complete", {"HomeNet"}, {{"wlan", fault}});
         const e2e::RunResult run = Scan();
@@ -210,8 +215,13 @@ TEST_F(SundrelRun, NamesReachTheOutputAsUtf8) {
     e2e::RunResult run = Scan();
     EXPECT_EQ(run.out, kSuccess + "Caf\xC3\xA9\r\n\xE2\x82\xAC\r\nA\r\n");
     ExpectStatus(run, 0);
+    ExpectClientReleased(run);
+}
 
+TEST_F(SundrelRun, NamesReachTheOutputAsUtf8WithAUtf8AnsiCodePage) {
+    E2E_LINUX_ONLY("the ANSI code page is Windows' own, not the machine file's");
     // UTF-8 as the ANSI code page: the bytes are read as UTF-8.
+    e2e::RunResult run;
     UseMachine("complete", {"Caf\u00e9", {{"hex", "e298a5"}}}, {{"ansi_code_page", 65001}});
     run = Scan();
     EXPECT_EQ(run.out, kSuccess + "Caf\xC3\xA9\r\n\xE2\x98\xA5\r\n");
