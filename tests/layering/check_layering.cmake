@@ -1,7 +1,11 @@
 # Fails when a house rule of the layering is broken:
 #  - product code (crypto, channel, settings, the three programs) includes a platform or
 #    system header other than src/platform/win32.h (standard C++ headers are fine);
-#  - simbook includes a product header.
+#  - a product layer includes a header of a layer above it, or of another program: crypto is
+#    below channel, channel below settings, settings below the three programs;
+#  - simbook includes a product header or a platform header: its models stand free of the
+#    Win32 surfaces that host them (src/platform/linux, src/platform/wlansvc, the Wine host),
+#    and its portable core (src/simbook/*) does not reach into the driver models.
 # Run as: cmake -DSOURCE_DIR=<repo> -P check_layering.cmake
 if(NOT SOURCE_DIR)
     message(FATAL_ERROR "SOURCE_DIR not set")
@@ -19,7 +23,24 @@ file(GLOB_RECURSE product_files
      ${SOURCE_DIR}/src/brenvik/*.h ${SOURCE_DIR}/src/brenvik/*.cpp
      ${SOURCE_DIR}/src/tolmare/*.h ${SOURCE_DIR}/src/tolmare/*.cpp
      ${SOURCE_DIR}/src/sundrel/*.h ${SOURCE_DIR}/src/sundrel/*.cpp)
+# The product's layers, bottom up; a file may include its own folder and the layers below.
+set(layer_common/crypto 1)
+set(layer_common/channel 2)
+set(layer_common/settings 3)
+set(layer_brenvik 4)
+set(layer_tolmare 4)
+set(layer_sundrel 4)
+function(product_folder path out)
+    if(path MATCHES "(common/[a-z]+|brenvik|tolmare|sundrel)/")
+        set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+    else()
+        set(${out} "" PARENT_SCOPE)
+    endif()
+endfunction()
+
 foreach(f ${product_files})
+    file(RELATIVE_PATH rel ${SOURCE_DIR}/src ${f})
+    product_folder(${rel} own)
     file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include")
     foreach(line ${lines})
         if(line MATCHES "<([^>]+)>")
@@ -34,6 +55,12 @@ foreach(f ${product_files})
                 list(APPEND violations "${f}: platform header ${h}")
             elseif(h MATCHES "^simbook/")
                 list(APPEND violations "${f}: simbook header ${h}")
+            else()
+                product_folder(${h} other)
+                if(other AND NOT other STREQUAL own AND
+                   NOT layer_${other} LESS layer_${own})
+                    list(APPEND violations "${f}: ${other} is not below ${own}: ${h}")
+                endif()
             endif()
         endif()
     endforeach()
@@ -45,6 +72,10 @@ foreach(f ${simbook_files})
     foreach(line ${lines})
         if(line MATCHES "\"(common|brenvik|tolmare|sundrel)/")
             list(APPEND violations "${f}: product header in simbook: ${line}")
+        elseif(line MATCHES "\"platform/")
+            list(APPEND violations "${f}: platform header in simbook: ${line}")
+        elseif(line MATCHES "\"simbook/driver/" AND NOT f MATCHES "/src/simbook/[a-z]+/")
+            list(APPEND violations "${f}: simbook's core reaches into the driver models: ${line}")
         endif()
     endforeach()
 endforeach()
