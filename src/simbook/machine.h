@@ -34,7 +34,19 @@ struct WlanInterface {
     std::string guidText; // as written in the file
     ScanBehaviour scan = ScanBehaviour::Complete;
     std::vector<std::vector<uint8_t>> networks; // raw SSID bytes, 0 to 32 each, in list order
+
+    friend bool operator==(const WlanInterface&, const WlanInterface&) = default;
 };
+
+// The interface of the built-in default machine.
+inline WlanInterface DefaultWlanInterface() {
+    WlanInterface wi;
+    wi.guid = Guid{0xc799c725, 0x24b9, 0x464b, {0xb6, 0xc7, 0x5e, 0x30, 0x0d, 0xce, 0x17, 0xd6}};
+    wi.guidText = "{c799c725-24b9-464b-b6c7-5e300dce17d6}";
+    wi.networks = {
+        {'H', 'o', 'm', 'e', 'N', 'e', 't'}, {}, {'C', 'a', 'f', 'e'}, {'C', 'a', 'f', 'e'}};
+    return wi;
+}
 
 // Fault knobs of the driver model ("driver": {"faults": {...}} in the machine file, keys in
 // snake_case: probe_error, phase1_reply_length, proof, phase3_reply, capsule_reply_length,
@@ -52,6 +64,8 @@ struct DriverFaults {
     Dword capsuleExtraPayload = 0;           // payload bytes beyond the firmware's answer
     bool capsuleEmptyPayload = false;        // answer capsules carry no payload
     std::optional<Dword> capsuleError;       // 0x222008 fails with this error after answering
+
+    friend bool operator==(const DriverFaults&, const DriverFaults&) = default;
 };
 
 struct Machine {
@@ -63,6 +77,7 @@ struct Machine {
         bool pinned = false; // false: real clock and counter
         SystemTime systemTime{2026, 12, 1, 7, 13, 47, 41, 0};
         int64_t performanceCounter = 1234567890;
+        friend bool operator==(const Clock&, const Clock&) = default;
     } clock;
 
     struct Driver {
@@ -74,6 +89,7 @@ struct Machine {
                                         0x54, 0xe0, 0x07, 0x42, 0xb7, 0xde, 0xf7, 0x0e};
         int busyReplies = 0;
         DriverFaults faults;
+        friend bool operator==(const Driver&, const Driver&) = default;
     } driver;
 
     struct Firmware {
@@ -86,16 +102,20 @@ struct Machine {
         std::optional<uint8_t> passwordStateStatus; // overrides the 0 / 2 answer of function 0x05
         std::vector<uint8_t> failingFunctions;      // functions answered with status 1
         std::vector<uint8_t> wlanItemData;          // data area of item 0x8008 (function 0x11)
+        friend bool operator==(const Firmware&, const Firmware&) = default;
     } firmware;
 
     struct Wlan {
         bool library = true;
         bool uiLibrary = true;
         std::vector<std::string> missingEntries;
-        std::vector<WlanInterface> interfaces; // default: one, see DESIGN
-        Dword notifyDelayMs = 50;              // how long a scan takes before its notification
-        std::optional<Dword> waitLimitMs;      // caps every finite WaitForSingleObject timeout
+        std::vector<WlanInterface> interfaces{DefaultWlanInterface()};
+        Dword notifyDelayMs = 50;         // how long a scan takes before its notification
+        std::optional<Dword> waitLimitMs; // caps every finite WaitForSingleObject timeout
+        friend bool operator==(const Wlan&, const Wlan&) = default;
     } wlan;
+
+    friend bool operator==(const Machine&, const Machine&) = default;
 };
 
 // The machine of this process, loaded on first use; null when the file could not be read or
@@ -105,7 +125,8 @@ const Machine* CurrentMachine();
 // Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error);
 
-// The text of the built-in default machine.
+// The text of the built-in default machine, written out from the member defaults above, which
+// are the one place the defaults are stated.
 std::string DefaultMachineText();
 
 // The machine file this process uses: $SIMBOOK, else the default state file (created from the

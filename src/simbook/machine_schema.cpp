@@ -391,17 +391,6 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
     return wi;
 }
 
-WlanInterface DefaultInterface() {
-    WlanInterface wi;
-    wi.guidText = "{c799c725-24b9-464b-b6c7-5e300dce17d6}";
-    ParseGuidText(wi.guidText, wi.guid);
-    wi.scan = ScanBehaviour::Complete;
-    for (const char* s : {"HomeNet", "", "Cafe", "Cafe"}) {
-        wi.networks.emplace_back(s, s + std::strlen(s));
-    }
-    return wi;
-}
-
 void ParseWlan(const json& value, Machine& m) {
     const std::string where = "wlan";
     RequireObject(value, where);
@@ -459,7 +448,6 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
     }
     try {
         Machine m;
-        m.wlan.interfaces.push_back(DefaultInterface());
         RequireObject(root, "(top level)");
         CheckKeys(root, "", {"ansi_code_page", "clock", "driver", "firmware", "wlan"});
         if (root.contains("ansi_code_page")) {
@@ -492,36 +480,46 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
 }
 
 std::string DefaultMachineText() {
-    return R"({
-  "ansi_code_page": 1252,
-  "driver": {
-    "present": true,
-    "interfaces": 1,
-    "driver_version": "1.0.8.0",
-    "sessions": true,
-    "auth_key": "f2aee4fc34d1e48c54e00742b7def70e",
-    "busy_replies": 0
-  },
-  "firmware": {
-    "wlan_flags": 1,
-    "setting58": 1,
-    "setting58_width": 2,
-    "supervisor_password": false,
-    "user_password": false,
-    "password_data_length": 32
-  },
-  "wlan": {
-    "library": true,
-    "ui_library": true,
-    "missing_entries": [],
-    "interfaces": [
-      { "guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}",
-        "scan": "complete",
-        "networks": ["HomeNet", "", "Cafe", "Cafe"] }
-    ]
-  }
-}
-)";
+    const Machine m;
+    auto hex = [](const auto& bytes) {
+        static const char digits[] = "0123456789abcdef";
+        std::string text;
+        for (uint8_t b : bytes) {
+            text += digits[b >> 4];
+            text += digits[b & 15];
+        }
+        return text;
+    };
+    nlohmann::ordered_json interfaces = nlohmann::ordered_json::array();
+    for (const WlanInterface& wi : m.wlan.interfaces) {
+        nlohmann::ordered_json networks = nlohmann::ordered_json::array();
+        for (const std::vector<uint8_t>& ssid : wi.networks) {
+            networks.push_back(std::string(ssid.begin(), ssid.end()));
+        }
+        interfaces.push_back({{"guid", wi.guidText}, {"scan", "complete"}, {"networks", networks}});
+    }
+    const nlohmann::ordered_json root = {
+        {"ansi_code_page", m.ansiCodePage},
+        {"driver",
+         {{"present", m.driver.present},
+          {"interfaces", m.driver.interfaces},
+          {"driver_version", *m.driver.driverVersion},
+          {"sessions", m.driver.sessions},
+          {"auth_key", hex(m.driver.authKey)},
+          {"busy_replies", m.driver.busyReplies}}},
+        {"firmware",
+         {{"wlan_flags", m.firmware.wlanFlags},
+          {"setting58", m.firmware.setting58},
+          {"setting58_width", m.firmware.setting58Width},
+          {"supervisor_password", m.firmware.supervisorPassword},
+          {"user_password", m.firmware.userPassword},
+          {"password_data_length", m.firmware.passwordDataLength}}},
+        {"wlan",
+         {{"library", m.wlan.library},
+          {"ui_library", m.wlan.uiLibrary},
+          {"missing_entries", m.wlan.missingEntries},
+          {"interfaces", interfaces}}}};
+    return root.dump(2) + "\n";
 }
 
 } // namespace simbook

@@ -53,6 +53,12 @@ TEST(MachineFile, DefaultTextParsesToTheDefaults) {
     auto m = simbook::ParseMachine(simbook::DefaultMachineText(), error);
     ASSERT_TRUE(m.has_value()) << error;
     EXPECT_EQ(m->wlan.interfaces[0].guidText, "{c799c725-24b9-464b-b6c7-5e300dce17d6}");
+    // Every key, not one: the written-out default, an empty file and the member defaults are
+    // one machine, so the three can never drift apart.
+    auto empty = simbook::ParseMachine("{}", error);
+    ASSERT_TRUE(empty.has_value()) << error;
+    EXPECT_TRUE(*m == *empty);
+    EXPECT_TRUE(*m == simbook::Machine{});
 }
 
 TEST(MachineFile, ValuesAreRead) {
