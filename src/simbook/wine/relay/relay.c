@@ -40,6 +40,7 @@ typedef struct {
 static PDEVICE_OBJECT g_control;
 static FUNCTION_EXT* g_functions[RELAY_MAX_INTERFACES];
 static ULONG g_function_count;
+static ULONG g_published; /* interfaces the server asked for; nodes added later follow it */
 
 static KSPIN_LOCK g_lock;     /* guards everything below */
 static PFILE_OBJECT g_server; /* the control file that sent SERVE; NULL: no server */
@@ -219,6 +220,7 @@ static NTSTATUS queue_event(ULONG kind, ULONG file, ULONG iface, PIRP irp) {
 /* Enables the first `count` interfaces and disables the others (at PASSIVE_LEVEL). */
 static void publish(ULONG count) {
     ULONG i;
+    g_published = count;
     for (i = 0; i < g_function_count; ++i) {
         FUNCTION_EXT* x = g_functions[i];
         BOOLEAN want = i < count;
@@ -406,11 +408,15 @@ static NTSTATUS NTAPI dispatch_cleanup(PDEVICE_OBJECT device, PIRP irp) {
 
 static NTSTATUS NTAPI dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION s = IoGetCurrentIrpStackLocation(irp);
+    PFILE_OBJECT fo;
     ULONG file;
     if (device == g_control) {
         return control_ioctl(irp, s);
     }
-    file = (ULONG)(ULONG_PTR)(s->FileObject != NULL ? s->FileObject->FsContext : NULL);
+    /* The stack location names the file object; the IRP's own record of it stands in when a
+     * request arrives without it. */
+    fo = s->FileObject != NULL ? s->FileObject : irp->Tail.Overlay.OriginalFileObject;
+    file = (ULONG)(ULONG_PTR)(fo != NULL ? fo->FsContext : NULL);
     if (file == 0) {
         return complete(irp, STATUS_INVALID_HANDLE, 0);
     }
@@ -469,9 +475,11 @@ static NTSTATUS NTAPI add_device(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo) {
         IoDeleteDevice(fdo);
         return status;
     }
-    /* A link left enabled by an earlier session is withdrawn until a server publishes it. */
-    IoSetDeviceInterfaceState(&x->link, FALSE);
+    /* A link left enabled by an earlier session is withdrawn unless the server, which may
+     * already be there while nodes are still being added, asked for it. */
     x->index = g_function_count;
+    x->enabled = x->index < g_published;
+    IoSetDeviceInterfaceState(&x->link, x->enabled);
     g_functions[g_function_count++] = x;
     fdo->Flags |= DO_BUFFERED_IO;
     fdo->Flags &= ~DO_DEVICE_INITIALIZING;

@@ -134,35 +134,40 @@ bool WriteDriverVersion(const simbook::DevicePublication& device) {
     return ok;
 }
 
-// Opens the relay's control device, starting the driver's service when it is not up yet.
+// Starts the driver's service. Wine returns from StartService for a PnP kernel driver only
+// after the service manager's time-out, though the driver is up at once, so this runs on a
+// thread of its own while the main thread waits for the control device.
+DWORD WINAPI StartDriver(void*) {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = scm ? OpenServiceA(scm, kServiceName, SERVICE_START) : nullptr;
+    if (service != nullptr) {
+        StartServiceA(service, 0, nullptr);
+        CloseServiceHandle(service);
+    }
+    if (scm != nullptr) {
+        CloseServiceHandle(scm);
+    }
+    return 0;
+}
+
+// Opens the relay's control device once the driver is up.
 HANDLE OpenControl() {
+    HANDLE starter = CreateThread(nullptr, 0, StartDriver, nullptr, 0, nullptr);
+    if (starter != nullptr) {
+        CloseHandle(starter);
+    }
     DWORD started = GetTickCount();
-    bool asked = false;
     for (;;) {
         HANDLE h = CreateFileA(kControlPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             return h;
         }
-        DWORD waited = GetTickCount() - started;
-        if (waited > kOpenWaitMs) {
+        if (GetTickCount() - started > kOpenWaitMs) {
             Fail("the relay driver's control device does not appear", GetLastError());
             return INVALID_HANDLE_VALUE;
         }
-        if (!asked && waited > 1000) {
-            // Normally the service starts with the session; start it if it did not.
-            asked = true;
-            SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-            SC_HANDLE service = scm ? OpenServiceA(scm, kServiceName, SERVICE_START) : nullptr;
-            if (service != nullptr) {
-                StartServiceA(service, 0, nullptr);
-                CloseServiceHandle(service);
-            }
-            if (scm != nullptr) {
-                CloseServiceHandle(scm);
-            }
-        }
-        Sleep(10);
+        Sleep(5);
     }
 }
 

@@ -3,8 +3,10 @@
 //   simbook_setup <driver.sys as a Windows path>
 //
 // Creates the root device nodes ROOT\SYSTEM\0000 ... (hardware ID ROOT\SIMBOOK_RELAY, service
-// simbook_relay) with their driver keys, registers the kernel service with automatic start (so
-// every new Wine session loads it) and starts it now. Running it again updates the service's
+// simbook_relay) with their driver keys and registers the kernel service with demand start: the
+// device server starts it in each Wine session, alongside its own start (a PnP driver's start
+// under Wine only returns after the service manager's time-out, which an automatic start would
+// add to every session's start). Running it again updates the service's
 // image path and keeps the nodes. Exit status 0 when everything is in place.
 #include <windows.h>
 #include <setupapi.h>
@@ -82,12 +84,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     SC_HANDLE service =
         CreateServiceW(scm, RELAY_SERVICE_NAME, RELAY_SERVICE_NAME, SERVICE_ALL_ACCESS,
-                       SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, argv[1],
+                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, argv[1],
                        nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {
         service = OpenServiceW(scm, RELAY_SERVICE_NAME, SERVICE_ALL_ACCESS);
         if (service != nullptr &&
-            !ChangeServiceConfigW(service, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
+            !ChangeServiceConfigW(service, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, argv[1], nullptr, nullptr, nullptr, nullptr,
                                   nullptr, nullptr)) {
             DWORD error = GetLastError();
@@ -101,9 +103,6 @@ int wmain(int argc, wchar_t** argv) {
         CloseServiceHandle(scm);
         return Fail(L"cannot register the driver's service", error);
     }
-    // Wine answers ERROR_SERVICE_REQUEST_TIMEOUT for a kernel driver that did load; the device
-    // server checks the driver itself, so the answer is not judged here.
-    StartServiceW(service, 0, nullptr);
     CloseServiceHandle(service);
     CloseServiceHandle(scm);
     return 0;
