@@ -2,14 +2,13 @@
 // to the system-management driver. It finds and opens the driver, checks its version, agrees a
 // session key with it, and carries firmware request packets in Blowfish-enciphered capsules.
 //
-// Result codes: 0 success, 2 a system call, cipher or protocol step failed, 3 invalid
-// argument, 5 out of memory, 6 driver not found / authentication failed, 8 no device handle or
-// no cipher context, 10 driver older than 1.0.8, 11 opening the device failed.
+// Every int result is one of the RESULT_ codes of channel_codes.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/channel/channel_codes.h"
 #include "platform/win32.h"
 
 struct BlowfishContext;
