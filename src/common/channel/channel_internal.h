@@ -61,6 +61,15 @@ inline void Store32(BYTE* p, uint32_t v) {
     p[3] = static_cast<BYTE>(v >> 24);
 }
 
+// Fills the MiscPacket header of a request: function, sub-function, input and output lengths.
+inline void StoreMiscPacketHeader(BYTE* packet, BYTE function, BYTE subfunction,
+                                  uint16_t inputLength, uint16_t outputLength) {
+    packet[MiscPacket::FUNCTION] = function;
+    packet[MiscPacket::SUBFUNCTION] = subfunction;
+    Store16(packet + MiscPacket::INPUT_LENGTH, inputLength);
+    Store16(packet + MiscPacket::OUTPUT_LENGTH, outputLength);
+}
+
 // How a step of a longer operation failed: the message for _szError, the result code, and the
 // last-error code to put back after the clean-up (when `restore`).
 struct StepFailure {

@@ -41,10 +41,8 @@ int CMiscCommon::GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word
         return RESULT_NO_MEMORY;
     }
     namespace P = GetSetupItemPacket;
-    packet[MiscPacket::FUNCTION] = FUNCTION_GET_SETUP_ITEM;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_SETTING;
-    Store16(packet + MiscPacket::INPUT_LENGTH, static_cast<uint16_t>(kHeaderSize));
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, static_cast<uint16_t>(packetSize));
+    StoreMiscPacketHeader(packet, FUNCTION_GET_SETUP_ITEM, SUBFUNCTION_SETTING,
+                          static_cast<uint16_t>(kHeaderSize), static_cast<uint16_t>(packetSize));
     Store16(packet + P::ITEM, item);
     Store16(packet + P::SELECTOR, selector);
     Store16(packet + P::DATA_LENGTH, static_cast<uint16_t>(length));

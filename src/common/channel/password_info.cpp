@@ -10,10 +10,7 @@ int CMiscCommon::GetPasswordInfo(BYTE* status, WORD* word1, WORD* word2, WORD* w
                                  BYTE* flag2, WORD* dataLength) {
     namespace P = PasswordInfoPacket;
     BYTE packet[P::SIZE] = {};
-    packet[MiscPacket::FUNCTION] = FUNCTION_PASSWORD_INFO;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_PASSWORD;
-    Store16(packet + MiscPacket::INPUT_LENGTH, P::SENT);
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, P::SIZE);
+    StoreMiscPacketHeader(packet, FUNCTION_PASSWORD_INFO, SUBFUNCTION_PASSWORD, P::SENT, P::SIZE);
 
     int result = SendMiscPacket(packet, sizeof(packet));
     if (result != RESULT_SUCCESS) {

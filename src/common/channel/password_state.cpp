@@ -27,10 +27,8 @@ int CMiscCommon::GetPasswordState(BYTE* status, WORD selector, void* buffer, DWO
         _SetError(L"MiscCommon::CMiscCommon::GetPasswordState: HeapAlloc failed.");
         return RESULT_NO_MEMORY;
     }
-    packet[MiscPacket::FUNCTION] = FUNCTION_PASSWORD_STATE;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_PASSWORD;
-    Store16(packet + MiscPacket::INPUT_LENGTH, static_cast<uint16_t>(kHeaderSize));
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, static_cast<uint16_t>(packetSize));
+    StoreMiscPacketHeader(packet, FUNCTION_PASSWORD_STATE, SUBFUNCTION_PASSWORD,
+                          static_cast<uint16_t>(kHeaderSize), static_cast<uint16_t>(packetSize));
     Store16(packet + PasswordStatePacket::SELECTOR, selector);
 
     int result = SendMiscPacket(packet, packetSize);

@@ -9,10 +9,8 @@ using namespace detail;
 int CMiscCommon::ReadIndexedSetting(BYTE* status, BYTE index, DWORD* value) {
     namespace P = IndexedSettingPacket;
     BYTE packet[P::SIZE] = {};
-    packet[MiscPacket::FUNCTION] = FUNCTION_READ_INDEXED_SETTING;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_SETTING;
-    Store16(packet + MiscPacket::INPUT_LENGTH, P::SIZE);
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, P::SIZE);
+    StoreMiscPacketHeader(packet, FUNCTION_READ_INDEXED_SETTING, SUBFUNCTION_SETTING, P::SIZE,
+                          P::SIZE);
     Store32(packet + P::FIXED_LOW, P::FIXED_LOW_VALUE);
     Store32(packet + P::INDEX, index);
     Store32(packet + P::FIXED_HIGH, P::FixedHighValue(FUNCTION_READ_INDEXED_SETTING));

@@ -9,10 +9,7 @@ using namespace detail;
 int CMiscCommon::SetSetupItem(BYTE* status, WORD item, WORD selector, WORD value) {
     namespace P = SetSetupItemPacket;
     BYTE packet[P::SIZE] = {};
-    packet[MiscPacket::FUNCTION] = FUNCTION_SET_SETUP_ITEM;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_SETTING;
-    Store16(packet + MiscPacket::INPUT_LENGTH, P::SIZE);
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, P::SIZE);
+    StoreMiscPacketHeader(packet, FUNCTION_SET_SETUP_ITEM, SUBFUNCTION_SETTING, P::SIZE, P::SIZE);
     Store16(packet + P::ITEM, item);
     Store16(packet + P::SELECTOR, selector);
     Store16(packet + P::VALUE, value);

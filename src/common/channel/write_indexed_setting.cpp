@@ -14,10 +14,8 @@ int CMiscCommon::WriteIndexedSetting(BYTE* status, const DWORD* indexAndValue) {
     }
     namespace P = IndexedSettingPacket;
     BYTE packet[P::SIZE] = {};
-    packet[MiscPacket::FUNCTION] = FUNCTION_WRITE_INDEXED_SETTING;
-    packet[MiscPacket::SUBFUNCTION] = SUBFUNCTION_SETTING;
-    Store16(packet + MiscPacket::INPUT_LENGTH, P::SIZE);
-    Store16(packet + MiscPacket::OUTPUT_LENGTH, P::SIZE);
+    StoreMiscPacketHeader(packet, FUNCTION_WRITE_INDEXED_SETTING, SUBFUNCTION_SETTING, P::SIZE,
+                          P::SIZE);
     Store32(packet + P::FIXED_LOW, P::FIXED_LOW_VALUE);
     Store32(packet + P::INDEX, indexAndValue[0]);
     Store32(packet + P::FIXED_HIGH, P::FixedHighValue(FUNCTION_WRITE_INDEXED_SETTING));
