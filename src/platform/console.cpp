@@ -72,6 +72,69 @@ bool WriteAll(const std::string& bytes) {
     }
     return true;
 }
+
+// Standard output of a Linux program: the text's UTF-8 bytes, whatever the output is.
+bool WriteText(const std::vector<wchar_t>& text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (wchar_t c : text) {
+        AppendUtf8(utf8, static_cast<uint32_t>(c));
+    }
+    return WriteAll(utf8);
+}
+#else
+// A console may take fewer characters than offered; write the rest until all are in.
+bool WriteConsoleText(HANDLE out, const std::vector<wchar_t>& text) {
+    size_t shown = 0;
+    while (shown < text.size()) {
+        DWORD written = 0;
+        if (!WriteConsoleW(out, text.data() + shown, static_cast<DWORD>(text.size() - shown),
+                           &written, nullptr) ||
+            written == 0) {
+            return false;
+        }
+        shown += written;
+    }
+    return true;
+}
+
+// A file or a pipe gets the text's UTF-8 bytes, written until all are in.
+bool WriteUtf8Bytes(HANDLE out, const std::vector<wchar_t>& text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return false;
+    }
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                            bytes, nullptr, nullptr) != bytes) {
+        return false;
+    }
+    DWORD done = 0;
+    while (done < utf8.size()) {
+        DWORD written = 0;
+        if (!WriteFile(out, utf8.data() + done, static_cast<DWORD>(utf8.size() - done), &written,
+                       nullptr) ||
+            written == 0) {
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+// Standard output of a Windows program: a real console or anything else.
+bool WriteText(const std::vector<wchar_t>& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        return WriteConsoleText(out, text);
+    }
+    return WriteUtf8Bytes(out, text);
+}
 #endif
 
 } // namespace
@@ -91,54 +154,5 @@ int ConsolePrintW(const wchar_t* format, ...) {
     if (text.empty()) {
         return 0;
     }
-
-#ifdef _WIN32
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
-        return -1;
-    }
-    DWORD mode = 0;
-    if (GetConsoleMode(out, &mode)) {
-        // A console may take fewer characters than offered; write the rest until all are in.
-        size_t shown = 0;
-        while (shown < text.size()) {
-            DWORD written = 0;
-            if (!WriteConsoleW(out, text.data() + shown, static_cast<DWORD>(text.size() - shown),
-                               &written, nullptr) ||
-                written == 0) {
-                return -1;
-            }
-            shown += written;
-        }
-        return static_cast<int>(text.size());
-    }
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return -1;
-    }
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                            bytes, nullptr, nullptr) != bytes) {
-        return -1;
-    }
-    DWORD done = 0;
-    while (done < utf8.size()) {
-        DWORD written = 0;
-        if (!WriteFile(out, utf8.data() + done, static_cast<DWORD>(utf8.size() - done), &written,
-                       nullptr) ||
-            written == 0) {
-            return -1;
-        }
-        done += written;
-    }
-    return static_cast<int>(text.size());
-#else
-    std::string utf8;
-    utf8.reserve(text.size());
-    for (wchar_t c : text) {
-        AppendUtf8(utf8, static_cast<uint32_t>(c));
-    }
-    return WriteAll(utf8) ? static_cast<int>(text.size()) : -1;
-#endif
+    return WriteText(text) ? static_cast<int>(text.size()) : -1;
 }

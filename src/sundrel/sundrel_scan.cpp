@@ -1,3 +1,6 @@
+// The scan run of sundrel: CSundrel waits for the service's end-of-scan notification on an
+// event and then reads the network list; SsidToString converts one network name; RunScan puts
+// them together and prints the report once the wireless client is released.
 #include "sundrel/sundrel_scan.h"
 
 #include <cstring>
@@ -55,9 +58,6 @@ INT CSundrel::ScanSsids(std::vector<std::wstring>& ssids) {
     }
     // A timeout or a failed wait both end the run as a failed wait.
     if (::WaitForSingleObject(_hScanEvent, kScanWaitTimeoutMs) != WAIT_OBJECT_0) {
-        return 0;
-    }
-    if (_pWrapper == nullptr) {
         return 0;
     }
     PWLAN_AVAILABLE_NETWORK_LIST networkList = nullptr;

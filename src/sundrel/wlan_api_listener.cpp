@@ -1,3 +1,5 @@
+// CWlanApiSmartWrapperListener: the two-level dispatch of a notification record, by source and
+// then by code, to the listener's handlers, and the handlers' empty default bodies.
 #include "sundrel/wlan_api_listener.h"
 
 void CWlanApiSmartWrapperListener::OnNotification(PWLAN_NOTIFICATION_DATA pData) {

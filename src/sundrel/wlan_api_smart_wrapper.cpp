@@ -1,3 +1,6 @@
+// CWlanApiSmartWrapper: opening and closing one client of the wireless service, the calls that
+// fill in the client handle and the selected interface, and the registered callback that hands
+// each notification to the listener.
 #include "sundrel/wlan_api_smart_wrapper.h"
 
 VOID WINAPI NotificationCallback(PWLAN_NOTIFICATION_DATA pData, PVOID pContext) {

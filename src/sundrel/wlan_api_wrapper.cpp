@@ -1,3 +1,6 @@
+// CWlanApiWrapper: loads "WlanApi.dll" and "WlanUi.dll" at run time, binds the twenty entry
+// points all or nothing, and forwards each call through its entry-table pointer (or answers
+// ERROR_INVALID_FUNCTION while nothing is bound).
 #include "sundrel/wlan_api_wrapper.h"
 
 namespace {

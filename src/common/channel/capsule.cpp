@@ -15,12 +15,67 @@ namespace MiscCommon {
 
 using namespace detail;
 
+namespace detail {
+
+// The heap blocks of one encapsulated exchange and the device call's outcome.
+struct CapsuleExchange {
+    BYTE* request = nullptr;
+    DWORD requestSize = 0;
+    BYTE* requestCapsule = nullptr;
+    DWORD requestCapsuleSize = 0;
+    BYTE* response = nullptr;
+    DWORD responseSize = 0;
+    DWORD returned = 0;  // bytes the device call returned
+    BOOL result = FALSE; // what the device call returned
+    DWORD error = 0;     // the last-error code right after the device call
+
+    // Wipes and releases every block allocated so far.
+    void Release() {
+        HeapWipeRelease(request, requestSize);
+        HeapWipeRelease(requestCapsule, requestCapsuleSize);
+        HeapWipeRelease(response, responseSize);
+    }
+};
+
+bool CipherBlock(const BlowfishContext* context, BYTE* block, bool encipher) {
+    uint32_t left = Load32(block);
+    uint32_t right = Load32(block + 4);
+    bool ok = encipher ? BlowfishEncipher(context, &left, &right)
+                       : BlowfishDecipher(context, &left, &right);
+    Store32(block, left);
+    Store32(block + 4, right);
+    return ok;
+}
+
+} // namespace detail
+
 namespace {
 
 // Capsule size for a payload of `payloadLength` bytes, or 0 when it would not fit in 32 bits.
 DWORD CapsuleSize(DWORD payloadLength) {
     uint64_t total = kCapsuleOverhead + ((static_cast<uint64_t>(payloadLength) + 7) / 8) * 8;
     return total > 0xFFFFFFFFu ? 0 : static_cast<DWORD>(total);
+}
+
+// Releases the exchange's blocks, then sets `lastError`: the end of every failed exchange that
+// reports a last-error code.
+BOOL FailExchange(CapsuleExchange& exchange, DWORD lastError) {
+    exchange.Release();
+    SetLastError(lastError);
+    return FALSE;
+}
+
+// The response must carry its header, and its own lengths must describe a capsule that lies
+// inside the buffer: the block count for deciphering comes from them.
+bool ResponseIsWellFormed(const CapsuleExchange& exchange) {
+    const DWORD returned = exchange.returned;
+    if (returned < kCapsuleHeader || returned > exchange.responseSize) {
+        return false;
+    }
+    const DWORD payload = Load32(exchange.response + kCapsulePayloadLengthField);
+    const DWORD total = Load32(exchange.response + kCapsuleTotalLengthField);
+    return total >= kCapsuleOverhead && (total - kCapsuleOverhead) % 8 == 0 &&
+           total <= exchange.responseSize && payload <= total - kCapsuleOverhead;
 }
 
 } // namespace
@@ -32,8 +87,8 @@ BYTE* CMiscCommon::_InitializeMessageCapsule(const void* source, DWORD payloadLe
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    Store32(capsule, payloadLength);
-    Store32(capsule + 4, total);
+    Store32(capsule + kCapsulePayloadLengthField, payloadLength);
+    Store32(capsule + kCapsuleTotalLengthField, total);
     if (source != nullptr && payloadLength != 0) {
         std::memcpy(capsule + kCapsuleHeader, source, payloadLength);
     }
@@ -44,34 +99,28 @@ int CMiscCommon::_CipherCapsule(BYTE* capsule, bool encipher) {
     if (capsule == nullptr) {
         _SetError(encipher ? L"MiscCommon::CMiscCommon::_Encrypt: capsule is NULL"
                            : L"MiscCommon::CMiscCommon::_Decrypt: capsule is NULL");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
     if (_pBlowfish == nullptr) {
         _SetError(encipher
                       ? L"MiscCommon::CMiscCommon::_Encrypt: BlowFish Context is not initialized."
                       : L"MiscCommon::CMiscCommon::_Decrypt: BlowFish Context is not initialized.");
-        return 8;
+        return RESULT_NOT_READY;
     }
-    DWORD total = Load32(capsule + 4);
+    DWORD total = Load32(capsule + kCapsuleTotalLengthField);
     DWORD blocks = total < kCapsuleOverhead ? 0 : (total - kCapsuleOverhead) / 8;
     for (DWORD i = 0; i < blocks; ++i) {
         BYTE* block = capsule + kCapsuleHeader + 8 * static_cast<size_t>(i);
-        uint32_t left = Load32(block);
-        uint32_t right = Load32(block + 4);
-        bool ok = encipher ? BlowfishEncipher(_pBlowfish, &left, &right)
-                           : BlowfishDecipher(_pBlowfish, &left, &right);
-        if (!ok) {
+        if (!CipherBlock(_pBlowfish, block, encipher)) {
             _SetError(encipher ? L"MiscCommon::CMiscCommon::_Encrypt: BlowFish Encipher failed. "
                                  L"i = %d"
                                : L"MiscCommon::CMiscCommon::_Decrypt: BlowFish Decipher failed. "
                                  L"i = %d",
                       static_cast<int>(i));
-            return 2;
+            return RESULT_FAILED;
         }
-        Store32(block, left);
-        Store32(block + 4, right);
     }
-    return 0;
+    return RESULT_SUCCESS;
 }
 
 int CMiscCommon::_Encrypt(BYTE* capsule) {
@@ -82,122 +131,121 @@ int CMiscCommon::_Decrypt(BYTE* capsule) {
     return _CipherCapsule(capsule, false);
 }
 
+bool CMiscCommon::_ExchangeArgumentsValid(LPVOID inBuffer, DWORD inSize, LPVOID outBuffer,
+                                          DWORD outSize, LPDWORD bytesReturned) {
+    bool inConsistent = (inBuffer == nullptr) == (inSize == 0);
+    bool outConsistent = (outBuffer == nullptr) == (outSize == 0);
+    if (!inConsistent || !outConsistent || bytesReturned == nullptr) {
+        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Invalid Argument(s).");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (_bEncrypt != 0 && _pBlowfish == nullptr) {
+        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Session Not Initialized.");
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+bool CMiscCommon::_BuildRequestCapsule(CapsuleExchange& exchange, DWORD ioControlCode,
+                                       LPVOID inBuffer, DWORD inSize, DWORD outSize) {
+    // The encapsulated request; an input too large for its 32-bit length field counts as a
+    // failed allocation.
+    exchange.requestSize = inSize + kRequestOverhead;
+    if (inSize <= 0xFFFFFFFFu - kRequestOverhead) {
+        exchange.request = static_cast<BYTE*>(HeapAllocZero(exchange.requestSize));
+    }
+    if (exchange.request == nullptr) {
+        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: HeapAlloc failed.");
+        return FailExchange(exchange, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    BYTE* request = exchange.request;
+    Store32(request + kRequestSequenceField, _dwSequence);
+    Store32(request + kRequestLengthField, exchange.requestSize);
+    Store32(request + kRequestCodeField, ioControlCode);
+    Store32(request + kRequestInputSizeField, inSize);
+    Store32(request + kRequestOutputSizeField, outSize);
+    if (inSize != 0) {
+        std::memcpy(request + kRequestInputData, inBuffer, inSize);
+    }
+
+    exchange.requestCapsule = _InitializeMessageCapsule(request, exchange.requestSize);
+    if (exchange.requestCapsule == nullptr) {
+        return FailExchange(exchange, ERROR_NOT_ENOUGH_MEMORY);
+    }
+    exchange.requestCapsuleSize = Load32(exchange.requestCapsule + kCapsuleTotalLengthField);
+    Store32(exchange.requestCapsule + kCapsuleSessionField, _dwSessionId);
+    if (_bEncrypt != 0 && _Encrypt(exchange.requestCapsule) != RESULT_SUCCESS) {
+        return FailExchange(exchange, ERROR_INTERNAL_ERROR);
+    }
+    return true;
+}
+
+bool CMiscCommon::_AllocateResponseCapsule(CapsuleExchange& exchange, DWORD outSize) {
+    exchange.response = _InitializeMessageCapsule(nullptr, outSize);
+    if (exchange.response == nullptr) {
+        return FailExchange(exchange, GetLastError());
+    }
+    exchange.responseSize = Load32(exchange.response + kCapsuleTotalLengthField);
+    std::memset(exchange.response, 0, exchange.responseSize); // the driver writes the header
+    return true;
+}
+
+BOOL CMiscCommon::_DeliverResponse(CapsuleExchange& exchange, LPVOID outBuffer, DWORD outSize,
+                                   LPDWORD bytesReturned) {
+    if (!ResponseIsWellFormed(exchange)) {
+        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Invalid structure "
+                  L"returned. size = %d",
+                  static_cast<int>(exchange.returned));
+        exchange.Release();
+        return FALSE;
+    }
+    if (_bEncrypt != 0 && _Decrypt(exchange.response) != RESULT_SUCCESS) {
+        return FailExchange(exchange, ERROR_INTERNAL_ERROR);
+    }
+    const BYTE* payloadBytes = exchange.response + kCapsuleHeader;
+    const DWORD payload = Load32(exchange.response + kCapsulePayloadLengthField);
+    if (payload > outSize) {
+        if (outSize != 0) {
+            std::memcpy(outBuffer, payloadBytes, outSize);
+        }
+        *bytesReturned = outSize;
+        return FailExchange(exchange, ERROR_MORE_DATA);
+    }
+    if (payload != 0) {
+        std::memcpy(outBuffer, payloadBytes, payload);
+    }
+    *bytesReturned = payload;
+    exchange.Release();
+    SetLastError(exchange.error);
+    return exchange.result;
+}
+
 BOOL CMiscCommon::EncapsuledDeviceIoControl(DWORD ioControlCode, LPVOID inBuffer, DWORD inSize,
                                             LPVOID outBuffer, DWORD outSize,
                                             LPDWORD bytesReturned) {
     if (_VersionGateFails()) {
         return FALSE;
     }
-    bool inConsistent = (inBuffer == nullptr) == (inSize == 0);
-    bool outConsistent = (outBuffer == nullptr) == (outSize == 0);
-    if (!inConsistent || !outConsistent || bytesReturned == nullptr) {
-        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Invalid Argument(s).");
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (_bEncrypt != 0 && _pBlowfish == nullptr) {
-        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Session Not Initialized.");
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (!_ExchangeArgumentsValid(inBuffer, inSize, outBuffer, outSize, bytesReturned)) {
         return FALSE;
     }
     *bytesReturned = 0;
 
-    // The encapsulated request; an input too large for its 32-bit length field counts as a
-    // failed allocation.
-    BYTE* request = nullptr;
-    DWORD requestSize = inSize + kRequestOverhead;
-    if (inSize <= 0xFFFFFFFFu - kRequestOverhead) {
-        request = static_cast<BYTE*>(HeapAllocZero(requestSize));
-    }
-    if (request == nullptr) {
-        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: HeapAlloc failed.");
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    CapsuleExchange exchange;
+    if (!_BuildRequestCapsule(exchange, ioControlCode, inBuffer, inSize, outSize) ||
+        !_AllocateResponseCapsule(exchange, outSize)) {
         return FALSE;
     }
-    Store32(request, _dwSequence);
-    Store32(request + 4, requestSize);
-    Store32(request + 8, ioControlCode);
-    Store32(request + 12, inSize);
-    Store32(request + 16, outSize);
-    if (inSize != 0) {
-        std::memcpy(request + 20, inBuffer, inSize);
-    }
-
-    BYTE* requestCapsule = _InitializeMessageCapsule(request, requestSize);
-    if (requestCapsule == nullptr) {
-        HeapWipeRelease(request, requestSize);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    }
-    DWORD requestCapsuleSize = Load32(requestCapsule + 4);
-    Store32(requestCapsule + 8, _dwSessionId);
-    auto releaseRequest = [&]() {
-        HeapWipeRelease(request, requestSize);
-        HeapWipeRelease(requestCapsule, requestCapsuleSize);
-    };
-    if (_bEncrypt != 0 && _Encrypt(requestCapsule) != 0) {
-        releaseRequest();
-        SetLastError(ERROR_INTERNAL_ERROR);
-        return FALSE;
-    }
-
-    BYTE* response = _InitializeMessageCapsule(nullptr, outSize);
-    if (response == nullptr) {
-        DWORD error = GetLastError();
-        releaseRequest();
-        SetLastError(error);
-        return FALSE;
-    }
-    DWORD responseSize = Load32(response + 4);
-    std::memset(response, 0, responseSize); // the driver writes the header
-    auto releaseAll = [&]() {
-        releaseRequest();
-        HeapWipeRelease(response, responseSize);
-    };
-
-    DWORD returned = 0;
-    BOOL result = DeviceIoControl(_hDevice, kIoctlCapsule, requestCapsule, requestCapsuleSize,
-                                  response, responseSize, &returned, nullptr);
-    DWORD error = GetLastError();
-    if (result || returned != 0) {
+    exchange.result = DeviceIoControl(_hDevice, kIoctlCapsule, exchange.requestCapsule,
+                                      exchange.requestCapsuleSize, exchange.response,
+                                      exchange.responseSize, &exchange.returned, nullptr);
+    exchange.error = GetLastError();
+    if (exchange.result || exchange.returned != 0) {
         ++_dwSequence;
     }
-
-    // The response must carry its header, and its own lengths must describe a capsule that
-    // lies inside the buffer: the block count for deciphering comes from them.
-    DWORD payload = returned >= kCapsuleHeader ? Load32(response) : 0;
-    DWORD total = returned >= kCapsuleHeader ? Load32(response + 4) : 0;
-    if (returned < kCapsuleHeader || returned > responseSize || total < kCapsuleOverhead ||
-        (total - kCapsuleOverhead) % 8 != 0 || total > responseSize ||
-        payload > total - kCapsuleOverhead) {
-        _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Invalid structure "
-                  L"returned. size = %d",
-                  static_cast<int>(returned));
-        releaseAll();
-        return FALSE;
-    }
-    if (_bEncrypt != 0 && _Decrypt(response) != 0) {
-        releaseAll();
-        SetLastError(ERROR_INTERNAL_ERROR);
-        return FALSE;
-    }
-
-    if (payload > outSize) {
-        if (outSize != 0) {
-            std::memcpy(outBuffer, response + kCapsuleHeader, outSize);
-        }
-        *bytesReturned = outSize;
-        releaseAll();
-        SetLastError(ERROR_MORE_DATA);
-        return FALSE;
-    }
-    if (payload != 0) {
-        std::memcpy(outBuffer, response + kCapsuleHeader, payload);
-    }
-    *bytesReturned = payload;
-    releaseAll();
-    SetLastError(error);
-    return result;
+    return _DeliverResponse(exchange, outBuffer, outSize, bytesReturned);
 }
 
 } // namespace MiscCommon

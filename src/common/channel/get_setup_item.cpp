@@ -12,11 +12,9 @@ using namespace detail;
 
 namespace {
 
-constexpr size_t kHeaderSize = 22;
+constexpr size_t kHeaderSize = GetSetupItemPacket::HEADER_SIZE;
 // The output length field (22 + n) is 16 bits wide.
 constexpr DWORD kMaxDataLength = 0xFFFF - kHeaderSize;
-constexpr BYTE kStatusDone = 0;
-constexpr BYTE kStatusTooSmall = 5;
 
 void Put(WORD* out, WORD value) {
     if (out != nullptr) {
@@ -31,7 +29,7 @@ int CMiscCommon::GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word
     if (dataLength == nullptr || (*dataLength != 0 && data == nullptr) ||
         *dataLength > kMaxDataLength) {
         _SetError(L"MiscCommon::CMiscCommon::GetSetupItem: Invalid Argument(s).");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
     const size_t length = *dataLength;
     const size_t packetSize = kHeaderSize + length;
@@ -40,31 +38,31 @@ int CMiscCommon::GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word
     BYTE* packet = static_cast<BYTE*>(HeapAllocZero(allocated));
     if (packet == nullptr) {
         _SetError(L"MiscCommon::CMiscCommon::GetSetupItem: HeapAlloc failed.");
-        return 5;
+        return RESULT_NO_MEMORY;
     }
-    packet[0] = 0x11;
-    packet[1] = 0x01;
-    Store16(packet + 2, static_cast<uint16_t>(kHeaderSize));
-    Store16(packet + 4, static_cast<uint16_t>(packetSize));
-    Store16(packet + 8, item);
-    Store16(packet + 10, selector);
-    Store16(packet + 20, static_cast<uint16_t>(length));
+    namespace P = GetSetupItemPacket;
+    StoreMiscPacketHeader(packet, FUNCTION_GET_SETUP_ITEM, SUBFUNCTION_SETTING,
+                          static_cast<uint16_t>(kHeaderSize), static_cast<uint16_t>(packetSize));
+    Store16(packet + P::ITEM, item);
+    Store16(packet + P::SELECTOR, selector);
+    Store16(packet + P::DATA_LENGTH, static_cast<uint16_t>(length));
 
     int result = SendMiscPacket(packet, packetSize);
-    if (result == 0) {
+    if (result == RESULT_SUCCESS) {
+        const BYTE answer = packet[MiscPacket::STATUS];
         if (status != nullptr) {
-            *status = packet[0];
+            *status = answer;
         }
-        if (packet[0] == kStatusDone) {
-            Put(word1, Load16(packet + 12));
-            Put(word2, Load16(packet + 14));
-            Put(word3, Load16(packet + 16));
-            Put(word4, Load16(packet + 18));
+        if (answer == FIRMWARE_STATUS_DONE) {
+            Put(word1, Load16(packet + P::WORD1));
+            Put(word2, Load16(packet + P::WORD2));
+            Put(word3, Load16(packet + P::WORD3));
+            Put(word4, Load16(packet + P::WORD4));
             if (length != 0) {
                 std::memcpy(data, packet + kHeaderSize, length);
             }
-        } else if (packet[0] == kStatusTooSmall) {
-            *dataLength = Load16(packet + 20);
+        } else if (answer == FIRMWARE_STATUS_TOO_SMALL) {
+            *dataLength = Load16(packet + P::DATA_LENGTH);
         }
     }
     HeapWipeRelease(packet, allocated);

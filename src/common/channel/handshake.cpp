@@ -24,12 +24,21 @@ constexpr DWORD kPhase2RequestSize = 28;
 constexpr DWORD kPhase2ResponseSize = 20;
 constexpr DWORD kPhase3RequestSize = 24;
 constexpr DWORD kPhase3ResponseSize = 8;
-constexpr DWORD kNonceOffset = 136; // Nc in the phase 1 request, Nd in its response
+constexpr size_t kMagicBytes = 4;    // "Ini1", "Ini2", "Ini3" at offset 0 of each request
+constexpr size_t kValueOffset = 4;   // Yc in the phase 1 request, Yd in its response
+constexpr size_t kNonceOffset = 136; // Nc in the phase 1 request, Nd in its response
+constexpr size_t kSessionOffset = 4; // SessionId: phase 2 and 3 requests
+constexpr size_t kProofOffset = 8;   // Pc in the phase 2 request
+constexpr size_t kKeyOffset = 8;     // the enciphered SK in the phase 3 request
+constexpr size_t kBlockBytes = 8;    // one Blowfish block
 constexpr DWORD kNonceBytes = 24;
 constexpr DWORD kScratchSize = 2 * kNumberBytes;
 constexpr DWORD kKauthOffset = 52; // where the authentication key sits in its 128-byte block
 constexpr DWORD kKeyBytes = 16;
 constexpr int kHdrandTestTries = 16;
+constexpr int kExponentWords = 4; // 96 random bits and a zero word
+constexpr int kNonceWords = 5;
+constexpr int kSessionKeyWords = 4;
 
 // The driver's acknowledgement block, "AuthMisc" in memory order.
 constexpr uint32_t kAckLeft = 0x68747541;
@@ -37,11 +46,11 @@ constexpr uint32_t kAckRight = 0x6373694d;
 
 // Everything secret or derived during one handshake; wiped on every way out.
 struct HandshakeState {
-    uint32_t x[4];             // private exponent: 96 random bits and a zero word
-    uint32_t nc[5];            // client nonce
-    uint32_t yc[kNumberWords]; // client public value
-    uint32_t yd[kNumberWords]; // driver public value
-    uint32_t z[kNumberWords];  // shared secret
+    uint32_t x[kExponentWords]; // private exponent: 96 random bits and a zero word
+    uint32_t nc[kNonceWords];   // client nonce
+    uint32_t yc[kNumberWords];  // client public value
+    uint32_t yd[kNumberWords];  // driver public value
+    uint32_t z[kNumberWords];   // shared secret
     BYTE zBytes[kNumberBytes];
     BYTE t0[20];
     BYTE pc[20];
@@ -114,33 +123,110 @@ bool EqualBytes(const BYTE* a, const BYTE* b, size_t size) {
     return difference == 0;
 }
 
-bool CipherBlock(const BlowfishContext* context, BYTE* block, bool encipher) {
-    uint32_t left = Load32(block);
-    uint32_t right = Load32(block + 4);
-    bool ok = encipher ? BlowfishEncipher(context, &left, &right)
-                       : BlowfishDecipher(context, &left, &right);
-    Store32(block, left);
-    Store32(block + 4, right);
-    return ok;
+// One handshake in progress: its secrets, its heap blocks and whether the driver holds a
+// pending session. The steps below fill it in order; the first that fails records why in
+// `failure` and returns false. The state is wiped when the handshake goes out of scope.
+struct Handshake {
+    explicit Handshake(HANDLE deviceHandle) : device(deviceHandle) {
+        std::memset(&s, 0, sizeof(s));
+    }
+    ~Handshake() { Wipe(&s, sizeof(s)); }
+    Handshake(const Handshake&) = delete;
+    Handshake& operator=(const Handshake&) = delete;
+
+    // Wipes and releases the heap blocks still held.
+    void ReleaseBlocks() {
+        HeapWipeRelease(scratch, kScratchSize);
+        scratch = nullptr;
+        HeapWipeRelease(context, sizeof(BlowfishContext));
+        context = nullptr;
+    }
+
+    HANDLE device;
+    HandshakeState s;
+    BYTE* scratch = nullptr;
+    BlowfishContext* context = nullptr;
+    bool sessionPending = false;
+    DWORD sessionId = 0;
+    StepFailure failure;
+};
+
+// One handshake phase on the device: the response must come back with exactly its size.
+bool ExchangePhase(Handshake& h, BYTE* request, DWORD requestSize, BYTE* response,
+                   DWORD responseSize, const wchar_t* message) {
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(h.device, kIoctlHandshake, request, requestSize, response,
+                              responseSize, &returned, nullptr);
+    DWORD error = GetLastError();
+    if (!ok || returned != responseSize) {
+        return Fail(h.failure, message, RESULT_FAILED, true, error);
+    }
+    return true;
 }
 
-} // namespace
-
-int CMiscCommon::_Initialize() {
-    if (_VersionGateFails()) {
-        return 10;
+bool StartRandom(Handshake& h) {
+    if (!hdrand_init()) {
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: hdrand_init failed",
+                    RESULT_FAILED);
     }
-
-    // Probe: a driver without session support fails it with ERROR_NOT_SUPPORTED. The last-error
-    // code is cleared first so that a stale value cannot pass for the driver's answer.
-    DWORD returned = 0;
-    SetLastError(ERROR_SUCCESS);
-    DeviceIoControl(_hDevice, kIoctlHandshake, nullptr, 0, nullptr, 0, &returned, nullptr);
-    if (GetLastError() == ERROR_NOT_SUPPORTED) {
-        _bEncrypt = 0;
-        return 0;
+    bool tested = false;
+    for (int i = 0; i < kHdrandTestTries && !tested; ++i) {
+        tested = hdrand_test() != -1;
     }
+    if (!tested) {
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: hdrand_test failed 16 times",
+                    RESULT_FAILED);
+    }
+    return true;
+}
 
+// x (three random words and a zero word), then Nc, then Yc = 2^x mod p.
+bool DrawClientValues(Handshake& h) {
+    HandshakeState& s = h.s;
+    for (int i = 0; i < kExponentWords - 1; ++i) {
+        s.x[i] = hdrand();
+    }
+    s.x[kExponentWords - 1] = 0;
+    for (uint32_t& word : s.nc) {
+        word = hdrand();
+    }
+    if (!pow2mod(s.yc, kNumberWords, s.x, kExponentWords, oakley_group2_prime,
+                 OAKLEY_GROUP2_PRIME_WORDS)) {
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: pow2mod failed.",
+                    RESULT_FAILED);
+    }
+    return true;
+}
+
+// Phase 1: "Ini1", Yc, Nc, four zero bytes; the driver answers SessionId, Yd, Nd.
+bool ExchangePhase1(Handshake& h) {
+    HandshakeState& s = h.s;
+    std::memcpy(s.request1, "Ini1", kMagicBytes);
+    StoreWords(s.request1 + kValueOffset, s.yc, kNumberWords);
+    StoreWords(s.request1 + kNonceOffset, s.nc, kNonceWords);
+    if (!ExchangePhase(h, s.request1, kPhase1Size, s.response1, kPhase1Size,
+                       L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl failed.")) {
+        return false;
+    }
+    h.sessionId = Load32(s.response1);
+    h.sessionPending = true;
+    LoadWords(s.yd, s.response1 + kValueOffset, kNumberWords);
+    return true;
+}
+
+// HMAC-SHA1 keyed with `key` over the two runs `first` and `second` placed one after the other
+// in the zeroed scratch block.
+void HmacOverPair(Handshake& h, const BYTE* key, DWORD keyBytes, const BYTE* first,
+                  const BYTE* second, DWORD runBytes, BYTE* output) {
+    Wipe(h.scratch, kScratchSize);
+    std::memcpy(h.scratch, first, runBytes);
+    std::memcpy(h.scratch + runBytes, second, runBytes);
+    HmacSha1(&h.s.sha, key, keyBytes, h.scratch, 2 * runBytes, output);
+}
+
+// T0 binds both nonces to the authentication key; the two proofs bind both public values to
+// T0, in opposite orders.
+bool ComputeProofs(Handshake& h) {
     // The authentication key shared with the driver is a 16-byte run inside this block.
     BYTE kauthBlock[128] = {
         0x46, 0xa2, 0x0d, 0x78, 0x63, 0x9f, 0x39, 0xe8, 0x5e, 0x05, 0x3e, 0x09, 0x85, 0x18, 0x64,
@@ -155,112 +241,51 @@ int CMiscCommon::_Initialize() {
     WipeOnExit wipeKauth(kauthBlock, sizeof(kauthBlock));
     const BYTE* kauth = kauthBlock + kKauthOffset;
 
-    HandshakeState s;
-    std::memset(&s, 0, sizeof(s));
-    WipeOnExit wipeState(&s, sizeof(s));
+    h.scratch = static_cast<BYTE*>(HeapAllocZero(kScratchSize));
+    if (h.scratch == nullptr) {
+        DWORD error = GetLastError();
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: HeapAlloc (phase2) failed.",
+                    RESULT_NO_MEMORY, true, error);
+    }
+    HandshakeState& s = h.s;
+    const BYTE* yc = s.request1 + kValueOffset;
+    const BYTE* yd = s.response1 + kValueOffset;
+    HmacOverPair(h, kauth, kKeyBytes, s.request1 + kNonceOffset, s.response1 + kNonceOffset,
+                 kNonceBytes, s.t0);
+    HmacOverPair(h, s.t0, sizeof(s.t0), yd, yc, kNumberBytes, s.pd);
+    HmacOverPair(h, s.t0, sizeof(s.t0), yc, yd, kNumberBytes, s.pc);
+    HeapWipeRelease(h.scratch, kScratchSize);
+    h.scratch = nullptr;
+    return true;
+}
 
-    BYTE* scratch = nullptr;
-    BlowfishContext* context = nullptr;
-    bool sessionPending = false;
-    DWORD sessionId = 0;
-    // Every failure: message, end-session once the driver holds a pending session, key
-    // material wiped and released, and the last-error code put back where asked.
-    auto fail = [&](const wchar_t* message, int code, bool restore, DWORD lastError) {
-        _SetError(L"%ls", message);
-        if (sessionPending) {
-            _SendEndSession(sessionId);
-        }
-        HeapWipeRelease(scratch, kScratchSize);
-        HeapWipeRelease(context, sizeof(BlowfishContext));
-        if (restore) {
-            SetLastError(lastError);
-        }
-        return code;
-    };
-
-    if (!hdrand_init()) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: hdrand_init failed", 2, false, 0);
-    }
-    bool tested = false;
-    for (int i = 0; i < kHdrandTestTries && !tested; ++i) {
-        tested = hdrand_test() != -1;
-    }
-    if (!tested) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: hdrand_test failed 16 times", 2, false,
-                    0);
-    }
-    for (int i = 0; i < 3; ++i) {
-        s.x[i] = hdrand();
-    }
-    s.x[3] = 0;
-    for (uint32_t& word : s.nc) {
-        word = hdrand();
-    }
-
-    if (!pow2mod(s.yc, kNumberWords, s.x, 4, oakley_group2_prime, OAKLEY_GROUP2_PRIME_WORDS)) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: pow2mod failed.", 2, false, 0);
-    }
-
-    // Phase 1: "Ini1", Yc, Nc, four zero bytes; the driver answers SessionId, Yd, Nd.
-    std::memcpy(s.request1, "Ini1", 4);
-    StoreWords(s.request1 + 4, s.yc, kNumberWords);
-    StoreWords(s.request1 + kNonceOffset, s.nc, 5);
-    returned = 0;
-    BOOL ok = DeviceIoControl(_hDevice, kIoctlHandshake, s.request1, kPhase1Size, s.response1,
-                              kPhase1Size, &returned, nullptr);
-    DWORD error = GetLastError();
-    if (!ok || returned != kPhase1Size) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl failed.", 2, true,
-                    error);
-    }
-    sessionId = Load32(s.response1);
-    sessionPending = true;
-    LoadWords(s.yd, s.response1 + 4, kNumberWords);
-
-    // T0 binds both nonces to the authentication key; the two proofs bind both public values
-    // to T0, in opposite orders.
-    scratch = static_cast<BYTE*>(HeapAllocZero(kScratchSize));
-    if (scratch == nullptr) {
-        error = GetLastError();
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: HeapAlloc (phase2) failed.", 5, true,
-                    error);
-    }
-    std::memcpy(scratch, s.request1 + kNonceOffset, kNonceBytes);
-    std::memcpy(scratch + kNonceBytes, s.response1 + kNonceOffset, kNonceBytes);
-    HmacSha1(&s.sha, kauth, kKeyBytes, scratch, 2 * kNonceBytes, s.t0);
-    Wipe(scratch, kScratchSize);
-    std::memcpy(scratch, s.response1 + 4, kNumberBytes);
-    std::memcpy(scratch + kNumberBytes, s.request1 + 4, kNumberBytes);
-    HmacSha1(&s.sha, s.t0, sizeof(s.t0), scratch, kScratchSize, s.pd);
-    Wipe(scratch, kScratchSize);
-    std::memcpy(scratch, s.request1 + 4, kNumberBytes);
-    std::memcpy(scratch + kNumberBytes, s.response1 + 4, kNumberBytes);
-    HmacSha1(&s.sha, s.t0, sizeof(s.t0), scratch, kScratchSize, s.pc);
-    HeapWipeRelease(scratch, kScratchSize);
-    scratch = nullptr;
-
-    // Phase 2: "Ini2", SessionId, Pc; the driver answers its proof.
-    std::memcpy(s.request2, "Ini2", 4);
-    Store32(s.request2 + 4, sessionId);
-    std::memcpy(s.request2 + 8, s.pc, sizeof(s.pc));
-    returned = 0;
-    ok = DeviceIoControl(_hDevice, kIoctlHandshake, s.request2, kPhase2RequestSize, s.response2,
-                         kPhase2ResponseSize, &returned, nullptr);
-    error = GetLastError();
-    if (!ok || returned != kPhase2ResponseSize) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl (phase2) failed.", 2,
-                    true, error);
+// Phase 2: "Ini2", SessionId, Pc; the driver answers its proof, which must equal Pd.
+bool ExchangePhase2(Handshake& h) {
+    HandshakeState& s = h.s;
+    std::memcpy(s.request2, "Ini2", kMagicBytes);
+    Store32(s.request2 + kSessionOffset, h.sessionId);
+    std::memcpy(s.request2 + kProofOffset, s.pc, sizeof(s.pc));
+    if (!ExchangePhase(h, s.request2, kPhase2RequestSize, s.response2, kPhase2ResponseSize,
+                       L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl (phase2) failed.")) {
+        return false;
     }
     if (!EqualBytes(s.response2, s.pd, sizeof(s.pd))) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: Driver Authentication Failed.", 6,
-                    false, 0);
+        return Fail(h.failure,
+                    L"MiscCommon::CMiscCommon::_Initialize: Driver Authentication Failed.",
+                    RESULT_NO_DRIVER);
     }
+    return true;
+}
 
-    // KEK: the first 16 bytes of SHA-1 over the shared secret.
-    if (!DriverValueInRange(s.yd) || !powmod(s.z, kNumberWords, s.yd, kNumberWords, s.x, 4,
-                                             oakley_group2_prime, OAKLEY_GROUP2_PRIME_WORDS)) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: Key Encryption Key calculation failed.",
-                    6, false, 0);
+// KEK: the first 16 bytes of SHA-1 over the shared secret; the cipher context is keyed with it.
+bool DeriveKeyEncryptionKey(Handshake& h) {
+    HandshakeState& s = h.s;
+    if (!DriverValueInRange(s.yd) ||
+        !powmod(s.z, kNumberWords, s.yd, kNumberWords, s.x, kExponentWords, oakley_group2_prime,
+                OAKLEY_GROUP2_PRIME_WORDS)) {
+        return Fail(h.failure,
+                    L"MiscCommon::CMiscCommon::_Initialize: Key Encryption Key calculation failed.",
+                    RESULT_NO_DRIVER);
     }
     StoreWords(s.zBytes, s.z, kNumberWords);
     Sha1Initialize(&s.sha);
@@ -269,53 +294,98 @@ int CMiscCommon::_Initialize() {
     Sha1GetDigest(&s.sha, s.digest);
     std::memcpy(s.kek, s.digest, kKeyBytes);
 
-    context = static_cast<BlowfishContext*>(HeapAllocZero(sizeof(BlowfishContext)));
-    if (context == nullptr) {
-        error = GetLastError();
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: HeapAlloc (phase3) failed.", 5, true,
-                    error);
+    h.context = static_cast<BlowfishContext*>(HeapAllocZero(sizeof(BlowfishContext)));
+    if (h.context == nullptr) {
+        DWORD error = GetLastError();
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: HeapAlloc (phase3) failed.",
+                    RESULT_NO_MEMORY, true, error);
     }
-    if (!BlowfishInitialize(context, s.kek, kKeyBytes)) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: BlowfishInitialize (1st time) failed.",
-                    2, false, 0);
+    if (!BlowfishInitialize(h.context, s.kek, kKeyBytes)) {
+        return Fail(h.failure,
+                    L"MiscCommon::CMiscCommon::_Initialize: BlowfishInitialize (1st time) failed.",
+                    RESULT_FAILED);
     }
+    return true;
+}
 
-    // Phase 3: "Ini3", SessionId, SK enciphered under KEK (two blocks, ECB).
-    for (int i = 0; i < 4; ++i) {
+// Phase 3: "Ini3", SessionId, SK enciphered under KEK (two blocks, ECB). The KEK schedule is
+// wiped as soon as both blocks are enciphered, whatever the outcome.
+bool ExchangePhase3(Handshake& h) {
+    HandshakeState& s = h.s;
+    for (int i = 0; i < kSessionKeyWords; ++i) {
         Store32(s.sk + 4 * i, hdrand());
     }
-    std::memcpy(s.request3, "Ini3", 4);
-    Store32(s.request3 + 4, sessionId);
-    std::memcpy(s.request3 + 8, s.sk, kKeyBytes);
-    bool enciphered =
-        CipherBlock(context, s.request3 + 8, true) && CipherBlock(context, s.request3 + 16, true);
-    Wipe(context, sizeof(BlowfishContext));
+    std::memcpy(s.request3, "Ini3", kMagicBytes);
+    Store32(s.request3 + kSessionOffset, h.sessionId);
+    std::memcpy(s.request3 + kKeyOffset, s.sk, kKeyBytes);
+    bool enciphered = CipherBlock(h.context, s.request3 + kKeyOffset, true) &&
+                      CipherBlock(h.context, s.request3 + kKeyOffset + kBlockBytes, true);
+    Wipe(h.context, sizeof(BlowfishContext));
     if (!enciphered) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: BlowfishEncipher failed.", 2, false, 0);
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: BlowfishEncipher failed.",
+                    RESULT_FAILED);
     }
-    returned = 0;
-    ok = DeviceIoControl(_hDevice, kIoctlHandshake, s.request3, kPhase3RequestSize, s.response3,
-                         kPhase3ResponseSize, &returned, nullptr);
-    error = GetLastError();
-    if (!ok || returned != kPhase3ResponseSize) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl (phase3) failed.", 2,
-                    true, error);
-    }
+    return ExchangePhase(h, s.request3, kPhase3RequestSize, s.response3, kPhase3ResponseSize,
+                         L"MiscCommon::CMiscCommon::_Initialize: DeviceIoControl (phase3) failed.");
+}
 
-    // The driver acknowledges with "AuthMisc" enciphered under the session key.
-    if (!BlowfishInitialize(context, s.sk, kKeyBytes)) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: BlowfishInitialize (2nd time) failed.",
-                    2, false, 0);
+// The driver acknowledges with "AuthMisc" enciphered under the session key.
+bool CheckAcknowledgement(Handshake& h) {
+    HandshakeState& s = h.s;
+    if (!BlowfishInitialize(h.context, s.sk, kKeyBytes)) {
+        return Fail(h.failure,
+                    L"MiscCommon::CMiscCommon::_Initialize: BlowfishInitialize (2nd time) failed.",
+                    RESULT_FAILED);
     }
-    if (!CipherBlock(context, s.response3, false) || Load32(s.response3) != kAckLeft ||
+    if (!CipherBlock(h.context, s.response3, false) || Load32(s.response3) != kAckLeft ||
         Load32(s.response3 + 4) != kAckRight) {
-        return fail(L"MiscCommon::CMiscCommon::_Initialize: BlowfishDecipher failed.", 2, false, 0);
+        return Fail(h.failure, L"MiscCommon::CMiscCommon::_Initialize: BlowfishDecipher failed.",
+                    RESULT_FAILED);
+    }
+    return true;
+}
+
+} // namespace
+
+int CMiscCommon::_Initialize() {
+    if (_VersionGateFails()) {
+        return RESULT_OLD_DRIVER;
     }
 
-    _pBlowfish = context;
+    // Probe: a driver without session support fails it with ERROR_NOT_SUPPORTED. The last-error
+    // code is cleared first so that a stale value cannot pass for the driver's answer.
+    DWORD returned = 0;
+    SetLastError(ERROR_SUCCESS);
+    DeviceIoControl(_hDevice, kIoctlHandshake, nullptr, 0, nullptr, 0, &returned, nullptr);
+    if (GetLastError() == ERROR_NOT_SUPPORTED) {
+        _bEncrypt = 0;
+        return RESULT_SUCCESS;
+    }
+
+    Handshake h(_hDevice);
+    const bool established = StartRandom(h) && DrawClientValues(h) && ExchangePhase1(h) &&
+                             ComputeProofs(h) && ExchangePhase2(h) && DeriveKeyEncryptionKey(h) &&
+                             ExchangePhase3(h) && CheckAcknowledgement(h);
+    if (!established) {
+        // The single failure path: message, end-session once the driver holds a pending
+        // session, key material wiped and released, and the last-error code put back where
+        // the step asked for it.
+        _SetError(L"%ls", h.failure.message);
+        if (h.sessionPending) {
+            _SendEndSession(h.sessionId);
+        }
+        h.ReleaseBlocks();
+        if (h.failure.restore) {
+            SetLastError(h.failure.lastError);
+        }
+        return h.failure.code;
+    }
+
+    _pBlowfish = h.context;
+    h.context = nullptr;
     _dwSequence = 0;
-    _dwSessionId = sessionId;
-    return 0;
+    _dwSessionId = h.sessionId;
+    return RESULT_SUCCESS;
 }
 
 } // namespace MiscCommon

@@ -41,6 +41,31 @@ void HeapWipeRelease(void* block, size_t size) {
     }
 }
 
+// The "no registry key" value of SetupDiOpenDevRegKey.
+const HKEY kNoKey = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+
+// What OpenDriver holds while it looks the driver up, and how a step of it failed.
+struct DriverLookup {
+    HDEVINFO devices = INVALID_HANDLE_VALUE;
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail = nullptr;
+    SP_DEVINFO_DATA deviceData{};
+    HKEY key = kNoKey;
+    StepFailure failure;
+
+    // Closes the registry key, destroys the device-information set and releases the detail
+    // block, as far as each exists.
+    void Release() {
+        if (key != kNoKey) {
+            RegCloseKey(key);
+        }
+        if (devices != INVALID_HANDLE_VALUE) {
+            SetupDiDestroyDeviceInfoList(devices);
+        }
+        HeapRelease(detail);
+    }
+};
+
 } // namespace detail
 
 using namespace detail;
@@ -54,6 +79,53 @@ const GUID kDriverInterfaceClass = {
 // Room offered to RegQueryValueExW for "DriverVersion": half of the 256-character buffer, so
 // the text always ends inside it.
 constexpr DWORD kVersionQueryChars = 128;
+
+// The first device interface of the driver's class; failure (typically: no such driver) is
+// the code the setting layer tells apart from the others.
+bool FindInterface(DriverLookup& lookup) {
+    lookup.interfaceData.cbSize = sizeof(lookup.interfaceData);
+    if (!SetupDiEnumDeviceInterfaces(lookup.devices, nullptr, &kDriverInterfaceClass, 0,
+                                     &lookup.interfaceData)) {
+        DWORD error = GetLastError();
+        return Fail(lookup.failure,
+                    L"MiscCommon::CMiscCommon::OpenDriver: SetupDiEnumDeviceInterfaces failed.",
+                    RESULT_NO_DRIVER, true, error);
+    }
+    return true;
+}
+
+// The interface's detail (its device path) in a heap block of the size the first call asks
+// for, and the device's information.
+bool ReadInterfaceDetail(DriverLookup& lookup) {
+    DWORD required = 0;
+    BOOL sized = SetupDiGetDeviceInterfaceDetailW(lookup.devices, &lookup.interfaceData, nullptr, 0,
+                                                  &required, nullptr);
+    DWORD error = GetLastError();
+    if (sized || error != ERROR_INSUFFICIENT_BUFFER ||
+        required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        return Fail(lookup.failure,
+                    L"MiscCommon::CMiscCommon::OpenDriver: SetupDiGetDeviceInterfaceDetail "
+                    L"(First time) failed.",
+                    RESULT_FAILED, true, error);
+    }
+    lookup.detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(HeapAllocZero(required));
+    if (lookup.detail == nullptr) {
+        error = GetLastError();
+        return Fail(lookup.failure, L"MiscCommon::CMiscCommon::OpenDriver: HeapAlloc failed.",
+                    RESULT_NO_MEMORY, true, error);
+    }
+    lookup.detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    lookup.deviceData.cbSize = sizeof(lookup.deviceData);
+    if (!SetupDiGetDeviceInterfaceDetailW(lookup.devices, &lookup.interfaceData, lookup.detail,
+                                          required, nullptr, &lookup.deviceData)) {
+        error = GetLastError();
+        return Fail(lookup.failure,
+                    L"MiscCommon::CMiscCommon::OpenDriver: SetupDiGetDeviceInterfaceDetail "
+                    L"(Second time) failed.",
+                    RESULT_FAILED, true, error);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -101,6 +173,40 @@ bool CMiscCommon::_VersionGateFails() const {
     return major == 0 || (major == 1 && minor == 0 && build < 8);
 }
 
+bool CMiscCommon::_ReadVersion(DriverLookup& lookup) {
+    lookup.key = SetupDiOpenDevRegKey(lookup.devices, &lookup.deviceData, DICS_FLAG_GLOBAL, 0,
+                                      DIREG_DRV, KEY_READ);
+    if (lookup.key == kNoKey) {
+        DWORD error = GetLastError();
+        return Fail(lookup.failure,
+                    L"MiscCommon::CMiscCommon::OpenDriver: SetupDiOpenDevRegKey failed.",
+                    RESULT_FAILED, true, error);
+    }
+    _szVersion = new (std::nothrow) wchar_t[kTextChars]();
+    if (_szVersion == nullptr) {
+        return Fail(lookup.failure,
+                    L"MiscCommon::CMiscCommon::OpenDriver: _szVersion array initialize failed.",
+                    RESULT_FAILED);
+    }
+    DWORD bytes = kVersionQueryChars * sizeof(WCHAR);
+    LSTATUS status = RegQueryValueExW(lookup.key, L"DriverVersion", nullptr, nullptr,
+                                      reinterpret_cast<LPBYTE>(_szVersion), &bytes);
+    if (status != ERROR_SUCCESS) {
+        DWORD error = GetLastError();
+        delete[] _szVersion;
+        _szVersion = nullptr;
+        return Fail(lookup.failure, L"MiscCommon::CMiscCommon::OpenDriver: RegQueryValueEx failed.",
+                    RESULT_FAILED, true, error);
+    }
+    // Whatever the value held, the text ends inside the buffer before it is scanned.
+    size_t end = bytes / sizeof(WCHAR);
+    _szVersion[end < kTextChars ? end : kTextChars - 1] = L'\0';
+    _ParseVersion();
+    RegCloseKey(lookup.key);
+    lookup.key = kNoKey;
+    return true;
+}
+
 int CMiscCommon::OpenDriver() {
     // A second open of the same object would lose the first handle and, the device being
     // exclusive, fail on it: start from the Closed state instead.
@@ -108,114 +214,44 @@ int CMiscCommon::OpenDriver() {
         CloseDriver();
     }
 
-    HDEVINFO devices = SetupDiGetClassDevsW(&kDriverInterfaceClass, nullptr, nullptr,
-                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (devices == INVALID_HANDLE_VALUE) {
+    DriverLookup lookup;
+    lookup.devices = SetupDiGetClassDevsW(&kDriverInterfaceClass, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (lookup.devices == INVALID_HANDLE_VALUE) {
         _SetError(L"MiscCommon::CMiscCommon::OpenDriver: SetupDiGetClassDevs failed.");
-        return 2;
+        return RESULT_FAILED;
     }
-
-    PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail = nullptr;
-    HKEY key = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    // Releases what exists at the failing step, then puts back `lastError` when asked to.
-    auto fail = [&](const wchar_t* message, int code, bool restore, DWORD lastError) {
-        _SetError(L"%ls", message);
-        if (key != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-            RegCloseKey(key);
-        }
-        SetupDiDestroyDeviceInfoList(devices);
-        HeapRelease(detail);
-        if (restore) {
-            SetLastError(lastError);
-        }
-        return code;
-    };
-
-    SP_DEVICE_INTERFACE_DATA interfaceData{};
-    interfaceData.cbSize = sizeof(interfaceData);
-    if (!SetupDiEnumDeviceInterfaces(devices, nullptr, &kDriverInterfaceClass, 0, &interfaceData)) {
-        DWORD error = GetLastError();
-        return fail(L"MiscCommon::CMiscCommon::OpenDriver: SetupDiEnumDeviceInterfaces failed.", 6,
-                    true, error);
-    }
-
-    DWORD required = 0;
-    BOOL sized =
-        SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, nullptr, 0, &required, nullptr);
-    DWORD error = GetLastError();
-    if (sized || error != ERROR_INSUFFICIENT_BUFFER ||
-        required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        return fail(L"MiscCommon::CMiscCommon::OpenDriver: SetupDiGetDeviceInterfaceDetail "
-                    L"(First time) failed.",
-                    2, true, error);
-    }
-
-    detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(HeapAllocZero(required));
-    if (detail == nullptr) {
-        error = GetLastError();
-        return fail(L"MiscCommon::CMiscCommon::OpenDriver: HeapAlloc failed.", 5, true, error);
-    }
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-
-    SP_DEVINFO_DATA deviceData{};
-    deviceData.cbSize = sizeof(deviceData);
-    if (!SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, detail, required, nullptr,
-                                          &deviceData)) {
-        error = GetLastError();
-        return fail(L"MiscCommon::CMiscCommon::OpenDriver: SetupDiGetDeviceInterfaceDetail "
-                    L"(Second time) failed.",
-                    2, true, error);
-    }
-
     // The version is read once per object; later opens keep the numbers found the first time.
-    if (_szVersion == nullptr) {
-        key = SetupDiOpenDevRegKey(devices, &deviceData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-        if (key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
-            error = GetLastError();
-            return fail(L"MiscCommon::CMiscCommon::OpenDriver: SetupDiOpenDevRegKey failed.", 2,
-                        true, error);
+    bool opened = FindInterface(lookup) && ReadInterfaceDetail(lookup) &&
+                  (_szVersion != nullptr || _ReadVersion(lookup));
+    if (opened) {
+        SetupDiDestroyDeviceInfoList(lookup.devices);
+        lookup.devices = INVALID_HANDLE_VALUE;
+        _hDevice = CreateFileW(lookup.detail->DevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        if (_hDevice == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            opened =
+                Fail(lookup.failure, L"MiscCommon::CMiscCommon::OpenDriver: CreateFile failed.",
+                     RESULT_OPEN_FAILED, true, error);
         }
-        _szVersion = new (std::nothrow) wchar_t[kTextChars]();
-        if (_szVersion == nullptr) {
-            return fail(L"MiscCommon::CMiscCommon::OpenDriver: _szVersion array initialize failed.",
-                        2, false, 0);
+    }
+    if (!opened) {
+        // Releases what exists at the failing step, then puts back the last-error code when
+        // the step asked for it.
+        _SetError(L"%ls", lookup.failure.message);
+        lookup.Release();
+        if (lookup.failure.restore) {
+            SetLastError(lookup.failure.lastError);
         }
-        DWORD bytes = kVersionQueryChars * sizeof(WCHAR);
-        LSTATUS status = RegQueryValueExW(key, L"DriverVersion", nullptr, nullptr,
-                                          reinterpret_cast<LPBYTE>(_szVersion), &bytes);
-        if (status != ERROR_SUCCESS) {
-            error = GetLastError();
-            delete[] _szVersion;
-            _szVersion = nullptr;
-            return fail(L"MiscCommon::CMiscCommon::OpenDriver: RegQueryValueEx failed.", 2, true,
-                        error);
-        }
-        // Whatever the value held, the text ends inside the buffer before it is scanned.
-        size_t end = bytes / sizeof(WCHAR);
-        _szVersion[end < kTextChars ? end : kTextChars - 1] = L'\0';
-        _ParseVersion();
-        RegCloseKey(key);
-        key = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+        return lookup.failure.code;
     }
 
-    SetupDiDestroyDeviceInfoList(devices);
-    devices = INVALID_HANDLE_VALUE;
-
-    _hDevice = CreateFileW(detail->DevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (_hDevice == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        _SetError(L"MiscCommon::CMiscCommon::OpenDriver: CreateFile failed.");
-        HeapRelease(detail);
-        SetLastError(error);
-        return 11;
-    }
-
-    HeapRelease(detail);
+    HeapRelease(lookup.detail);
     if (_szError != nullptr) {
         _szError[0] = L'\0';
     }
-    return 0;
+    return RESULT_SUCCESS;
 }
 
 int CMiscCommon::Initialize() {

@@ -2,19 +2,23 @@
 // to the system-management driver. It finds and opens the driver, checks its version, agrees a
 // session key with it, and carries firmware request packets in Blowfish-enciphered capsules.
 //
-// Result codes: 0 success, 2 a system call, cipher or protocol step failed, 3 invalid
-// argument, 5 out of memory, 6 driver not found / authentication failed, 8 no device handle or
-// no cipher context, 10 driver older than 1.0.8, 11 opening the device failed.
+// Every int result is one of the RESULT_ codes of channel_codes.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/channel/channel_codes.h"
 #include "platform/win32.h"
 
 struct BlowfishContext;
 
 namespace MiscCommon {
+
+namespace detail {
+struct CapsuleExchange;
+struct DriverLookup;
+} // namespace detail
 
 class CMiscCommon {
 public:
@@ -60,6 +64,8 @@ private:
     friend struct CMiscCommonTestAccess;
 
     int _Initialize();
+    // Reads and parses "DriverVersion" from the driver's software key (OpenDriver's first pass).
+    bool _ReadVersion(detail::DriverLookup& lookup);
     void _ParseVersion();
     bool _VersionGateFails() const;
     BYTE* _InitializeMessageCapsule(const void* source, DWORD payloadLength);
@@ -67,6 +73,17 @@ private:
     int _Decrypt(BYTE* capsule);
     // Runs every block of the capsule's payload area through the session cipher.
     int _CipherCapsule(BYTE* capsule, bool encipher);
+    // Steps of EncapsuledDeviceIoControl. Each failing step has released the exchange's blocks
+    // and set the last-error code.
+    bool _ExchangeArgumentsValid(LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
+                                 LPDWORD bytesReturned);
+    bool _BuildRequestCapsule(detail::CapsuleExchange& exchange, DWORD ioControlCode,
+                              LPVOID inBuffer, DWORD inSize, DWORD outSize);
+    bool _AllocateResponseCapsule(detail::CapsuleExchange& exchange, DWORD outSize);
+    BOOL _DeliverResponse(detail::CapsuleExchange& exchange, LPVOID outBuffer, DWORD outSize,
+                          LPDWORD bytesReturned);
+    // CallMiscFunction's checks of the device handle and of the packet and its header lengths.
+    int _CheckMiscPacket(const void* pPacket, size_t sizePacket);
     // Formats one failure message into _szError (256 characters, terminator included).
     void _SetError(const wchar_t* format, ...);
     // Asks the driver to drop the session (or pending session) `sessionId`; result ignored.

@@ -12,56 +12,69 @@ using namespace detail;
 
 namespace {
 
-constexpr BYTE kStatusBusy = 4;
+// A busy answer is repeated once, after 100 ms.
+constexpr DWORD kBusyRepeats = 1;
+constexpr DWORD kBusyWaitMs = 100;
 
 } // namespace
 
-int CMiscCommon::CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retries, DWORD waitMs) {
-    if (_VersionGateFails()) {
-        return 10;
-    }
+int CMiscCommon::_CheckMiscPacket(const void* pPacket, size_t sizePacket) {
     if (_hDevice == nullptr || _hDevice == INVALID_HANDLE_VALUE) {
         _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: _hDevice is NULL");
-        return 8;
+        return RESULT_NOT_READY;
     }
     if (pPacket == nullptr) {
         _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: pPacket is NULL");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
     if (sizePacket == 0) {
         _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: sizePacket is '0'");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
     // The answer is written over the packet for as many bytes as its output length says, so
     // both lengths of its header must lie inside the caller's buffer.
-    BYTE* packet = static_cast<BYTE*>(pPacket);
-    if (sizePacket < kPacketHeader || Load16(packet + 2) > sizePacket ||
-        Load16(packet + 4) > sizePacket) {
+    const BYTE* packet = static_cast<const BYTE*>(pPacket);
+    if (sizePacket < MiscPacket::HEADER_SIZE ||
+        Load16(packet + MiscPacket::INPUT_LENGTH) > sizePacket ||
+        Load16(packet + MiscPacket::OUTPUT_LENGTH) > sizePacket) {
         _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: packet lengths exceed "
                   L"sizePacket");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
+    }
+    return RESULT_SUCCESS;
+}
+
+int CMiscCommon::CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retries, DWORD waitMs) {
+    if (_VersionGateFails()) {
+        return RESULT_OLD_DRIVER;
+    }
+    const int checked = _CheckMiscPacket(pPacket, sizePacket);
+    if (checked != RESULT_SUCCESS) {
+        return checked;
     }
 
+    BYTE* packet = static_cast<BYTE*>(pPacket);
     BYTE* pristine = static_cast<BYTE*>(HeapAllocZero(sizePacket));
     if (pristine == nullptr) {
         DWORD error = GetLastError();
         _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: HeapAlloc failed.");
         SetLastError(error);
-        return 5;
+        return RESULT_NO_MEMORY;
     }
     std::memcpy(pristine, packet, sizePacket);
 
     for (DWORD repeats = 0;; ++repeats) {
         DWORD count = 0;
-        if (!EncapsuledDeviceIoControl(kIoctlFirmwareCall, packet, Load16(pristine + 2), packet,
-                                       Load16(pristine + 4), &count)) {
+        if (!EncapsuledDeviceIoControl(kIoctlFirmwareCall, packet,
+                                       Load16(pristine + MiscPacket::INPUT_LENGTH), packet,
+                                       Load16(pristine + MiscPacket::OUTPUT_LENGTH), &count)) {
             DWORD error = GetLastError();
             _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: DeviceIoControl failed.");
             HeapRelease(pristine);
             SetLastError(error);
-            return 2;
+            return RESULT_FAILED;
         }
-        if (repeats >= retries || packet[0] != kStatusBusy) {
+        if (repeats >= retries || packet[MiscPacket::STATUS] != FIRMWARE_STATUS_BUSY) {
             break;
         }
         Sleep(waitMs);
@@ -72,14 +85,14 @@ int CMiscCommon::CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retrie
     if (_szError != nullptr) {
         _szError[0] = L'\0';
     }
-    return 0;
+    return RESULT_SUCCESS;
 }
 
 int CMiscCommon::SendMiscPacket(void* pPacket, size_t sizePacket) {
     if (_VersionGateFails()) {
-        return 10;
+        return RESULT_OLD_DRIVER;
     }
-    return CallMiscFunction(pPacket, sizePacket, 1, 100);
+    return CallMiscFunction(pPacket, sizePacket, kBusyRepeats, kBusyWaitMs);
 }
 
 } // namespace MiscCommon

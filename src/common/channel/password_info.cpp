@@ -8,42 +8,40 @@ using namespace detail;
 
 int CMiscCommon::GetPasswordInfo(BYTE* status, WORD* word1, WORD* word2, WORD* word3, BYTE* flag1,
                                  BYTE* flag2, WORD* dataLength) {
-    BYTE packet[18] = {};
-    packet[0] = 0x04;
-    packet[1] = 0x03;
-    Store16(packet + 2, 8);
-    Store16(packet + 4, 18);
+    namespace P = PasswordInfoPacket;
+    BYTE packet[P::SIZE] = {};
+    StoreMiscPacketHeader(packet, FUNCTION_PASSWORD_INFO, SUBFUNCTION_PASSWORD, P::SENT, P::SIZE);
 
     int result = SendMiscPacket(packet, sizeof(packet));
-    if (result != 0) {
+    if (result != RESULT_SUCCESS) {
         return result;
     }
     if (status != nullptr) {
-        *status = packet[0];
+        *status = packet[MiscPacket::STATUS];
     }
-    if (packet[0] != 0) {
-        return 0;
+    if (packet[MiscPacket::STATUS] != FIRMWARE_STATUS_DONE) {
+        return RESULT_SUCCESS;
     }
     if (word1 != nullptr) {
-        *word1 = Load16(packet + 8);
+        *word1 = Load16(packet + P::WORD1);
     }
     if (word2 != nullptr) {
-        *word2 = Load16(packet + 10);
+        *word2 = Load16(packet + P::WORD2);
     }
     if (word3 != nullptr) {
-        *word3 = Load16(packet + 12);
+        *word3 = Load16(packet + P::WORD3);
     }
     if (flag1 != nullptr) {
-        *flag1 = packet[14];
+        *flag1 = packet[P::FLAG1];
     }
     if (flag2 != nullptr) {
         // A first flag of 1 with a clear second flag reports the second flag as 1.
-        *flag2 = (packet[14] == 1 && packet[15] == 0) ? 1 : packet[15];
+        *flag2 = (packet[P::FLAG1] == 1 && packet[P::FLAG2] == 0) ? 1 : packet[P::FLAG2];
     }
     if (dataLength != nullptr) {
-        *dataLength = Load16(packet + 16);
+        *dataLength = Load16(packet + P::DATA_LENGTH);
     }
-    return 0;
+    return RESULT_SUCCESS;
 }
 
 } // namespace MiscCommon

@@ -10,7 +10,7 @@ using namespace detail;
 
 namespace {
 
-constexpr size_t kHeaderSize = 10;
+constexpr size_t kHeaderSize = PasswordStatePacket::HEADER_SIZE;
 // The output length field (10 + n) is 16 bits wide.
 constexpr DWORD kMaxDataLength = 0xFFFF - kHeaderSize;
 
@@ -19,26 +19,24 @@ constexpr DWORD kMaxDataLength = 0xFFFF - kHeaderSize;
 int CMiscCommon::GetPasswordState(BYTE* status, WORD selector, void* buffer, DWORD length) {
     if (buffer == nullptr || length < 2 || length > kMaxDataLength) {
         _SetError(L"MiscCommon::CMiscCommon::GetPasswordState: Invalid Argument(s).");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
     const size_t packetSize = kHeaderSize + length;
     BYTE* packet = static_cast<BYTE*>(HeapAllocZero(packetSize));
     if (packet == nullptr) {
         _SetError(L"MiscCommon::CMiscCommon::GetPasswordState: HeapAlloc failed.");
-        return 5;
+        return RESULT_NO_MEMORY;
     }
-    packet[0] = 0x05;
-    packet[1] = 0x03;
-    Store16(packet + 2, static_cast<uint16_t>(kHeaderSize));
-    Store16(packet + 4, static_cast<uint16_t>(packetSize));
-    Store16(packet + 8, selector);
+    StoreMiscPacketHeader(packet, FUNCTION_PASSWORD_STATE, SUBFUNCTION_PASSWORD,
+                          static_cast<uint16_t>(kHeaderSize), static_cast<uint16_t>(packetSize));
+    Store16(packet + PasswordStatePacket::SELECTOR, selector);
 
     int result = SendMiscPacket(packet, packetSize);
-    if (result == 0) {
+    if (result == RESULT_SUCCESS) {
         if (status != nullptr) {
-            *status = packet[0];
+            *status = packet[MiscPacket::STATUS];
         }
-        if (packet[0] == 0) {
+        if (packet[MiscPacket::STATUS] == FIRMWARE_STATUS_DONE) {
             std::memcpy(buffer, packet + kHeaderSize, length);
         }
     }

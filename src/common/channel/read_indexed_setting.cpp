@@ -7,29 +7,28 @@ namespace MiscCommon {
 using namespace detail;
 
 int CMiscCommon::ReadIndexedSetting(BYTE* status, BYTE index, DWORD* value) {
-    BYTE packet[32] = {};
-    packet[0] = 0x0C;
-    packet[1] = 0x01;
-    Store16(packet + 2, 32);
-    Store16(packet + 4, 32);
-    Store32(packet + 8, 0x90);
-    Store32(packet + 12, index);
-    Store32(packet + 16, 0x010C0090);
+    namespace P = IndexedSettingPacket;
+    BYTE packet[P::SIZE] = {};
+    StoreMiscPacketHeader(packet, FUNCTION_READ_INDEXED_SETTING, SUBFUNCTION_SETTING, P::SIZE,
+                          P::SIZE);
+    Store32(packet + P::FIXED_LOW, P::FIXED_LOW_VALUE);
+    Store32(packet + P::INDEX, index);
+    Store32(packet + P::FIXED_HIGH, P::FixedHighValue(FUNCTION_READ_INDEXED_SETTING));
 
     int result = SendMiscPacket(packet, sizeof(packet));
-    if (result != 0) {
+    if (result != RESULT_SUCCESS) {
         return result;
     }
     if (status != nullptr) {
-        *status = packet[0];
+        *status = packet[MiscPacket::STATUS];
     }
-    if (packet[0] == 0 && value != nullptr) {
+    if (packet[MiscPacket::STATUS] == FIRMWARE_STATUS_DONE && value != nullptr) {
         // Only the low `width` bits belong to the setting; a width of 32 or more keeps them all.
-        DWORD width = packet[12];
-        DWORD raw = Load32(packet + 20);
+        DWORD width = packet[P::WIDTH];
+        DWORD raw = Load32(packet + P::VALUE);
         *value = width >= 32 ? raw : raw & ((1u << width) - 1u);
     }
-    return 0;
+    return RESULT_SUCCESS;
 }
 
 } // namespace MiscCommon

@@ -7,18 +7,16 @@ namespace MiscCommon {
 using namespace detail;
 
 int CMiscCommon::SetSetupItem(BYTE* status, WORD item, WORD selector, WORD value) {
-    BYTE packet[16] = {};
-    packet[0] = 0x12;
-    packet[1] = 0x01;
-    Store16(packet + 2, 16);
-    Store16(packet + 4, 16);
-    Store16(packet + 8, item);
-    Store16(packet + 10, selector);
-    Store16(packet + 12, value);
+    namespace P = SetSetupItemPacket;
+    BYTE packet[P::SIZE] = {};
+    StoreMiscPacketHeader(packet, FUNCTION_SET_SETUP_ITEM, SUBFUNCTION_SETTING, P::SIZE, P::SIZE);
+    Store16(packet + P::ITEM, item);
+    Store16(packet + P::SELECTOR, selector);
+    Store16(packet + P::VALUE, value);
 
     int result = SendMiscPacket(packet, sizeof(packet));
-    if (result == 0 && status != nullptr) {
-        *status = packet[0];
+    if (result == RESULT_SUCCESS && status != nullptr) {
+        *status = packet[MiscPacket::STATUS];
     }
     return result;
 }

@@ -10,21 +10,20 @@ using namespace detail;
 int CMiscCommon::WriteIndexedSetting(BYTE* status, const DWORD* indexAndValue) {
     if (indexAndValue == nullptr) {
         _SetError(L"MiscCommon::CMiscCommon::WriteIndexedSetting: Invalid Argument(s).");
-        return 3;
+        return RESULT_INVALID_ARGUMENT;
     }
-    BYTE packet[32] = {};
-    packet[0] = 0x0D;
-    packet[1] = 0x01;
-    Store16(packet + 2, 32);
-    Store16(packet + 4, 32);
-    Store32(packet + 8, 0x90);
-    Store32(packet + 12, indexAndValue[0]);
-    Store32(packet + 16, 0x010D0090);
-    Store32(packet + 20, indexAndValue[1]);
+    namespace P = IndexedSettingPacket;
+    BYTE packet[P::SIZE] = {};
+    StoreMiscPacketHeader(packet, FUNCTION_WRITE_INDEXED_SETTING, SUBFUNCTION_SETTING, P::SIZE,
+                          P::SIZE);
+    Store32(packet + P::FIXED_LOW, P::FIXED_LOW_VALUE);
+    Store32(packet + P::INDEX, indexAndValue[0]);
+    Store32(packet + P::FIXED_HIGH, P::FixedHighValue(FUNCTION_WRITE_INDEXED_SETTING));
+    Store32(packet + P::VALUE, indexAndValue[1]);
 
     int result = SendMiscPacket(packet, sizeof(packet));
-    if (result == 0 && status != nullptr) {
-        *status = packet[0];
+    if (result == RESULT_SUCCESS && status != nullptr) {
+        *status = packet[MiscPacket::STATUS];
     }
     return result;
 }

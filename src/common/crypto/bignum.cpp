@@ -319,7 +319,7 @@ void long_divide(const bignum& a, const bignum& d, bignum* q, bignum& r) {
     }
     // The remainder stays below 2d: one limb more than d is enough.
     uint64_t rl[DIVISION_LIMBS];
-    std::memset(rl, 0, (dTop + 2) * sizeof(uint64_t));
+    std::memset(rl, 0, static_cast<size_t>(dTop + 2) * sizeof(uint64_t));
     int32_t rbits = 0;
 
     // Fill: take dividend bits from the top until the remainder reaches the divisor.

@@ -15,8 +15,9 @@ int32_t CMiscFuncWrapper::GetPasswords(std::vector<CGetInfo>& list) {
     BYTE flag1 = 0;
     BYTE flag2 = 0;
     WORD length = 0;
-    if (_misc.GetPasswordInfo(&status, &word1, &word2, &word3, &flag1, &flag2, &length) != 0 ||
-        status != FIRMWARE_STATUS_DONE) {
+    if (_misc.GetPasswordInfo(&status, &word1, &word2, &word3, &flag1, &flag2, &length) !=
+            MiscCommon::RESULT_SUCCESS ||
+        status != MiscCommon::FIRMWARE_STATUS_DONE) {
         return WRAPPER_FAILED;
     }
     CGetInfo supervisor;
@@ -61,14 +62,14 @@ int32_t CMiscFuncWrapper::_ReadPasswordState(WORD length, bool supervisor, CGetI
     BYTE status = 0xFF;
     const int callResult = _misc.GetPasswordState(&status, selector, buffer, length);
     HeapFree(heap, 0, buffer);
-    if (callResult != 0) {
+    if (callResult != MiscCommon::RESULT_SUCCESS) {
         return WRAPPER_FAILED;
     }
-    if (status == FIRMWARE_STATUS_DONE) {
+    if (status == MiscCommon::FIRMWARE_STATUS_DONE) {
         info._nValue = VALUE_ENABLE;
         return WRAPPER_OK;
     }
-    if (status == FIRMWARE_STATUS_PASSWORD_NOT_SET) {
+    if (status == MiscCommon::FIRMWARE_STATUS_PASSWORD_NOT_SET) {
         info._nValue = VALUE_DISABLE;
         return WRAPPER_OK;
     }

@@ -10,8 +10,9 @@ int32_t CMiscFuncWrapper::GetWirelessSwitch(std::vector<CGetInfo>& list) {
     }
     BYTE status = 0xFF;
     DWORD value = 0;
-    if (_misc.ReadIndexedSetting(&status, SETTING_WIRELESS_SWITCH, &value) != 0 ||
-        status != FIRMWARE_STATUS_DONE) {
+    if (_misc.ReadIndexedSetting(&status, SETTING_WIRELESS_SWITCH, &value) !=
+            MiscCommon::RESULT_SUCCESS ||
+        status != MiscCommon::FIRMWARE_STATUS_DONE) {
         return WRAPPER_FAILED;
     }
     int32_t switchState = 0;

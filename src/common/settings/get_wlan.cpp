@@ -14,8 +14,8 @@ int32_t CMiscFuncWrapper::GetWlan(std::vector<CGetInfo>& list) {
     WORD word4 = 0;
     // The item carries no data area: the length-by-value form with length 0.
     if (_misc.GetSetupItem(&status, SETUP_ITEM_WLAN, SETUP_SELECTOR_WLAN, &flags, &word2, &word3,
-                           &word4, nullptr, static_cast<WORD>(0)) != 0 ||
-        status != FIRMWARE_STATUS_DONE) {
+                           &word4, nullptr, static_cast<WORD>(0)) != MiscCommon::RESULT_SUCCESS ||
+        status != MiscCommon::FIRMWARE_STATUS_DONE) {
         return WRAPPER_FAILED;
     }
     int32_t state = 0;

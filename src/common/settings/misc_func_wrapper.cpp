@@ -1,13 +1,6 @@
 // CMiscFuncWrapper: construction, Open, Close and destruction.
 #include "common/settings/misc_func_wrapper.h"
 
-namespace {
-
-constexpr int CHANNEL_OK = 0;
-constexpr int CHANNEL_DRIVER_NOT_FOUND = 6; // no interface, or authentication failed
-
-} // namespace
-
 CMiscFuncWrapper::CMiscFuncWrapper() : _bOpened(0) {}
 
 CMiscFuncWrapper::~CMiscFuncWrapper() {
@@ -22,11 +15,11 @@ int32_t CMiscFuncWrapper::Open() {
         return WRAPPER_FAILED;
     }
     const int result = _misc.Initialize();
-    if (result == CHANNEL_OK) {
+    if (result == MiscCommon::RESULT_SUCCESS) {
         _bOpened = 1;
         return WRAPPER_OK;
     }
-    return result == CHANNEL_DRIVER_NOT_FOUND ? WRAPPER_NO_DRIVER : WRAPPER_FAILED;
+    return result == MiscCommon::RESULT_NO_DRIVER ? WRAPPER_NO_DRIVER : WRAPPER_FAILED;
 }
 
 void CMiscFuncWrapper::Close() {

@@ -10,15 +10,16 @@ int32_t CMiscFuncWrapper::SetWirelessSwitch(CSetInfo info) {
     }
     BYTE status = 0xFF;
     DWORD value = 0;
-    if (_misc.ReadIndexedSetting(&status, SETTING_WIRELESS_SWITCH, &value) != 0 ||
-        status != FIRMWARE_STATUS_DONE) {
+    if (_misc.ReadIndexedSetting(&status, SETTING_WIRELESS_SWITCH, &value) !=
+            MiscCommon::RESULT_SUCCESS ||
+        status != MiscCommon::FIRMWARE_STATUS_DONE) {
         return WRAPPER_FAILED;
     }
     const DWORD indexAndValue[2] = {SETTING_WIRELESS_SWITCH,
                                     ApplyWirelessSwitchValue(value, info._nValue)};
     status = 0xFF;
-    if (_misc.WriteIndexedSetting(&status, indexAndValue) != 0) {
+    if (_misc.WriteIndexedSetting(&status, indexAndValue) != MiscCommon::RESULT_SUCCESS) {
         return WRAPPER_FAILED;
     }
-    return status == FIRMWARE_STATUS_DONE ? WRAPPER_OK : WRAPPER_FAILED;
+    return status == MiscCommon::FIRMWARE_STATUS_DONE ? WRAPPER_OK : WRAPPER_FAILED;
 }

@@ -10,8 +10,9 @@ int32_t CMiscFuncWrapper::SetWlan(CSetInfo info) {
     }
     const WORD value = info._nValue == VALUE_ENABLE ? 1 : 0;
     BYTE status = 0xFF;
-    if (_misc.SetSetupItem(&status, SETUP_ITEM_WLAN, SETUP_SELECTOR_WLAN, value) != 0) {
+    if (_misc.SetSetupItem(&status, SETUP_ITEM_WLAN, SETUP_SELECTOR_WLAN, value) !=
+        MiscCommon::RESULT_SUCCESS) {
         return WRAPPER_FAILED;
     }
-    return status == FIRMWARE_STATUS_DONE ? WRAPPER_OK : WRAPPER_FAILED;
+    return status == MiscCommon::FIRMWARE_STATUS_DONE ? WRAPPER_OK : WRAPPER_FAILED;
 }

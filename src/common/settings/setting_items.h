@@ -25,10 +25,6 @@ constexpr BYTE SETTING_WIRELESS_SWITCH = 58; // indexed setting of the switch an
 constexpr WORD PASSWORD_SELECTOR_SUPERVISOR = 0x8000;
 constexpr WORD PASSWORD_SELECTOR_USER = 0x0000;
 
-// Firmware status bytes the layer distinguishes.
-constexpr BYTE FIRMWARE_STATUS_DONE = 0;
-constexpr BYTE FIRMWARE_STATUS_PASSWORD_NOT_SET = 2;
-
 // A wanted change of one item. Copied into lists and passed by value.
 class CSetInfo {
 public:
