@@ -292,8 +292,8 @@ static NTSTATUS put_answer(PIRP irp, PIO_STACK_LOCATION s) {
     cs = IoGetCurrentIrpStackLocation(client);
     n = 0;
     if (ev->kind == RELAY_OPEN) {
-        if (NT_SUCCESS((NTSTATUS)a->status)) {
-            cs->FileObject->FsContext = (PVOID)(ULONG_PTR)ev->file;
+        if (!NT_SUCCESS((NTSTATUS)a->status)) {
+            cs->FileObject->FsContext = NULL;
         }
     } else if (ev->kind == RELAY_CONTROL) {
         n = a->out_length;
@@ -376,10 +376,13 @@ static NTSTATUS NTAPI dispatch_create(PDEVICE_OBJECT device, PIRP irp) {
         return complete(irp, STATUS_SUCCESS, 0);
     }
     x = (FUNCTION_EXT*)device->DeviceExtension;
-    s->FileObject->FsContext = NULL; /* set once the server has opened it */
     KeAcquireSpinLock(&g_lock, &irql);
     file = g_next_file++;
     KeReleaseSpinLock(&g_lock, irql);
+    /* Named before the server has answered: Wine may hand the program's first I/O controls to
+     * the driver before the completed open has been seen through, and they must find their
+     * file. A refused open clears it again; its program never gets a handle. */
+    s->FileObject->FsContext = (PVOID)(ULONG_PTR)file;
     return queue_event(RELAY_OPEN, file, x->index, irp);
 }
 
