@@ -50,7 +50,6 @@ TEST_F(SettingTools, WindowsChangeIsReadByBothBuilds) {
     UseMachine({{"firmware", {{"wlan_flags", 1}, {"setting58", 1}}}});
     ASSERT_EQ(RunBrenvik({"/wl:DISABLE", "/ws:DISABLE"}).out, "brenvik[SUCCESS]");
     EXPECT_EQ(Firmware("wlan_flags", -1), 0);
-    EXPECT_EQ(Firmware("setting58", -1), 2);
     ExpectStatus(RunTolmare(), 0x00200000);
     const RunResult linuxRun =
         RunLinux(_scratch, std::string(linuxBin) + "/tolmare", {}, MachinePath());
