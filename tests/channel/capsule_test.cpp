@@ -101,17 +101,24 @@ TEST_F(CapsuleTest, ShortOrMalformedResponsesAreInvalidStructures) {
     struct Case {
         json faults;
         std::string size;
+        bool plain = false;
     } cases[] = {
-        {{{"capsule_reply_length", 11}}, "11"}, {{{"capsule_reply_length", 0}}, "0"},
+        {{{"capsule_reply_length", 11}}, "11"},
+        {{{"capsule_reply_length", 0}}, "0"},
         {{{"capsule_total_field", 8}}, ""},    // below the header
         {{{"capsule_total_field", 44}}, ""},   // not whole blocks
         {{{"capsule_total_field", 4096}}, ""}, // beyond the response buffer
         {{{"capsule_extra_payload", 7}}, ""},  // capsule larger than the room offered
+        // Cut short: the header came, the claimed blocks did not (enciphered and plain alike).
+        {{{"capsule_reply_length", 30}}, "30"},
+        {{{"capsule_reply_length", 30}}, "30", true},
+        // The bytes to deliver reach past the two deciphered blocks the total field leaves.
+        {{{"capsule_extra_payload", 6}, {"capsule_total_field", 32}}, "40"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.faults.dump());
+        SCOPED_TRACE(c.faults.dump() + (c.plain ? " plain" : ""));
         CMiscCommon channel;
-        Open(channel, {{"faults", c.faults}});
+        Open(channel, {{"faults", c.faults}, {"sessions", !c.plain}});
         Bytes packet = InfoPacket();
         Bytes out(18, 0xAA);
         DWORD count = 99;
@@ -130,17 +137,24 @@ TEST_F(CapsuleTest, ShortOrMalformedResponsesAreInvalidStructures) {
 }
 
 TEST_F(CapsuleTest, PayloadLongerThanTheRoomIsCutWithMoreData) {
-    CMiscCommon channel;
-    Open(channel, {{"faults", {{"capsule_extra_payload", 6}}}});
-    Bytes packet = InfoPacket();
-    Bytes out(18, 0xAA);
-    DWORD count = 0;
-    EXPECT_FALSE(channel.EncapsuledDeviceIoControl(kFirmwareCallCode, packet.data(), 8, out.data(),
-                                                   18, &count));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(count, 18u);
-    EXPECT_EQ(out[0], 0); // the answer's status
-    EXPECT_EQ(Le16(out, 16), 32u);
+    // The second payload claims more than its three deciphered blocks, but the 18 bytes the room
+    // takes lie inside them: still a cut answer, not a malformed one.
+    const json faults[] = {{{"capsule_extra_payload", 6}},
+                           {{"capsule_extra_payload", 12}, {"capsule_total_field", 40}}};
+    for (const json& f : faults) {
+        SCOPED_TRACE(f.dump());
+        CMiscCommon channel;
+        Open(channel, {{"faults", f}});
+        Bytes packet = InfoPacket();
+        Bytes out(18, 0xAA);
+        DWORD count = 0;
+        EXPECT_FALSE(channel.EncapsuledDeviceIoControl(kFirmwareCallCode, packet.data(), 8,
+                                                       out.data(), 18, &count));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+        EXPECT_EQ(count, 18u);
+        EXPECT_EQ(out[0], 0); // the answer's status
+        EXPECT_EQ(Le16(out, 16), 32u);
+    }
 }
 
 TEST_F(CapsuleTest, EmptyPayloadLeavesTheRequestInPlace) {

@@ -5,6 +5,7 @@
 // enciphered block by block (ECB) with the session key. A request capsule carries an
 // encapsulated request: [sequence][n + 24][I/O-control code][n][output size][n input bytes]
 // [zero word]. A response capsule's payload is the function's output itself.
+#include <algorithm>
 #include <cstring>
 
 #include "common/channel/channel_internal.h"
@@ -65,17 +66,22 @@ BOOL FailExchange(CapsuleExchange& exchange, DWORD lastError) {
     return FALSE;
 }
 
-// The response must carry its header, and its own lengths must describe a capsule that lies
-// inside the buffer: the block count for deciphering comes from them.
-bool ResponseIsWellFormed(const CapsuleExchange& exchange) {
+// The response must carry its header and every byte it claims: its total length, from which
+// the block count for deciphering comes, lies within the bytes the device returned, and the bytes
+// to deliver (the payload, cut to the caller's room) lie inside the deciphered blocks, or for a
+// plain capsule inside the bytes returned. Bytes the device did not return are never read.
+bool ResponseIsWellFormed(const CapsuleExchange& exchange, DWORD outSize, bool enciphered) {
     const DWORD returned = exchange.returned;
     if (returned < kCapsuleHeader || returned > exchange.responseSize) {
         return false;
     }
     const DWORD payload = Load32(exchange.response + kCapsulePayloadLengthField);
     const DWORD total = Load32(exchange.response + kCapsuleTotalLengthField);
-    return total >= kCapsuleOverhead && (total - kCapsuleOverhead) % 8 == 0 &&
-           total <= exchange.responseSize && payload <= total - kCapsuleOverhead;
+    if (total < kCapsuleOverhead || (total - kCapsuleOverhead) % 8 != 0 || total > returned) {
+        return false;
+    }
+    const DWORD area = enciphered ? total - kCapsuleOverhead : returned - kCapsuleHeader;
+    return std::min(payload, outSize) <= area;
 }
 
 } // namespace
@@ -194,7 +200,7 @@ bool CMiscCommon::_AllocateResponseCapsule(CapsuleExchange& exchange, DWORD outS
 
 BOOL CMiscCommon::_DeliverResponse(CapsuleExchange& exchange, LPVOID outBuffer, DWORD outSize,
                                    LPDWORD bytesReturned) {
-    if (!ResponseIsWellFormed(exchange)) {
+    if (!ResponseIsWellFormed(exchange, outSize, _bEncrypt != 0)) {
         _SetError(L"MiscCommon::CMiscCommon::EncapsuledDeviceIoControl: Invalid structure "
                   L"returned. size = %d",
                   static_cast<int>(exchange.returned));
