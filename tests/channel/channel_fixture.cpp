@@ -10,33 +10,11 @@
 #include "simbook/driver/cipher.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
+#include "support/trace.h"
 
 namespace channel_test {
 
 const uint16_t kPinnedTime[8] = {2026, 12, 1, 7, 13, 47, 41, 0};
-
-Bytes FromHex(const std::string& hex) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-std::string ToHex(const void* data, size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) {
-        text += digits[p[i] >> 4];
-        text += digits[p[i] & 15];
-    }
-    return text;
-}
-
-std::string ToHex(const Bytes& bytes) {
-    return ToHex(bytes.data(), bytes.size());
-}
 
 uint32_t Le32(const Bytes& bytes, size_t at) {
     return static_cast<uint32_t>(bytes.at(at)) | (static_cast<uint32_t>(bytes.at(at + 1)) << 8) |
@@ -108,15 +86,16 @@ HandshakeRandom ReferenceHandshakeRandom(int64_t counter, const uint16_t time[8]
 }
 
 void ChannelTest::SetUp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "channel-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    scratch_.emplace("channel-test");
+    dir_ = scratch_->Dir();
     tracePath_ = dir_ / "trace.jsonl";
 }
 
 void ChannelTest::TearDown() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    // The trace is closed before its folder goes.
+    unsetenv("SIMBOOK_TRACE");
+    simbook::ReopenTraceForTests();
+    scratch_.reset();
 }
 
 json ChannelTest::MachineWith(const json& driver, const json& firmware) {
@@ -146,15 +125,7 @@ void ChannelTest::UseMachine(const json& machine) {
 }
 
 std::vector<json> ChannelTest::TraceLines() const {
-    std::vector<json> lines;
-    std::ifstream file(tracePath_);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty()) {
-            lines.push_back(json::parse(line));
-        }
-    }
-    return lines;
+    return nwt::test::ReadTrace(tracePath_);
 }
 
 std::vector<Exchange> ChannelTest::Exchanges() const {

@@ -6,13 +6,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/bytes.h"
 #include "common/channel/misc_common.h"
+#include "support/scratch.h"
 
 namespace MiscCommon {
 
@@ -37,9 +40,8 @@ constexpr DWORD kEndSessionCode = 0x222004;
 constexpr DWORD kCapsuleCode = 0x222008;
 constexpr DWORD kFirmwareCallCode = 0x222944;
 
-Bytes FromHex(const std::string& hex);
-std::string ToHex(const Bytes& bytes);
-std::string ToHex(const void* data, size_t size);
+using nwt::test::FromHex;
+using nwt::test::ToHex;
 uint32_t Le32(const Bytes& bytes, size_t at);
 uint16_t Le16(const Bytes& bytes, size_t at);
 void PutLe32(Bytes& bytes, size_t at, uint32_t value);
@@ -90,6 +92,7 @@ protected:
     // The packet bytes carried by a request capsule (the encapsulated request's input data).
     static Bytes RequestPacket(const Bytes& capsule, const uint8_t* sessionKey = nullptr);
 
+    std::optional<nwt::test::ScratchDir> scratch_;
     std::filesystem::path dir_;
     std::filesystem::path tracePath_;
 };

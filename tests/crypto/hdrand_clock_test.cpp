@@ -2,6 +2,7 @@
 // hdrand_init must hash the counter bytes, then the time bytes, in their native layout.
 #include "common/crypto/hdrand.h"
 
+#include "support/scratch.h"
 #include "vec_file.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,10 @@ namespace {
 TEST(HdrandClock, InitHashesCounterThenTime) {
     // The first record of hdrand.vec is the counter 1234567890 and the time
     // 2026-12 (day of week 1) 7 13:47:41.000 that this machine file pins.
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("hdrand_clock_" + std::to_string(getpid()) + ".json");
-    {
-        std::ofstream machine(path);
-        machine << R"({"clock": {"system_time": [2026, 12, 1, 7, 13, 47, 41, 0],)"
-                << R"( "performance_counter": 1234567890}})";
-    }
+    const nwt::test::ScratchDir scratch("hdrand-clock");
+    const std::string path = nwt::test::WriteMachine(
+        scratch, R"({"clock": {"system_time": [2026, 12, 1, 7, 13, 47, 41, 0],)"
+                 R"( "performance_counter": 1234567890}})");
     ASSERT_EQ(setenv("SIMBOOK", path.c_str(), 1), 0);
 
     const auto record = vec::load("hdrand.vec").at(0);
@@ -43,7 +41,6 @@ TEST(HdrandClock, InitHashesCounterThenTime) {
     EXPECT_EQ(hdrand(), uint32_t(std::stoul(w, nullptr, 16)));
 
     unsetenv("SIMBOOK");
-    std::filesystem::remove(path);
 }
 
 } // namespace

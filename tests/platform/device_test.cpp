@@ -11,9 +11,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "../simbook/test_client.h"
+#include "support/bytes.h"
+#include "support/driver_client.h"
 #include "platform/win32.h"
-#include "testutil.h"
+#include "support/scratch.h"
+#include "support/stand_in.h"
 
 using testclient::Bytes;
 
@@ -59,7 +61,7 @@ ino_t Inode(const std::string& path) {
 } // namespace
 
 TEST(Device, ShareModeZeroIsExclusiveInProcessAndAcrossProcesses) {
-    UseMachine("{}");
+    nwt::test::StandInMachine machine("{}");
     HANDLE first = Open();
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
@@ -87,7 +89,7 @@ TEST(Device, ShareModeZeroIsExclusiveInProcessAndAcrossProcesses) {
 }
 
 TEST(Device, BadArgumentsAndHandles) {
-    UseMachine("{}");
+    nwt::test::StandInMachine machine("{}");
     DWORD returned = 5;
     EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x4444), 0x222000, nullptr, 0, nullptr, 0,
                                  &returned, nullptr));
@@ -102,7 +104,8 @@ TEST(Device, BadArgumentsAndHandles) {
 }
 
 TEST(Device, FirmwareChangesAreWrittenBackOnlyWhenTheyChangeSomething) {
-    std::string path = UseMachine(R"({"firmware": {"wlan_flags": 1}})");
+    nwt::test::StandInMachine machine(R"({"firmware": {"wlan_flags": 1}})");
+    std::string path = machine.MachinePath();
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     testclient::Client client(Over(h));
@@ -115,7 +118,7 @@ TEST(Device, FirmwareChangesAreWrittenBackOnlyWhenTheyChangeSomething) {
     ASSERT_TRUE(client.Call(SetWlan(0), 16, answer).ok);
     EXPECT_NE(Inode(path), before);
     std::string error;
-    auto m = simbook::ParseMachine(ReadText(path), error);
+    auto m = simbook::ParseMachine(nwt::test::ReadFile(path), error);
     ASSERT_TRUE(m.has_value()) << error;
     EXPECT_EQ(m->firmware.wlanFlags, 0);
     CloseHandle(h);
@@ -132,8 +135,9 @@ TEST(Device, FirmwareChangesAreWrittenBackOnlyWhenTheyChangeSomething) {
 }
 
 TEST(Device, FailedWriteBackFailsTheCallAndKeepsTheFile) {
-    std::string path = UseMachine(R"({"firmware": {"wlan_flags": 1}})");
-    std::string original = ReadText(path);
+    nwt::test::StandInMachine machine(R"({"firmware": {"wlan_flags": 1}})");
+    std::string path = machine.MachinePath();
+    std::string original = nwt::test::ReadFile(path);
     ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -145,21 +149,17 @@ TEST(Device, FailedWriteBackFailsTheCallAndKeepsTheFile) {
     testing::internal::GetCapturedStderr();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_IO_DEVICE));
-    EXPECT_EQ(ReadText(path), original);
+    EXPECT_EQ(nwt::test::ReadFile(path), original);
     rmdir((path + ".tmp").c_str());
     // The refused capsule was not answered, so the next one carries the same sequence number.
     client.sequence = 0;
     ASSERT_TRUE(client.Call(SetWlan(0), 16, answer).ok);
-    EXPECT_NE(ReadText(path), original);
+    EXPECT_NE(nwt::test::ReadFile(path), original);
     CloseHandle(h);
 }
 
 TEST(Trace, LinesFollowTheFormat) {
-    UseMachine("{}");
-    char pattern[] = "/tmp/simbook-trace-XXXXXX";
-    std::string trace = std::string(mkdtemp(pattern)) + "/trace.jsonl";
-    setenv("SIMBOOK_TRACE", trace.c_str(), 1);
-    simbook::ReopenTraceForTests();
+    nwt::test::StandInMachine machine("{}", nwt::test::StandInMachine::Trace::On);
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
@@ -169,14 +169,8 @@ TEST(Trace, LinesFollowTheFormat) {
     uint8_t out[8];
     DeviceIoControl(h, 0x222000, bad, 4, out, 8, &returned, nullptr);
     CloseHandle(h);
-    unsetenv("SIMBOOK_TRACE");
-    simbook::ReopenTraceForTests();
 
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(ReadText(trace));
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(nlohmann::json::parse(line));
-    }
+    const std::vector<nlohmann::json> lines = machine.TraceLines();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0]["op"], "open");
     EXPECT_EQ(lines[0]["path"], "\\\\?\\ROOT#SYSTEM#0000#{80dcc0c5-bd3e-4bc0-8a06-11eae4ae7224}");

@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 
 #include "platform/win32.h"
-#include "testutil.h"
+#include "support/scratch.h"
+#include "support/stand_in.h"
+#include "support/trace.h"
 
 extern char** environ;
 
@@ -53,7 +55,7 @@ TEST(LastError, IsPerThread) {
 }
 
 TEST(Clock, PinnedOrReal) {
-    UseMachine(R"({"clock": {"system_time": [2031, 5, 3, 14, 9, 8, 7, 6],
+    nwt::test::StandInMachine machine(R"({"clock": {"system_time": [2031, 5, 3, 14, 9, 8, 7, 6],
                              "performance_counter": -5}})");
     SYSTEMTIME st{};
     GetSystemTime(&st);
@@ -63,7 +65,7 @@ TEST(Clock, PinnedOrReal) {
     ASSERT_TRUE(QueryPerformanceCounter(&c));
     EXPECT_EQ(c.QuadPart, -5);
 
-    UseMachine("{}");
+    machine.Use("{}");
     GetSystemTime(&st);
     EXPECT_GE(st.wYear, 2024);
     EXPECT_GE(st.wMonth, 1);
@@ -113,8 +115,8 @@ int RunProbe(const std::vector<std::string>& args, const std::string& trace) {
 } // namespace
 
 TEST(ProgramMain, ConvertsArgumentsAndTracesTheFullStatus) {
-    char pattern[] = "/tmp/simbook-main-XXXXXX";
-    std::string trace = std::string(mkdtemp(pattern)) + "/trace.jsonl";
+    const nwt::test::ScratchDir scratch("simbook-main");
+    const std::string trace = scratch.Path("trace.jsonl");
     // The shell sees only the low byte of the status; the trace sees all 32 bits. The UTF-8
     // argument arrives as the same wide text even under LANG=C.
     EXPECT_EQ(RunProbe({"-1073741676", "gr\xc3\xbc\xc3\x9f"
@@ -122,11 +124,7 @@ TEST(ProgramMain, ConvertsArgumentsAndTracesTheFullStatus) {
                        trace),
               0x94);
     EXPECT_EQ(RunProbe({"7"}, trace), 7);
-    std::istringstream in(ReadText(trace));
-    std::vector<nlohmann::json> lines;
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(nlohmann::json::parse(line));
-    }
+    const std::vector<nlohmann::json> lines = nwt::test::ReadTrace(trace);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], nlohmann::json::parse(R"({"op":"exit","status":-1073741676})"));
     EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","status":7})"));

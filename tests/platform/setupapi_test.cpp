@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "testutil.h"
+#include "support/scratch.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ bool Discover(Discovered& d, DWORD index = 0) {
 } // namespace
 
 TEST(SetupApi, TwoCallDetailNegotiation) {
-    UseMachine("{}");
+    nwt::test::StandInMachine machine("{}");
     Discovered d;
     ASSERT_TRUE(Discover(d));
     EXPECT_NE(d.path.find(L"{80dcc0c5-bd3e-4bc0-8a06-11eae4ae7224}"), std::wstring::npos);
@@ -65,7 +66,7 @@ TEST(SetupApi, TwoCallDetailNegotiation) {
 }
 
 TEST(SetupApi, EnumerationEndsWithNoMoreItems) {
-    UseMachine(R"({"driver": {"interfaces": 2}})");
+    nwt::test::StandInMachine machine(R"({"driver": {"interfaces": 2}})");
     Discovered first, second, third;
     ASSERT_TRUE(Discover(first, 0));
     ASSERT_TRUE(Discover(second, 1));
@@ -82,13 +83,13 @@ TEST(SetupApi, EnumerationEndsWithNoMoreItems) {
 }
 
 TEST(SetupApi, NoDriverOrUnreadableMachineLooksLikeMissingHardware) {
-    UseMachine(R"({"driver": {"present": false}})");
+    nwt::test::StandInMachine machine(R"({"driver": {"present": false}})");
     Discovered d;
     EXPECT_FALSE(Discover(d));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     SetupDiDestroyDeviceInfoList(d.set);
 
-    UseMachine(R"({"driver": {"present": "yes"}})");
+    machine.Use(R"({"driver": {"present": "yes"}})");
     testing::internal::CaptureStderr();
     Discovered e;
     EXPECT_FALSE(Discover(e));
@@ -97,7 +98,7 @@ TEST(SetupApi, NoDriverOrUnreadableMachineLooksLikeMissingHardware) {
 }
 
 TEST(Registry, DriverVersionSizesAndErrors) {
-    UseMachine(R"({"driver": {"driver_version": "1.0.7.0"}})");
+    nwt::test::StandInMachine machine(R"({"driver": {"driver_version": "1.0.7.0"}})");
     Discovered d;
     ASSERT_TRUE(Discover(d));
     HKEY key = SetupDiOpenDevRegKey(d.set, &d.info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
@@ -125,7 +126,7 @@ TEST(Registry, DriverVersionSizesAndErrors) {
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     SetupDiDestroyDeviceInfoList(d.set);
 
-    UseMachine(R"({"driver": {"driver_version": null}})");
+    machine.Use(R"({"driver": {"driver_version": null}})");
     Discovered m;
     ASSERT_TRUE(Discover(m));
     key = SetupDiOpenDevRegKey(m.set, &m.info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
@@ -138,7 +139,7 @@ TEST(Registry, DriverVersionSizesAndErrors) {
 }
 
 TEST(Handles, CloseHandleRefusesKeysAndInformationSets) {
-    UseMachine("{}");
+    nwt::test::StandInMachine machine("{}");
     Discovered d;
     ASSERT_TRUE(Discover(d));
     HKEY key = SetupDiOpenDevRegKey(d.set, &d.info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);

@@ -16,6 +16,7 @@
 #include "common/settings/misc_func_wrapper.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -35,21 +36,7 @@ void Overlay(nlohmann::json& base, const nlohmann::json& overrides) {
 
 class Wrapper : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = std::filesystem::temp_directory_path().string() + "/nwt-set-XXXXXX";
-        std::vector<char> buffer(base.begin(), base.end());
-        buffer.push_back('\0');
-        ASSERT_NE(mkdtemp(buffer.data()), nullptr) << std::strerror(errno);
-        _dir = buffer.data();
-    }
-    void TearDown() override {
-        unsetenv("SIMBOOK");
-        unsetenv("SIMBOOK_TRACE");
-        simbook::ReloadMachineForTests();
-        simbook::ReopenTraceForTests();
-        std::error_code ec;
-        std::filesystem::remove_all(_dir, ec);
-    }
+    void TearDown() override { _machine.reset(); }
 
     // Points this process at a fresh machine (pinned clock plus `overrides`) and an empty trace.
     void UseMachine(const nlohmann::json& overrides = nlohmann::json::object()) {
@@ -59,34 +46,20 @@ protected:
               {"performance_counter", 1234567890}}},
         };
         Overlay(machine, overrides);
-        const std::string machinePath = _dir + "/machine.json";
-        const std::string tracePath = _dir + "/trace.jsonl";
-        std::ofstream(machinePath, std::ios::trunc) << machine.dump(2) << "\n";
-        std::ofstream(tracePath, std::ios::trunc);
-        setenv("SIMBOOK", machinePath.c_str(), 1);
-        setenv("SIMBOOK_TRACE", tracePath.c_str(), 1);
-        simbook::ReloadMachineForTests();
-        simbook::ReopenTraceForTests();
+        _machine.reset();
+        _machine.emplace(machine.dump(2) + "\n", nwt::test::StandInMachine::Trace::On);
     }
 
     // I/O controls in the trace so far, optionally of one code.
     size_t IoControls(uint32_t code = 0) const {
-        std::ifstream in(_dir + "/trace.jsonl");
         size_t count = 0;
-        for (std::string line; std::getline(in, line);) {
-            if (line.empty()) {
-                continue;
-            }
-            const nlohmann::json j = nlohmann::json::parse(line);
-            if (j.value("op", "") == "DeviceIoControl" &&
-                (code == 0 || j.at("code").get<uint32_t>() == code)) {
-                ++count;
-            }
+        for (const nlohmann::json& line : _machine->TraceOps("DeviceIoControl")) {
+            count += code == 0 || line.at("code").get<uint32_t>() == code ? 1 : 0;
         }
         return count;
     }
 
-    std::string _dir;
+    std::optional<nwt::test::StandInMachine> _machine;
 };
 
 TEST_F(Wrapper, ClosedWrapperRefusesEveryOperationAndSendsNothing) {
@@ -247,8 +220,8 @@ TEST_F(Wrapper, WritesReachTheFirmware) {
     EXPECT_EQ(wrapper.SetWlan(CSetInfo(ITEM_WIRELESS_SWITCH, VALUE_DISABLE)), 0);
     wrapper.Close();
 
-    std::ifstream in(_dir + "/machine.json");
-    const nlohmann::json machine = nlohmann::json::parse(in);
+    const nlohmann::json machine =
+        nlohmann::json::parse(nwt::test::ReadFile(_machine->MachinePath()));
     EXPECT_EQ(machine["firmware"]["wlan_flags"], 0);
     EXPECT_EQ(machine["firmware"]["setting58"], 0xF7);
 }

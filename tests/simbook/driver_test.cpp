@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "simbook/driver/driver.h"
-#include "test_client.h"
+#include "support/bytes.h"
+#include "support/driver_client.h"
 
 using testclient::Bytes;
 using testclient::Client;
@@ -50,9 +51,9 @@ Bytes ReadSetting58() {
     p[1] = 0x01;
     p[2] = 32;
     p[4] = 32;
-    testclient::Store32(p.data() + 8, 0x90);
-    testclient::Store32(p.data() + 12, 58);
-    testclient::Store32(p.data() + 16, 0x010C0090);
+    nwt::test::PutLe32(p.data() + 8, 0x90);
+    nwt::test::PutLe32(p.data() + 12, 58);
+    nwt::test::PutLe32(p.data() + 16, 0x010C0090);
     return p;
 }
 
@@ -70,17 +71,17 @@ TEST(DriverHandshake, CompletesAndCarriesEncipheredCapsules) {
     Bytes reply;
     ASSERT_TRUE(rig.Raw(0x222008, capsule, reply, 48).ok);
     ASSERT_EQ(reply.size(), 48u);
-    EXPECT_EQ(testclient::Load32(reply.data()), 32u);
-    EXPECT_EQ(testclient::Load32(reply.data() + 4), 48u);
+    EXPECT_EQ(nwt::test::Le32(reply.data()), 32u);
+    EXPECT_EQ(nwt::test::Le32(reply.data() + 4), 48u);
     // On the wire the answer is enciphered: the plain answer's bytes must not be visible.
     Bytes wirePayload(reply.begin() + 12, reply.begin() + 44);
     Bytes answer = rig.client.OpenReply(reply);
     ASSERT_EQ(answer.size(), 32u);
     EXPECT_NE(wirePayload, answer);
-    EXPECT_EQ(answer[0], 0);                               // status
-    EXPECT_EQ(answer[12], 2);                              // width
-    EXPECT_EQ(testclient::Load32(answer.data() + 20), 2u); // value
-    EXPECT_EQ(testclient::Load32(reply.data() + 44), 0u);  // trailing word stays plain zero
+    EXPECT_EQ(answer[0], 0);                            // status
+    EXPECT_EQ(answer[12], 2);                           // width
+    EXPECT_EQ(nwt::test::Le32(answer.data() + 20), 2u); // value
+    EXPECT_EQ(nwt::test::Le32(reply.data() + 44), 0u);  // trailing word stays plain zero
 }
 
 TEST(DriverHandshake, WrongClientProofFailsAndForgetsTheSession) {
@@ -92,12 +93,12 @@ TEST(DriverHandshake, WrongClientProofFailsAndForgetsTheSession) {
     // The pending session is gone: phase 3 and end-session for it are refused.
     Bytes req3(24, 0);
     std::memcpy(req3.data(), "Ini3", 4);
-    testclient::Store32(req3.data() + 4, rig.client.sessionId);
+    nwt::test::PutLe32(req3.data() + 4, rig.client.sessionId);
     Bytes out;
     auto r = rig.Raw(0x222000, req3, out, 8);
     EXPECT_FALSE(r.ok);
     Bytes id(4);
-    testclient::Store32(id.data(), rig.client.sessionId);
+    nwt::test::PutLe32(id.data(), rig.client.sessionId);
     EXPECT_FALSE(rig.Raw(0x222004, id, out, 0).ok);
 }
 
@@ -114,7 +115,7 @@ TEST(DriverHandshake, RejectsMalformedAndOutOfOrderRequests) {
               static_cast<simbook::Dword>(simbook::win32::kInvalidParameter));
     Bytes ini2(28, 0);
     std::memcpy(ini2.data(), "Ini2", 4);
-    testclient::Store32(ini2.data() + 4, 12345);
+    nwt::test::PutLe32(ini2.data() + 4, 12345);
     EXPECT_EQ(rig.Raw(0x222000, ini2, out, 20).error,
               static_cast<simbook::Dword>(simbook::win32::kInvalidParameter)); // unknown session
     // A public value of 1 (or p - 1, or above p) would force a known shared secret.
@@ -126,7 +127,7 @@ TEST(DriverHandshake, RejectsMalformedAndOutOfOrderRequests) {
     ASSERT_EQ(rig.client.Handshake(), 0);
     Bytes again(24, 0);
     std::memcpy(again.data(), "Ini3", 4);
-    testclient::Store32(again.data() + 4, rig.client.sessionId);
+    nwt::test::PutLe32(again.data() + 4, rig.client.sessionId);
     EXPECT_EQ(rig.Raw(0x222000, again, out, 8).error,
               static_cast<simbook::Dword>(simbook::win32::kInvalidState));
     EXPECT_EQ(rig.Raw(0x222010, {}, out, 0).error,
@@ -158,7 +159,7 @@ TEST(DriverCapsules, RefusedWithoutSessionOrWithBadStructure) {
     ASSERT_EQ(rig.client.Handshake(), 0);
     Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 0);
     Bytes badTotal = capsule;
-    testclient::Store32(badTotal.data() + 4, 200);
+    nwt::test::PutLe32(badTotal.data() + 4, 200);
     EXPECT_FALSE(rig.Raw(0x222008, badTotal, out, 48).ok);
     EXPECT_FALSE(rig.Raw(0x222008, Bytes(capsule.begin(), capsule.begin() + 15), out, 48).ok);
     EXPECT_EQ(rig.Raw(0x222008, capsule, out, 40).error,
@@ -181,7 +182,7 @@ TEST(DriverCapsules, EndSessionStopsCapsules) {
     Rig rig(MachineWith());
     ASSERT_EQ(rig.client.Handshake(), 0);
     Bytes id(4), out;
-    testclient::Store32(id.data(), rig.client.sessionId);
+    nwt::test::PutLe32(id.data(), rig.client.sessionId);
     EXPECT_TRUE(rig.Raw(0x222004, id, out, 0).ok);
     Bytes answer;
     EXPECT_FALSE(rig.client.Call(ReadSetting58(), 32, answer).ok);
@@ -257,8 +258,8 @@ TEST(DriverFaults, KnobsBendTheReplies) {
         Bytes capsule = rig.client.MakeCapsule(ReadSetting58(), 32, 0);
         Bytes out;
         ASSERT_TRUE(rig.Raw(0x222008, capsule, out, 48).ok);
-        EXPECT_EQ(testclient::Load32(out.data()), 36u);
-        EXPECT_EQ(testclient::Load32(out.data() + 4), 16u);
+        EXPECT_EQ(nwt::test::Le32(out.data()), 36u);
+        EXPECT_EQ(nwt::test::Le32(out.data() + 4), 16u);
         EXPECT_EQ(out.size(), 48u); // no more than the room offered
     }
     {

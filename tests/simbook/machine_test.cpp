@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "support/scratch.h"
 #include "simbook/machine.h"
 
 namespace {
@@ -16,12 +17,6 @@ std::string ErrorOf(const std::string& text) {
     auto m = simbook::ParseMachine(text, error);
     EXPECT_FALSE(m.has_value()) << text;
     return error;
-}
-
-std::string TempDir() {
-    char pattern[] = "/tmp/simbook-machine-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir ? dir : "/tmp";
 }
 
 } // namespace
@@ -125,9 +120,9 @@ TEST(MachineFile, ErrorsNameTheKey) {
 }
 
 TEST(MachineFile, BadFileIsReportedOnceOnStderrAndNothingOnStdout) {
-    std::string dir = TempDir();
-    std::string path = dir + "/bad.json";
-    std::ofstream(path) << R"({"driver": {"auth_key": "00"}})";
+    const nwt::test::ScratchDir scratch("simbook-machine");
+    const std::string path = scratch.Path("bad.json");
+    nwt::test::WriteFile(path, R"({"driver": {"auth_key": "00"}})");
     setenv("SIMBOOK", path.c_str(), 1);
     simbook::ReloadMachineForTests();
     testing::internal::CaptureStdout();
@@ -143,7 +138,8 @@ TEST(MachineFile, BadFileIsReportedOnceOnStderrAndNothingOnStdout) {
 }
 
 TEST(MachineFile, DefaultStateFileIsCreatedOnFirstUse) {
-    std::string dir = TempDir();
+    const nwt::test::ScratchDir scratch("simbook-machine");
+    const std::string dir = scratch.Dir().string();
     unsetenv("SIMBOOK");
     setenv("XDG_STATE_HOME", dir.c_str(), 1);
     simbook::ReloadMachineForTests();

@@ -7,24 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/scratch.h"
 #include "simbook/driver/store.h"
 
 namespace {
 
-std::string MakeMachine(const std::string& text) {
-    char pattern[] = "/tmp/simbook-store-XXXXXX";
-    std::string dir = mkdtemp(pattern);
-    std::string path = dir + "/machine.json";
-    std::ofstream(path) << text;
-    return path;
-}
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using nwt::test::ReadFile;
 
 ino_t Inode(const std::string& path) {
     struct stat st {};
@@ -35,7 +23,8 @@ ino_t Inode(const std::string& path) {
 } // namespace
 
 TEST(MachineStore, ExclusiveLockRefusesOthersAndIsReleased) {
-    std::string path = MakeMachine("{}");
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, "{}");
     simbook::Dword error = 0;
     {
         simbook::MachineLock first;
@@ -53,7 +42,9 @@ TEST(MachineStore, ExclusiveLockRefusesOthersAndIsReleased) {
 }
 
 TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
-    std::string path = MakeMachine(
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(
+        scratch,
         R"({"driver": {"busy_replies": 1}, "firmware": {"user_password": true, "setting58": 1}})");
     simbook::Dword error = 0;
     simbook::MachineLock lock;
@@ -63,13 +54,13 @@ TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
     fw.setting58 = 3;
     ASSERT_TRUE(lock.WriteBack(fw));
     std::string error2;
-    auto m = simbook::ParseMachine(Read(path), error2);
+    auto m = simbook::ParseMachine(ReadFile(path), error2);
     ASSERT_TRUE(m.has_value()) << error2;
     EXPECT_EQ(m->firmware.wlanFlags, 0);
     EXPECT_EQ(m->firmware.setting58, 3u);
     EXPECT_TRUE(m->firmware.userPassword);
     EXPECT_EQ(m->driver.busyReplies, 1);
-    EXPECT_LT(Read(path).find("\"driver\""), Read(path).find("\"firmware\"")); // order kept
+    EXPECT_LT(ReadFile(path).find("\"driver\""), ReadFile(path).find("\"firmware\"")); // order kept
     // The renamed-in file is locked too: a newcomer opening the new file is refused.
     simbook::MachineLock other;
     EXPECT_FALSE(other.Acquire(path, true, error));
@@ -78,7 +69,8 @@ TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
 
 TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
     std::string original = R"({"firmware": {"wlan_flags": 1}})";
-    std::string path = MakeMachine(original);
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, original);
     ino_t before = Inode(path);
     ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0); // in the way of the temporary file
     simbook::Dword error = 0;
@@ -90,15 +82,16 @@ TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
     EXPECT_FALSE(lock.WriteBack(fw));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(path), std::string::npos);
-    EXPECT_EQ(Read(path), original);
+    EXPECT_EQ(ReadFile(path), original);
     EXPECT_EQ(Inode(path), before);
 }
 
 TEST(MachineStore, SharedHolderMayNotWriteBack) {
-    std::string path = MakeMachine("{}");
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, "{}");
     simbook::Dword error = 0;
     simbook::MachineLock lock;
     ASSERT_TRUE(lock.Acquire(path, false, error));
     EXPECT_FALSE(lock.WriteBack(simbook::Machine::Firmware{}));
-    EXPECT_EQ(Read(path), "{}");
+    EXPECT_EQ(ReadFile(path), "{}");
 }

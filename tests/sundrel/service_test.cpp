@@ -19,6 +19,7 @@
 #include "sundrel/sundrel_scan.h"
 #include "sundrel/wlan_api_smart_wrapper.h"
 #include "sundrel/wlan_api_wrapper.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -533,18 +534,12 @@ TEST_F(ScanTest, RefusedInitializeReleasesEverything) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // Each test process has its own trace file; the machine is the unit machine.
-    char trace[] = "/tmp/sundrel-service-trace-XXXXXX";
-    const int fd = mkstemp(trace);
-    if (fd < 0) {
-        return 2;
-    }
-    close(fd);
-    g_tracePath = trace;
+    // Each test process has its own trace file; the machine is the unit machine. The scratch
+    // folder outlives the tests and goes with everything in it.
+    const nwt::test::ScratchDir scratch("sundrel-service");
+    g_tracePath = scratch.Path("trace.jsonl");
     setenv("SIMBOOK", SUNDREL_UNIT_MACHINE, 1);
-    setenv("SIMBOOK_TRACE", trace, 1);
+    setenv("SIMBOOK_TRACE", g_tracePath.c_str(), 1);
     ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    unlink(trace);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -5,35 +5,22 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 
+#include "support/scratch.h"
+#include "support/trace.h"
+
 std::string ChildRun::TraceText() const {
-    std::ifstream in(tracePath);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return nwt::test::ReadFile(tracePath);
 }
 
 std::vector<nlohmann::json> ChildRun::Trace() const {
-    std::vector<nlohmann::json> lines;
-    std::ifstream in(tracePath);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(nlohmann::json::parse(line));
-    }
-    return lines;
+    return nwt::test::ReadTrace(tracePath);
 }
 
 std::vector<nlohmann::json> ChildRun::TraceOps(const std::string& op) const {
-    std::vector<nlohmann::json> out;
-    for (auto& line : Trace()) {
-        if (line.value("op", "") == op) {
-            out.push_back(line);
-        }
-    }
-    return out;
+    return nwt::test::LinesWithOp(Trace(), op);
 }
 
 std::string MachineText(const nlohmann::json& extraWlan, const nlohmann::json& extraTop) {
@@ -58,16 +45,12 @@ std::string MachineText(const nlohmann::json& extraWlan, const nlohmann::json& e
 
 void RunInChild(const std::string& machineText, const std::function<void(const ChildRun&)>& body,
                 unsigned timeLimitSeconds) {
-    std::string pattern = testing::TempDir() + "wlan_testXXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    ASSERT_NE(mkdtemp(buffer.data()), nullptr);
-    ChildRun run{buffer.data(), std::string(buffer.data()) + "/trace.jsonl"};
-    std::string machinePath = run.dir + "/machine.json";
-    {
-        std::ofstream out(machinePath);
-        out << machineText;
-    }
+    // Removed by the parent when the run is over; the child leaves through std::exit, which
+    // does not unwind this frame.
+    const nwt::test::ScratchDir scratch("wlan-service");
+    ChildRun run{scratch.Dir().string(), scratch.Path("trace.jsonl")};
+    const std::string machinePath = scratch.Path("machine.json");
+    nwt::test::WriteFile(machinePath, machineText);
     std::fflush(stdout);
     std::fflush(stderr);
     pid_t pid = fork();
@@ -89,6 +72,4 @@ void RunInChild(const std::string& machineText, const std::function<void(const C
     } else {
         EXPECT_EQ(WEXITSTATUS(status), 0) << "the child reported failures (see above)";
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(run.dir, ignored);
 }

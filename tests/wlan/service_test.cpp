@@ -54,6 +54,16 @@ struct Recorder {
         std::lock_guard<std::mutex> lock(mutex);
         return received.size();
     }
+
+    // How many of the notifications were for `guid`.
+    size_t CountFor(const GUID& guid) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t n = 0;
+        for (const Received& r : received) {
+            n += std::memcmp(&r.guid, &guid, sizeof guid) == 0 ? 1 : 0;
+        }
+        return n;
+    }
 };
 
 bool Same(const GUID& a, const GUID& b) {
@@ -128,9 +138,13 @@ TEST(WlanService, ScanBehavioursOfTheMachine) {
         WLAN_RAW_DATA bigIe{241, {0}};
         EXPECT_EQ(api.scan(client, &kGuidComplete, nullptr, &bigIe, nullptr),
                   DWORD(ERROR_INVALID_PARAMETER));
-        EXPECT_EQ(WaitForSingleObject(rec.event, 300), WAIT_TIMEOUT) << "nothing else comes";
+        // The service delivers in order: once a later scan's notification is in, nothing the
+        // requests above might have caused is still on its way.
+        ASSERT_EQ(api.scan(client, &kGuidComplete, nullptr, nullptr, nullptr), 0u);
+        ASSERT_EQ(WaitForSingleObject(rec.event, 5000), WAIT_OBJECT_0);
 
-        ASSERT_EQ(rec.Count(), 2u);
+        ASSERT_EQ(rec.Count(), 3u) << "the refused, silent and malformed scans notified";
+        EXPECT_TRUE(Same(rec.received[2].guid, kGuidComplete));
         const Received& complete = rec.received[0];
         EXPECT_EQ(complete.source, WLAN_NOTIFICATION_SOURCE_ACM);
         EXPECT_EQ(complete.code, DWORD(wlan_notification_acm_scan_complete));
@@ -147,13 +161,13 @@ TEST(WlanService, ScanBehavioursOfTheMachine) {
         FreeLibrary(api.module);
 
         auto notifies = run.TraceOps("notify");
-        ASSERT_EQ(notifies.size(), 2u);
+        ASSERT_EQ(notifies.size(), 3u);
         EXPECT_NE(run.TraceText().find("\n{\"op\":\"notify\",\"source\":8,\"code\":7,\"interface\":"
                                        "\"{c799c725-24b9-464b-b6c7-5e300dce17d6}\"}\n"),
                   std::string::npos);
         EXPECT_EQ(notifies[1]["code"], 8);
         auto scans = run.TraceOps("WlanScan");
-        ASSERT_EQ(scans.size(), 8u);
+        ASSERT_EQ(scans.size(), 9u);
         EXPECT_EQ(scans[0]["result"], 0);
         EXPECT_EQ(scans[4]["interface"], "{99999999-2222-3333-4444-555555555555}");
         EXPECT_EQ(scans[4]["result"], ERROR_INVALID_PARAMETER);
@@ -164,7 +178,7 @@ TEST(WlanService, NotificationsFollowTheRegistration) {
     RunInChild(MachineText(), [](const ChildRun&) {
         ServiceApi api;
         api.Bind();
-        Recorder acm, msmOnly;
+        Recorder acm, msmOnly, last;
         HANDLE a = api.OpenClient(), b = api.OpenClient(), c = api.OpenClient();
         DWORD previous = 77;
         EXPECT_EQ(api.registerNotification(a, WLAN_NOTIFICATION_SOURCE_ACM, FALSE,
@@ -178,19 +192,33 @@ TEST(WlanService, NotificationsFollowTheRegistration) {
                                            nullptr, nullptr),
                   DWORD(ERROR_INVALID_PARAMETER))
             << "a source without a callback";
+        ASSERT_EQ(api.registerNotification(c, WLAN_NOTIFICATION_SOURCE_ACM, FALSE,
+                                           Recorder::Callback, &last, nullptr, nullptr),
+                  0u);
+        // The service delivers one notification at a time, in order: once `last` has the
+        // notification of a later scan, every client has had its chance at the earlier ones.
+        auto settle = [&] {
+            const size_t before = last.CountFor(kGuidFail);
+            ASSERT_EQ(api.scan(c, &kGuidFail, nullptr, nullptr, nullptr), 0u);
+            while (last.CountFor(kGuidFail) == before) {
+                ASSERT_EQ(WaitForSingleObject(last.event, 5000), WAIT_OBJECT_0);
+            }
+        };
 
         // A scan by one client reaches every client registered for its source.
         ASSERT_EQ(api.scan(c, &kGuidComplete, nullptr, nullptr, nullptr), 0u);
         ASSERT_EQ(WaitForSingleObject(acm.event, 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(WaitForSingleObject(msmOnly.event, 200), WAIT_TIMEOUT);
+        settle();
+        EXPECT_EQ(acm.Count(), 2u);
+        EXPECT_EQ(msmOnly.Count(), 0u) << "a client of another source was called";
 
         EXPECT_EQ(api.registerNotification(a, WLAN_NOTIFICATION_SOURCE_NONE, FALSE, nullptr,
                                            nullptr, nullptr, &previous),
                   0u);
         EXPECT_EQ(previous, WLAN_NOTIFICATION_SOURCE_ACM);
         ASSERT_EQ(api.scan(c, &kGuidComplete, nullptr, nullptr, nullptr), 0u);
-        EXPECT_EQ(WaitForSingleObject(acm.event, 300), WAIT_TIMEOUT) << "unregistered";
-        EXPECT_EQ(acm.Count(), 1u);
+        settle();
+        EXPECT_EQ(acm.Count(), 2u) << "called after it unregistered";
         EXPECT_EQ(msmOnly.Count(), 0u);
         for (HANDLE h : {a, b, c}) {
             EXPECT_EQ(api.close(h, nullptr), 0u);
@@ -212,6 +240,7 @@ struct SlowCallback {
         self->inside = true;
         self->calls++;
         SetEvent(self->entered);
+        // The call's own length, while the test unregisters: nothing to wait for but time.
         std::this_thread::sleep_for(150ms);
         self->inside = false;
     }
@@ -238,8 +267,17 @@ TEST(WlanService, UnregisterWaitsForARunningCallback) {
                                                               nullptr, nullptr);
             EXPECT_EQ(result, 0u);
             EXPECT_FALSE(slow.inside) << "returned while the callback was still running";
-            std::this_thread::sleep_for(300ms);
+            // Notifications come one at a time and in order: when a later scan's has reached
+            // another client, the second queued one has been delivered or dropped.
+            Recorder later;
+            HANDLE other = api.OpenClient();
+            ASSERT_EQ(api.registerNotification(other, WLAN_NOTIFICATION_SOURCE_ACM, FALSE,
+                                               Recorder::Callback, &later, nullptr, nullptr),
+                      0u);
+            ASSERT_EQ(api.scan(other, &kGuidComplete, nullptr, nullptr, nullptr), 0u);
+            ASSERT_EQ(WaitForSingleObject(later.event, 5000), WAIT_OBJECT_0);
             EXPECT_EQ(slow.calls, 1);
+            EXPECT_EQ(api.close(other, nullptr), 0u);
             if (!byClose) {
                 EXPECT_EQ(api.close(client, nullptr), 0u);
             }
@@ -295,6 +333,8 @@ TEST(WlanService, UnloadingWithPendingNotificationsIsSafe) {
             ASSERT_EQ(api.scan(client, &kGuidComplete, nullptr, nullptr, nullptr), 0u);
             EXPECT_TRUE(FreeLibrary(api.module)) << "unloaded with a client still registered";
         }
+        // The notification was due 200 ms after the scan. With the library gone there is nothing
+        // left to observe: outwait it.
         std::this_thread::sleep_for(400ms);
         EXPECT_EQ(calls, 0);
         EXPECT_TRUE(run.TraceOps("notify").empty());

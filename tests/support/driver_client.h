@@ -3,6 +3,7 @@
 // request capsules, with hooks to break each step.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -41,8 +42,5 @@ struct Client {
     // Deciphers a response capsule's payload (in place).
     Bytes OpenReply(const Bytes& reply) const;
 };
-
-uint32_t Load32(const uint8_t* p);
-void Store32(uint8_t* p, uint32_t v);
 
 } // namespace testclient

@@ -1,4 +1,6 @@
-#include "test_client.h"
+#include "driver_client.h"
+
+#include "bytes.h"
 
 #include <cstring>
 
@@ -9,16 +11,10 @@
 
 namespace testclient {
 
-uint32_t Load32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
 namespace {
+
+using nwt::test::Le32;
+using nwt::test::PutLe32;
 
 Bytes Hmac(const uint8_t* key, size_t keySize, const Bytes& data) {
     Bytes mac(20);
@@ -70,7 +66,7 @@ int Client::Handshake(simbook::Dword* lastError) {
         cleanup();
         return 1;
     }
-    sessionId = Load32(out.data());
+    sessionId = Le32(out.data());
     Bytes yd(out.begin() + 4, out.begin() + 136);
     Bytes nonces(req.begin() + 136, req.begin() + 160);
     nonces.insert(nonces.end(), out.begin() + 136, out.begin() + 160);
@@ -87,7 +83,7 @@ int Client::Handshake(simbook::Dword* lastError) {
 
     Bytes req2(28, 0);
     std::memcpy(req2.data(), "Ini2", 4);
-    Store32(req2.data() + 4, sessionId);
+    PutLe32(req2.data() + 4, sessionId);
     std::memcpy(req2.data() + 8, pc.data(), 20);
     r = transport(0x222000, req2, out, 20);
     if (!r.ok || out.size() != 20 || out != pd) {
@@ -112,7 +108,7 @@ int Client::Handshake(simbook::Dword* lastError) {
     RAND_bytes(sk, 16);
     Bytes req3(24, 0);
     std::memcpy(req3.data(), "Ini3", 4);
-    Store32(req3.data() + 4, sessionId);
+    PutLe32(req3.data() + 4, sessionId);
     std::memcpy(req3.data() + 8, sk, 16);
     simbook::ChannelBlowfish kek;
     kek.SetKey(digest, 16);
@@ -127,8 +123,8 @@ int Client::Handshake(simbook::Dword* lastError) {
         return 3;
     }
     cipher.SetKey(sk, 16);
-    uint32_t left = Load32(out.data());
-    uint32_t right = Load32(out.data() + 4);
+    uint32_t left = Le32(out.data());
+    uint32_t right = Le32(out.data() + 4);
     cipher.DecipherHalves(left, right);
     if (left != 0x68747541 || right != 0x6373694d) {
         return 4;
@@ -141,15 +137,15 @@ Bytes Client::MakeCapsule(const Bytes& packet, uint32_t outRoom, uint32_t seq) c
     uint32_t length = static_cast<uint32_t>(packet.size() + 24);
     uint32_t total = 16 + 8 * ((length + 7) / 8);
     Bytes capsule(total, 0);
-    Store32(capsule.data(), length);
-    Store32(capsule.data() + 4, total);
-    Store32(capsule.data() + 8, encrypt ? sessionId : 0);
+    PutLe32(capsule.data(), length);
+    PutLe32(capsule.data() + 4, total);
+    PutLe32(capsule.data() + 8, encrypt ? sessionId : 0);
     uint8_t* r = capsule.data() + 12;
-    Store32(r, seq);
-    Store32(r + 4, length);
-    Store32(r + 8, 0x222944);
-    Store32(r + 12, static_cast<uint32_t>(packet.size()));
-    Store32(r + 16, outRoom);
+    PutLe32(r, seq);
+    PutLe32(r + 4, length);
+    PutLe32(r + 8, 0x222944);
+    PutLe32(r + 12, static_cast<uint32_t>(packet.size()));
+    PutLe32(r + 16, outRoom);
     std::memcpy(r + 20, packet.data(), packet.size());
     if (encrypt) {
         for (uint32_t i = 0; i < (total - 16) / 8; ++i) {
@@ -163,8 +159,8 @@ Bytes Client::OpenReply(const Bytes& reply) const {
     if (reply.size() < 12) {
         return {};
     }
-    uint32_t length = Load32(reply.data());
-    uint32_t total = Load32(reply.data() + 4);
+    uint32_t length = Le32(reply.data());
+    uint32_t total = Le32(reply.data() + 4);
     Bytes copy = reply;
     if (encrypt && total >= 16 && total <= copy.size()) {
         for (uint32_t i = 0; i < (total - 16) / 8; ++i) {

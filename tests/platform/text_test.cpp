@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "child.h"
 #include "platform/win32.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -143,13 +143,11 @@ TEST(MultiByteToWideChar, SizeNegotiationAndArguments) {
 }
 
 TEST(MultiByteToWideChar, AnsiCodePageFollowsTheMachine) {
-    RunInChild(MachineText(), [](const ChildRun&) {
-        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00c3\u00a9") << "1252 by default";
-    });
-    RunInChild(MachineText({}, {{"ansi_code_page", 65001}}), [](const ChildRun&) {
-        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00e9");
-        EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xe9"), L"Caf\ufffd");
-    });
+    nwt::test::StandInMachine machine("{}");
+    EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00c3\u00a9") << "1252 by default";
+    machine.Use(R"({"ansi_code_page": 65001})");
+    EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00e9");
+    EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xe9"), L"Caf\ufffd");
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 // LoadLibraryW, GetProcAddress and FreeLibrary over the service libraries, and what the machine
 // file hides from them.
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
-#include "child.h"
 #include "platform/win32.h"
+#include "support/stand_in.h"
 
 namespace {
 
@@ -28,7 +30,8 @@ const char* const kApiEntries[] = {"WlanOpenHandle",
                                    "WlanSaveTemporaryProfile"};
 
 TEST(WlanLibraries, LoadByBareNameAndLookUpOnlyTheirEntries) {
-    RunInChild(MachineText(), [](const ChildRun& run) {
+    nwt::test::StandInMachine run("{}", nwt::test::StandInMachine::Trace::On);
+    {
         HMODULE api = LoadLibraryW(L"WlanApi.dll");
         ASSERT_NE(api, nullptr);
         HMODULE again = LoadLibraryW(L"WLANAPI.DLL");
@@ -83,7 +86,7 @@ TEST(WlanLibraries, LoadByBareNameAndLookUpOnlyTheirEntries) {
         auto loads = run.TraceOps("LoadLibraryW");
         ASSERT_FALSE(loads.empty());
         EXPECT_EQ(loads[0]["result"], true);
-    });
+    }
 }
 
 TEST(WlanLibraries, MachineHidesALibrary) {
@@ -95,20 +98,22 @@ TEST(WlanLibraries, MachineHidesALibrary) {
     for (const Case& c : {Case{"library", L"WlanApi.dll", L"WlanUi.dll"},
                           Case{"ui_library", L"WlanUi.dll", L"WlanApi.dll"}}) {
         SCOPED_TRACE(c.key);
-        RunInChild(MachineText({{c.key, false}}), [&c](const ChildRun&) {
+        nwt::test::StandInMachine machine(std::string(R"({"wlan": {")") + c.key + R"(": false}})");
+        {
             SetLastError(0);
             EXPECT_EQ(LoadLibraryW(c.hidden), nullptr);
             EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
             HMODULE other = LoadLibraryW(c.present);
             EXPECT_NE(other, nullptr);
             EXPECT_TRUE(FreeLibrary(other));
-        });
+        }
     }
 }
 
 TEST(WlanLibraries, MachineHidesEntryPoints) {
-    nlohmann::json missing = {"WlanHostedNetworkQueryStatus", "WlanUIEditProfile"};
-    RunInChild(MachineText({{"missing_entries", missing}}), [](const ChildRun&) {
+    nwt::test::StandInMachine machine(
+        R"({"wlan": {"missing_entries": ["WlanHostedNetworkQueryStatus", "WlanUIEditProfile"]}})");
+    {
         HMODULE api = LoadLibraryW(L"WlanApi.dll");
         HMODULE ui = LoadLibraryW(L"WlanUi.dll");
         ASSERT_NE(api, nullptr);
@@ -121,28 +126,34 @@ TEST(WlanLibraries, MachineHidesEntryPoints) {
         EXPECT_NE(GetProcAddress(api, "WlanSaveTemporaryProfile"), nullptr);
         FreeLibrary(ui);
         FreeLibrary(api);
-    });
+    }
 }
 
 TEST(WlanLibraries, UnreadableMachineMeansNoService) {
     for (const char* text : {"{", R"({"wlan": {"no_such_key": 1}})"}) {
         SCOPED_TRACE(text);
-        RunInChild(text, [](const ChildRun&) {
-            SetLastError(0);
-            EXPECT_EQ(LoadLibraryW(L"WlanApi.dll"), nullptr);
-            EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
-            EXPECT_EQ(LoadLibraryW(L"WlanUi.dll"), nullptr);
-        });
+        nwt::test::StandInMachine machine(text);
+        testing::internal::CaptureStderr();
+        SetLastError(0);
+        EXPECT_EQ(LoadLibraryW(L"WlanApi.dll"), nullptr);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+        EXPECT_EQ(LoadLibraryW(L"WlanUi.dll"), nullptr);
+        const std::string problem = testing::internal::GetCapturedStderr();
+        EXPECT_NE(problem.find(machine.MachinePath()), std::string::npos)
+            << "the problem names the file: " << problem;
     }
 }
 
 TEST(WlanLibraries, LibraryDirectoryOverride) {
-    RunInChild(MachineText(), [](const ChildRun& run) {
-        setenv("SIMBOOK_LIBRARY_DIR", run.dir.c_str(), 1); // holds no service library
-        SetLastError(0);
-        EXPECT_EQ(LoadLibraryW(L"WlanApi.dll"), nullptr);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
-    });
+    nwt::test::StandInMachine machine;
+    // The machine's own folder holds no service library.
+    setenv("SIMBOOK_LIBRARY_DIR", machine.Scratch().Dir().c_str(), 1);
+    SetLastError(0);
+    HMODULE module = LoadLibraryW(L"WlanApi.dll");
+    const DWORD error = GetLastError();
+    unsetenv("SIMBOOK_LIBRARY_DIR");
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(error, DWORD(ERROR_MOD_NOT_FOUND));
 }
 
 } // namespace
