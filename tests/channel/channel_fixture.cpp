@@ -189,8 +189,8 @@ Bytes ChannelTest::RequestPacket(const Bytes& capsule, const uint8_t* sessionKey
     EXPECT_EQ(Le32(request, 4), n + 24);
     EXPECT_EQ(Le32(request, 8), kFirmwareCallCode);
     EXPECT_EQ(request.size(), n + 24);
-    return Bytes(request.begin() + 20,
-                 request.begin() + 20 + std::min<size_t>(n, request.size() - 20));
+    const auto end = static_cast<std::ptrdiff_t>(20 + std::min<size_t>(n, request.size() - 20));
+    return Bytes(request.begin() + 20, request.begin() + end);
 }
 
 } // namespace channel_test

@@ -32,7 +32,9 @@ void ChannelBlowfish::SetKey(const uint8_t* key, size_t length) {
     for (int i = 0; i < 18; ++i) {
         uint32_t v = 0;
         for (int k = 0; k < 4; ++k) {
-            int32_t b = static_cast<int8_t>(key[j]); // sign-extended
+            // The protocol's key schedule sign-extends each key byte on purpose.
+            // NOLINTNEXTLINE(bugprone-signed-char-misuse)
+            int32_t b = static_cast<int8_t>(key[j]);
             v = (v << 8) | static_cast<uint32_t>(b);
             ++j;
             if (j >= length) {
