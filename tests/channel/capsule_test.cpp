@@ -157,7 +157,7 @@ TEST_F(CapsuleTest, PayloadLongerThanTheRoomIsCutWithMoreData) {
     }
 }
 
-TEST_F(CapsuleTest, EmptyPayloadLeavesTheRequestInPlace) {
+TEST_F(CapsuleTest, EmptyPayloadIsDeliveredEmptyAndFailsTheFirmwareRequest) {
     CMiscCommon channel;
     Open(channel, {{"faults", {{"capsule_empty_payload", true}}}});
     Bytes packet = InfoPacket();
@@ -171,9 +171,12 @@ TEST_F(CapsuleTest, EmptyPayloadLeavesTheRequestInPlace) {
 
     BYTE status = 0xEE;
     DWORD value = 0x55555555;
-    EXPECT_EQ(channel.ReadIndexedSetting(&status, 58, &value), 0);
-    EXPECT_EQ(status, 0x0C); // the request's function byte, read as the status
+    // An answer that covers none of the fields read is a failed request: the request's own
+    // function byte is never taken for the status, nor its index for the width.
+    EXPECT_EQ(channel.ReadIndexedSetting(&status, 58, &value), MiscCommon::RESULT_FAILED);
+    EXPECT_EQ(status, 0xEE);
     EXPECT_EQ(value, 0x55555555u);
+    EXPECT_NE(Narrow(channel.ErrorText()).find("too short (0 of 1 bytes)"), std::string::npos);
 }
 
 TEST_F(CapsuleTest, DeviceErrorAfterAnAnswerStillDeliversIt) {

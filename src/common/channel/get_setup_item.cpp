@@ -49,6 +49,15 @@ int CMiscCommon::GetSetupItem(BYTE* status, WORD item, WORD selector, WORD* word
 
     int result = SendMiscPacket(packet, packetSize);
     if (result == RESULT_SUCCESS) {
+        // The answer must cover what is read of it: the words and data area when done, the
+        // length needed when the data area was too small.
+        const BYTE code = packet[MiscPacket::STATUS];
+        if ((code == FIRMWARE_STATUS_DONE && !_AnswerCovers(packetSize)) ||
+            (code == FIRMWARE_STATUS_TOO_SMALL && !_AnswerCovers(P::DATA_LENGTH + 2))) {
+            result = RESULT_FAILED;
+        }
+    }
+    if (result == RESULT_SUCCESS) {
         const BYTE answer = packet[MiscPacket::STATUS];
         if (status != nullptr) {
             *status = answer;

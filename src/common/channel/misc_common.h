@@ -84,6 +84,9 @@ private:
                           LPDWORD bytesReturned);
     // CallMiscFunction's checks of the device handle and of the packet and its header lengths.
     int _CheckMiscPacket(const void* pPacket, size_t sizePacket);
+    // Whether the last firmware answer covered the bytes up to `end`; when not, the request failed
+    // (bytes it did not cover still hold the request's), and the error text says so.
+    bool _AnswerCovers(size_t end);
     // Formats one failure message into _szError (256 characters, terminator included).
     void _SetError(const wchar_t* format, ...);
     // Asks the driver to drop the session (or pending session) `sessionId`; result ignored.
@@ -93,6 +96,7 @@ private:
     wchar_t* _szVersion;
     DWORD _dwSessionId;
     DWORD _dwSequence;
+    DWORD _dwAnswered = 0; // bytes the last firmware answer covered
     BlowfishContext* _pBlowfish;
     DWORD _bEncrypt;
     wchar_t* _szError;

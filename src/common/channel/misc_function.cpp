@@ -63,8 +63,9 @@ int CMiscCommon::CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retrie
     }
     std::memcpy(pristine, packet, sizePacket);
 
+    DWORD count = 0;
     for (DWORD repeats = 0;; ++repeats) {
-        DWORD count = 0;
+        count = 0;
         if (!EncapsuledDeviceIoControl(kIoctlFirmwareCall, packet,
                                        Load16(pristine + MiscPacket::INPUT_LENGTH), packet,
                                        Load16(pristine + MiscPacket::OUTPUT_LENGTH), &count)) {
@@ -82,10 +83,24 @@ int CMiscCommon::CallMiscFunction(void* pPacket, size_t sizePacket, DWORD retrie
     }
 
     HeapRelease(pristine);
+    _dwAnswered = count;
+    if (!_AnswerCovers(MiscPacket::STATUS + 1)) {
+        return RESULT_FAILED;
+    }
     if (_szError != nullptr) {
         _szError[0] = L'\0';
     }
     return RESULT_SUCCESS;
+}
+
+bool CMiscCommon::_AnswerCovers(size_t end) {
+    if (_dwAnswered >= end) {
+        return true;
+    }
+    _SetError(L"MiscCommon::CMiscCommon::CallMiscFunction: the answer is too short (%d of %d "
+              L"bytes).",
+              static_cast<int>(_dwAnswered), static_cast<int>(end));
+    return false;
 }
 
 int CMiscCommon::SendMiscPacket(void* pPacket, size_t sizePacket) {

@@ -16,6 +16,9 @@ int CMiscCommon::GetPasswordInfo(BYTE* status, WORD* word1, WORD* word2, WORD* w
     if (result != RESULT_SUCCESS) {
         return result;
     }
+    if (packet[MiscPacket::STATUS] == FIRMWARE_STATUS_DONE && !_AnswerCovers(P::DATA_LENGTH + 2)) {
+        return RESULT_FAILED; // the last field read is the data length
+    }
     if (status != nullptr) {
         *status = packet[MiscPacket::STATUS];
     }

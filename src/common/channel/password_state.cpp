@@ -32,6 +32,10 @@ int CMiscCommon::GetPasswordState(BYTE* status, WORD selector, void* buffer, DWO
     Store16(packet + PasswordStatePacket::SELECTOR, selector);
 
     int result = SendMiscPacket(packet, packetSize);
+    if (result == RESULT_SUCCESS && packet[MiscPacket::STATUS] == FIRMWARE_STATUS_DONE &&
+        !_AnswerCovers(packetSize)) {
+        result = RESULT_FAILED;
+    }
     if (result == RESULT_SUCCESS) {
         if (status != nullptr) {
             *status = packet[MiscPacket::STATUS];

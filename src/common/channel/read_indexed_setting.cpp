@@ -1,4 +1,6 @@
 // Function 0x0C: read one indexed firmware setting (32-byte packet).
+#include <algorithm>
+
 #include "common/channel/channel_internal.h"
 #include "common/channel/misc_common.h"
 
@@ -18,6 +20,10 @@ int CMiscCommon::ReadIndexedSetting(BYTE* status, BYTE index, DWORD* value) {
     int result = SendMiscPacket(packet, sizeof(packet));
     if (result != RESULT_SUCCESS) {
         return result;
+    }
+    if (packet[MiscPacket::STATUS] == FIRMWARE_STATUS_DONE &&
+        !_AnswerCovers(std::max(P::WIDTH + 1, P::VALUE + 4))) {
+        return RESULT_FAILED;
     }
     if (status != nullptr) {
         *status = packet[MiscPacket::STATUS];
