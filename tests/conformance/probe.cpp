@@ -576,6 +576,107 @@ void ProbeLibraries() {
     Line("FreeLibrary.null", Bool(freed) + " err=" + Error());
 }
 
+// ---- the Wi-Fi service's argument checks --------------------------------------------------------
+
+template <class F> F Entry(HMODULE module, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// What every caller of "WlanApi.dll" meets before any interface is involved: version
+// negotiation, null and reserved arguments, handles that name no client, an empty service.
+void ProbeWlan() {
+    HMODULE api = LoadLibraryW(L"WlanApi.dll");
+    if (api == nullptr) {
+        Line("Wlan.library", "missing");
+        return;
+    }
+    auto open = Entry<decltype(&::WlanOpenHandle)>(api, "WlanOpenHandle");
+    auto close = Entry<decltype(&::WlanCloseHandle)>(api, "WlanCloseHandle");
+    auto enumerate = Entry<decltype(&::WlanEnumInterfaces)>(api, "WlanEnumInterfaces");
+    auto freeMemory = Entry<decltype(&::WlanFreeMemory)>(api, "WlanFreeMemory");
+    auto networks =
+        Entry<decltype(&::WlanGetAvailableNetworkList)>(api, "WlanGetAvailableNetworkList");
+    auto scan = Entry<decltype(&::WlanScan)>(api, "WlanScan");
+    auto notify = Entry<decltype(&::WlanRegisterNotification)>(api, "WlanRegisterNotification");
+    if (open == nullptr || close == nullptr || enumerate == nullptr || freeMemory == nullptr ||
+        networks == nullptr || scan == nullptr || notify == nullptr) {
+        Line("Wlan.entries", "missing");
+        FreeLibrary(api);
+        return;
+    }
+
+    for (DWORD version : {0u, 1u, 2u, 3u}) {
+        DWORD negotiated = 0x55;
+        HANDLE client = nullptr;
+        DWORD r = open(version, nullptr, &negotiated, &client);
+        Line(Format("Wlan.open.version%lu", static_cast<unsigned long>(version)),
+             Format("%lu negotiated=%lu ", static_cast<unsigned long>(r),
+                    static_cast<unsigned long>(negotiated)) +
+                 HandleKind(client));
+        if (r == ERROR_SUCCESS) {
+            close(client, nullptr);
+        }
+    }
+    DWORD negotiated = 0;
+    HANDLE client = nullptr;
+    int reservedTag = 0;
+    Line("Wlan.open.reserved", std::to_string(open(2, &reservedTag, &negotiated, &client)));
+    Line("Wlan.open.no_version_out", std::to_string(open(2, nullptr, nullptr, &client)));
+    Line("Wlan.open.no_handle_out", std::to_string(open(2, nullptr, &negotiated, nullptr)));
+
+    DWORD r = open(2, nullptr, &negotiated, &client);
+    Line("Wlan.open.client", std::to_string(r) + " " + HandleKind(client));
+    if (r != ERROR_SUCCESS) {
+        FreeLibrary(api);
+        return;
+    }
+    PWLAN_INTERFACE_INFO_LIST list = nullptr;
+    r = enumerate(client, nullptr, &list);
+    Line("Wlan.enum.empty_service",
+         std::to_string(r) +
+             Format(" items=%lu",
+                    list != nullptr ? static_cast<unsigned long>(list->dwNumberOfItems) : 999ul));
+    if (list != nullptr) {
+        freeMemory(list);
+    }
+    HANDLE stranger = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7654));
+    struct Target {
+        const char* name;
+        HANDLE handle;
+        PVOID reserved;
+    };
+    const Target targets[] = {{"null_handle", nullptr, nullptr},
+                              {"stranger_handle", stranger, nullptr},
+                              {"reserved", client, &reservedTag}};
+    const GUID unknown = kOtherClass;
+    for (const Target& t : targets) {
+        list = nullptr;
+        Line("Wlan.enum." + std::string(t.name),
+             std::to_string(enumerate(t.handle, t.reserved, &list)));
+        PWLAN_AVAILABLE_NETWORK_LIST found = nullptr;
+        Line("Wlan.networks." + std::string(t.name),
+             std::to_string(networks(t.handle, &unknown, 0, t.reserved, &found)));
+        Line("Wlan.close." + std::string(t.name), std::to_string(close(t.handle, t.reserved)));
+    }
+    Line("Wlan.enum.no_list_out", std::to_string(enumerate(client, nullptr, nullptr)));
+    PWLAN_AVAILABLE_NETWORK_LIST found = nullptr;
+    Line("Wlan.networks.no_guid", std::to_string(networks(client, nullptr, 0, nullptr, &found)));
+    Line("Wlan.networks.no_list_out",
+         std::to_string(networks(client, &unknown, 0, nullptr, nullptr)));
+    Line("Wlan.networks.unknown_interface",
+         std::to_string(networks(client, &unknown, 0, nullptr, &found)));
+    Line("Wlan.scan.unknown_interface",
+         std::to_string(scan(client, &unknown, nullptr, nullptr, nullptr)));
+    Line("Wlan.scan.no_guid", std::to_string(scan(client, nullptr, nullptr, nullptr, nullptr)));
+    Line("Wlan.notify.none",
+         std::to_string(notify(client, 0, FALSE, nullptr, nullptr, nullptr, nullptr)));
+    freeMemory(nullptr);
+    Line("Wlan.free.null", "returned");
+    Line("Wlan.close.client", std::to_string(close(client, nullptr)));
+    Line("Wlan.close.closed_client", std::to_string(close(client, nullptr)));
+    FreeLibrary(api);
+}
+
 // ---- IIDFromString ---------------------------------------------------------------------------
 
 void Iid(const std::string& id, const wchar_t* text) {
@@ -825,6 +926,7 @@ int main() {
     ProbeDevices();
     ProbeSetupApi();
     ProbeLibraries();
+    ProbeWlan();
     ProbeIidFromString();
     ProbeMultiByteToWideChar();
     std::printf("cases: %d\n", g_cases);
