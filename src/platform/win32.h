@@ -12,11 +12,12 @@
 //                 SetupDiOpenDevRegKey, SetupDiDestroyDeviceInfoList
 //   registry      RegQueryValueExW, RegCloseKey
 //   kernel32      CreateFileW (share mode 0 is exclusive), DeviceIoControl (METHOD_BUFFERED),
-//                 CloseHandle, GetProcessHeap, HeapAlloc (HEAP_ZERO_MEMORY), HeapFree,
+//                 CloseHandle (INVALID_HANDLE_VALUE is the current-process pseudo-handle),
+//                 GetProcessHeap, HeapAlloc (HEAP_ZERO_MEMORY), HeapFree,
 //                 GetLastError, SetLastError (per thread), Sleep, CreateEventW, SetEvent,
 //                 WaitForSingleObject, LoadLibraryW, GetProcAddress, FreeLibrary,
 //                 MultiByteToWideChar, GetSystemTime, QueryPerformanceCounter, RaiseException
-//   ole32         IIDFromString (strict braced 38-character form)
+//   ole32         IIDFromString (braced 38-character form, Windows' partial results)
 //   wlanapi       the twenty Native Wi-Fi entry points, reached only through
 //                 LoadLibraryW/GetProcAddress ("WlanApi.dll", "WlanUi.dll"); declared here so
 //                 that their types can be named, never linked
@@ -175,8 +176,10 @@ typedef struct _OVERLAPPED {
 #define ERROR_BUSY 170L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_FLAGS 1004L
 #define ERROR_IO_DEVICE 1117L
 #define ERROR_DEVICE_NOT_CONNECTED 1167L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_INTERNAL_ERROR 1359L
 #define ERROR_INVALID_STATE 5023L

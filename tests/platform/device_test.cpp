@@ -95,6 +95,12 @@ TEST(Device, BadArgumentsAndHandles) {
                                  &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(returned, 0u);
+    // No path, or an empty one, names no directory.
+    for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L""}) {
+        EXPECT_EQ(CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    }
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(DeviceIoControl(h, 0x222000, nullptr, 4, nullptr, 0, &returned, nullptr));

@@ -101,8 +101,22 @@ TEST(Registry, DriverVersionSizesAndErrors) {
     nwt::test::StandInMachine machine(R"({"driver": {"driver_version": "1.0.7.0"}})");
     Discovered d;
     ASSERT_TRUE(Discover(d));
+    // As on Windows: a device record this set did not hand out is an invalid parameter; then a
+    // bad scope or key type is ERROR_INVALID_FLAGS.
+    const HKEY failed = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA stranger{};
+    stranger.cbSize = sizeof stranger;
+    EXPECT_EQ(SetupDiOpenDevRegKey(d.set, &stranger, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ),
+              failed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetupDiOpenDevRegKey(d.set, &d.info, 0, 0, DIREG_DRV, KEY_READ), failed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    EXPECT_EQ(
+        SetupDiOpenDevRegKey(d.set, &d.info, DICS_FLAG_GLOBAL, 0, 3 /* DIREG_BOTH */, KEY_READ),
+        failed);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
     HKEY key = SetupDiOpenDevRegKey(d.set, &d.info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-    ASSERT_NE(key, reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+    ASSERT_NE(key, failed);
     DWORD type = 0, size = 0;
     EXPECT_EQ(RegQueryValueExW(key, L"DriverVersion", nullptr, &type, nullptr, &size),
               ERROR_SUCCESS);

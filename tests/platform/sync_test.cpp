@@ -64,13 +64,34 @@ TEST(Events, BadHandlesFailLikeWindows) {
     ASSERT_TRUE(CloseHandle(event));
     for (HANDLE h : {event, HANDLE(nullptr), INVALID_HANDLE_VALUE}) {
         SetLastError(0);
-        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-        SetLastError(0);
         EXPECT_FALSE(SetEvent(h));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
         EXPECT_FALSE(ResetEvent(h));
     }
+    for (HANDLE h : {event, HANDLE(nullptr)}) {
+        SetLastError(0);
+        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    }
+}
+
+TEST(Events, InvalidHandleValueIsTheRunningProcess) {
+    nwt::test::StandInMachine machine;
+    // A wait on the process itself times out and leaves the last error alone.
+    SetLastError(1234);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForSingleObject(INVALID_HANDLE_VALUE, 30), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_EQ(WaitForSingleObject(INVALID_HANDLE_VALUE, 0), WAIT_TIMEOUT);
+    // Closing the pseudo-handle does nothing: a cleanup path that closes a failed CreateFileW
+    // result keeps the error the caller reports.
+    HANDLE device =
+        CreateFileW(L"\\\\.\\NoSuchDevice", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(device, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(CloseHandle(device));
+    EXPECT_TRUE(CloseHandle(device));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Events, WaitsAcrossThreads) {

@@ -13,8 +13,6 @@
 namespace {
 
 constexpr UINT kCp1252 = 1252;
-constexpr DWORD kErrorInvalidFlags = 1004;
-constexpr DWORD kErrorNoUnicodeTranslation = 1113;
 
 // Converts with the documented two calls; returns the text, or sets `error`.
 std::wstring Convert(UINT page, DWORD flags, const std::string& bytes, DWORD* error = nullptr) {
@@ -72,6 +70,9 @@ TEST(MultiByteToWideChar, Utf8Decoding) {
 }
 
 TEST(MultiByteToWideChar, Utf8IllFormedInput) {
+    // How many U+FFFD an ill-formed sequence becomes is Windows' rule: an accepted second byte
+    // of an overlong, surrogate or out-of-range form goes with the lead, a sequence cut short by
+    // the end of the input takes the rest of it.
     struct Case {
         const char* name;
         std::string bytes;
@@ -80,12 +81,16 @@ TEST(MultiByteToWideChar, Utf8IllFormedInput) {
     const Case cases[] = {
         {"lone continuation", "a\x80z", L"a\ufffdz"},
         {"overlong slash", "\xc0\xaf", L"\ufffd\ufffd"},
-        {"overlong three-byte", "\xe0\x80\xaf", L"\ufffd\ufffd\ufffd"},
-        {"surrogate", "\xed\xa0\x80", L"\ufffd\ufffd\ufffd"},
-        {"above U+10FFFF", "\xf4\x90\x80\x80", L"\ufffd\ufffd\ufffd\ufffd"},
+        {"overlong three-byte", "\xe0\x80\xaf", L"\ufffd\ufffd"},
+        {"overlong three-byte cut short", "\xe0\x80", L"\ufffd"},
+        {"overlong four-byte", "\xf0\x8f\xbf\xbf", L"\ufffd\ufffd\ufffd"},
+        {"surrogate", "\xed\xa0\x80", L"\ufffd\ufffd"},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", L"\ufffd\ufffd\ufffd"},
         {"invalid lead", "\xf5\xff", L"\ufffd\ufffd"},
         {"truncated at end", "ok\xe2\x82", L"ok\ufffd"},
         {"truncated before ASCII", "\xe2\x82z", L"\ufffdz"},
+        {"cut short swallows ASCII", "\xf0\x9f\x61", L"\ufffd"},
+        {"four-byte form broken at the third byte", "\xf0\x9f\x41\x80", L"\ufffdA\ufffd"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,7 +98,14 @@ TEST(MultiByteToWideChar, Utf8IllFormedInput) {
         DWORD error = 0;
         SetLastError(0);
         EXPECT_EQ(Convert(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes, &error), L"<fail>");
-        EXPECT_EQ(error, kErrorNoUnicodeTranslation);
+        EXPECT_EQ(error, DWORD(ERROR_NO_UNICODE_TRANSLATION));
+        // A strict call has written the replaced text before it fails.
+        std::wstring buffer(c.bytes.size() + 2, L'#');
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes.data(),
+                                      static_cast<int>(c.bytes.size()), buffer.data(),
+                                      static_cast<int>(buffer.size())),
+                  0);
+        EXPECT_EQ(buffer.substr(0, c.replaced.size()), c.replaced);
     }
 }
 
@@ -111,8 +123,20 @@ TEST(MultiByteToWideChar, SizeNegotiationAndArguments) {
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, 4), 0) << "no room for the zero";
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
     SetLastError(0);
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
     EXPECT_EQ(MultiByteToWideChar(kCp1252, 0, "\xe9\xe9", 2, buffer, 1), 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(buffer[0], L'\u00e9') << "what fits is written before the call fails";
+    EXPECT_EQ(buffer[1], L'#');
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xc3\xa9\xe2\x82\xac!", 6, buffer, 2), 0);
+    EXPECT_EQ(std::wstring(buffer, 3), L"\u00e9\u20ac#");
+
+    // Every negative length means "through the terminating zero", as -1 does.
+    for (int length : {-1, -2, -100, INT32_MIN}) {
+        EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0), 5) << length;
+        EXPECT_EQ(MultiByteToWideChar(kCp1252, 0, text, length, buffer, 8), 5) << length;
+    }
 
     struct Bad {
         UINT page;
@@ -126,13 +150,14 @@ TEST(MultiByteToWideChar, SizeNegotiationAndArguments) {
     const Bad bad[] = {
         {CP_UTF8, 0, nullptr, 3, buffer, 8, ERROR_INVALID_PARAMETER},
         {CP_UTF8, 0, text, 0, buffer, 8, ERROR_INVALID_PARAMETER},
-        {CP_UTF8, 0, text, -2, buffer, 8, ERROR_INVALID_PARAMETER},
+        // One buffer for both sides: refused, as the documentation says.
+        {CP_UTF8, 0, reinterpret_cast<const char*>(buffer), 4, buffer, 8, ERROR_INVALID_PARAMETER},
         {CP_UTF8, 0, text, 4, buffer, -1, ERROR_INVALID_PARAMETER},
         {CP_UTF8, 0, text, 4, nullptr, 8, ERROR_INVALID_PARAMETER},
         {437, 0, text, 4, buffer, 8, ERROR_INVALID_PARAMETER},
-        {CP_UTF8, MB_PRECOMPOSED, text, 4, buffer, 8, kErrorInvalidFlags},
-        {kCp1252, 0x2 /* MB_COMPOSITE */, text, 4, buffer, 8, kErrorInvalidFlags},
-        {kCp1252, 0x80, text, 4, buffer, 8, kErrorInvalidFlags},
+        {CP_UTF8, MB_PRECOMPOSED, text, 4, buffer, 8, ERROR_INVALID_FLAGS},
+        {kCp1252, 0x2 /* MB_COMPOSITE */, text, 4, buffer, 8, ERROR_INVALID_FLAGS},
+        {kCp1252, 0x80, text, 4, buffer, 8, ERROR_INVALID_FLAGS},
     };
     for (size_t i = 0; i < std::size(bad); ++i) {
         const Bad& b = bad[i];

@@ -1,4 +1,5 @@
-// Provides: CreateFileW (on the driver's device paths only) and DeviceIoControl
+// Provides: CreateFileW (on the driver's device paths only; any other path fails with
+// ERROR_FILE_NOT_FOUND, an empty or null one with ERROR_PATH_NOT_FOUND) and DeviceIoControl
 // (METHOD_BUFFERED, synchronous: no OVERLAPPED). Device handles are closed by CloseHandle.
 // Share mode 0 makes a handle exclusive, also against other processes using the same machine
 // file (a lock on that file); the driver model behind the handle is simbook's. Every open,
@@ -57,11 +58,17 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
     (void)lpSecurityAttributes;
     (void)dwFlagsAndAttributes;
     (void)hTemplateFile;
+    // No path at all names no directory, on Windows as here.
     if (lpFileName == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     std::string traced = PathLiteral(lpFileName);
+    if (*lpFileName == L'\0') {
+        simbook::device::TraceRefused(traced, ERROR_PATH_NOT_FOUND);
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     const simbook::Machine* machine = simbook::CurrentMachine();
     bool known = false;
     if (machine != nullptr && machine->driver.present) {

@@ -1,6 +1,9 @@
 // Provides: CloseHandle, GetLastError, SetLastError, and the handle table of handles.h.
 // CloseHandle closes devices and events; registry keys, device-information sets and modules have
 // their own close functions, and CloseHandle refuses them with ERROR_INVALID_HANDLE.
+// INVALID_HANDLE_VALUE is the value of the current process's pseudo-handle: closing it succeeds,
+// does nothing and leaves the last error alone, as on Windows, so a cleanup path that closes a
+// failed CreateFileW result keeps the error its caller reports.
 #include "handles.h"
 
 #include <mutex>
@@ -56,6 +59,9 @@ extern "C" VOID WINAPI SetLastError(DWORD dwErrCode) {
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (hObject == INVALID_HANDLE_VALUE) {
+        return TRUE;
+    }
     auto object = platform::FindHandle(hObject);
     if (!object || !object->ClosedByCloseHandle() || !platform::EraseHandle(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -1,15 +1,26 @@
 // Provides: IIDFromString.
 //
 // Accepts only the registry form of a GUID, exactly 38 characters: "{", 8 hexadecimal digits,
-// "-", 4, "-", 4, "-", 4, "-", 12, "}" (digits in either case), followed by the end of the
-// string. Null pointers fail with E_INVALIDARG and malformed text with CO_E_IIDSTRING. On
-// failure the caller's GUID is left exactly as it was; nothing is read past the end of the text.
+// "-", 4, "-", 4, "-", 4, "-", 12, "}" (ASCII digits in either case). The answers are Windows':
+// - a null string gives S_OK and the all-zero GUID;
+// - a text of any other length (empty, a prefix, trailing text, a zero inside, a name) fails
+//   with E_INVALIDARG and leaves the GUID alone;
+// - a text of the right length that does not start with "{" fails with CO_E_IIDSTRING and
+//   leaves the GUID alone;
+// - any other malformed text of the right length fails with CO_E_IIDSTRING after the fields
+//   before the failing character have been stored: each of Data1, Data2 and Data3 is cleared
+//   when its first digit is read and then takes the digits one by one, and each byte of Data4
+//   is stored once both of its digits are read. So the caller's GUID holds a partial value.
+// A null GUID pointer fails with E_INVALIDARG (Windows would fault). Nothing is read past the
+// terminating zero of the text.
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/win32.h"
 
 namespace {
+
+constexpr size_t kGuidTextLength = 38;
 
 int HexValue(wchar_t c) {
     if (c >= L'0' && c <= L'9') {
@@ -24,40 +35,66 @@ int HexValue(wchar_t c) {
     return -1;
 }
 
+// Reads `digits` hexadecimal digits from text[at] into `field`, clearing it first and storing
+// after each digit; false at the first character that is no digit.
+template <class Field> bool ReadField(const wchar_t* text, size_t at, int digits, Field& field) {
+    field = 0;
+    for (int k = 0; k < digits; ++k) {
+        int v = HexValue(text[at + static_cast<size_t>(k)]);
+        if (v < 0) {
+            return false;
+        }
+        field = static_cast<Field>(field << 4 | v);
+    }
+    return true;
+}
+
+// Parses the 38 characters of `text` (known to be that long and to start with "{") into
+// `guid`, field by field in the order of the text.
+bool ParseRegistryForm(const wchar_t* text, GUID& guid) {
+    if (!ReadField(text, 1, 8, guid.Data1) || text[9] != L'-' ||
+        !ReadField(text, 10, 4, guid.Data2) || text[14] != L'-' ||
+        !ReadField(text, 15, 4, guid.Data3) || text[19] != L'-') {
+        return false;
+    }
+    size_t at = 20;
+    for (int k = 0; k < 8; ++k) {
+        if (k == 2) {
+            if (text[at] != L'-') {
+                return false;
+            }
+            ++at;
+        }
+        int hi = HexValue(text[at]);
+        int lo = HexValue(text[at + 1]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        guid.Data4[k] = static_cast<BYTE>(hi << 4 | lo);
+        at += 2;
+    }
+    return text[37] == L'}';
+}
+
 } // namespace
 
 extern "C" HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid) {
-    if (lpsz == nullptr || lpiid == nullptr) {
+    if (lpiid == nullptr) {
         return E_INVALIDARG;
     }
-    static const char kPattern[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    uint8_t bytes[16] = {};
-    size_t digit = 0;
-    for (size_t i = 0; i < sizeof kPattern - 1; ++i) {
-        wchar_t c = lpsz[i]; // a zero here fails the match, so the scan stops at the end
-        if (kPattern[i] == 'x') {
-            int v = HexValue(c);
-            if (v < 0) {
-                return CO_E_IIDSTRING;
-            }
-            bytes[digit / 2] = static_cast<uint8_t>(bytes[digit / 2] << 4 | v);
-            ++digit;
-        } else if (c != static_cast<wchar_t>(kPattern[i])) {
-            return CO_E_IIDSTRING;
-        }
+    if (lpsz == nullptr) {
+        *lpiid = GUID{};
+        return S_OK;
     }
-    if (lpsz[sizeof kPattern - 1] != L'\0') {
+    size_t length = 0;
+    while (length <= kGuidTextLength && lpsz[length] != L'\0') {
+        ++length;
+    }
+    if (length != kGuidTextLength) {
+        return E_INVALIDARG;
+    }
+    if (lpsz[0] != L'{') {
         return CO_E_IIDSTRING;
     }
-    // The text gives the fields as numbers, most significant digit first.
-    GUID guid;
-    guid.Data1 = static_cast<DWORD>(bytes[0]) << 24 | static_cast<DWORD>(bytes[1]) << 16 |
-                 static_cast<DWORD>(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
-    for (int k = 0; k < 8; ++k) {
-        guid.Data4[k] = bytes[8 + k];
-    }
-    *lpiid = guid;
-    return S_OK;
+    return ParseRegistryForm(lpsz, *lpiid) ? S_OK : CO_E_IIDSTRING;
 }

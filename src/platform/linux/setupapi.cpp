@@ -213,14 +213,16 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
         SetLastError(ERROR_INVALID_HANDLE);
         return failed;
     }
+    // As on Windows: first the device record (it must be one this set handed out), then the
+    // scope and key type.
     if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA) ||
-        (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC) ||
-        (KeyType != DIREG_DEV && KeyType != DIREG_DRV)) {
+        set->interfaces == 0 || DeviceInfoData->DevInst != 1 || DeviceInfoData->Reserved != 1) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return failed;
     }
-    if (set->interfaces == 0 || DeviceInfoData->DevInst != 1) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
+    if ((Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC) ||
+        (KeyType != DIREG_DEV && KeyType != DIREG_DRV)) {
+        SetLastError(ERROR_INVALID_FLAGS);
         return failed;
     }
     auto key = std::make_shared<RegistryKey>();

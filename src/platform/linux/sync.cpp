@@ -2,8 +2,10 @@
 //
 // Events are unnamed kernel objects in the handle table, auto-reset or manual-reset. A waiter
 // holds its own reference to the event, so closing the handle meanwhile (CloseHandle) does not
-// pull the object from under it. Not supported: named events (ERROR_NOT_SUPPORTED), waiting on
-// anything but an event (WAIT_FAILED, ERROR_INVALID_HANDLE), abandoned-wait semantics.
+// pull the object from under it. INVALID_HANDLE_VALUE is the current process's pseudo-handle: a
+// wait on it is a wait for this process to end, so it times out (an INFINITE one never returns),
+// as on Windows. Not supported: named events (ERROR_NOT_SUPPORTED), waiting on anything else but
+// an event (WAIT_FAILED, ERROR_INVALID_HANDLE), abandoned-wait semantics.
 //
 // The machine file's `wlan.wait_limit_ms`, when set, caps every finite timeout of
 // WaitForSingleObject, so that a test of a service that never answers need not wait out the
@@ -94,7 +96,7 @@ extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     auto event = FindEvent(hHandle);
-    if (!event) {
+    if (!event && hHandle != INVALID_HANDLE_VALUE) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
@@ -105,6 +107,10 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
             *machine->wlan.waitLimitMs < timeout) {
             timeout = *machine->wlan.waitLimitMs;
         }
+    }
+    if (!event) { // the running process never becomes signalled
+        Sleep(timeout);
+        return WAIT_TIMEOUT;
     }
     std::unique_lock<std::mutex> lock(event->mutex);
     auto ready = [&] { return event->signalled; };

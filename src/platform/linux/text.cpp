@@ -7,14 +7,18 @@
 //
 // Windows-1252 maps every byte: its five unassigned bytes 0x81, 0x8D, 0x8F, 0x90 and 0x9D become
 // the control characters of the same value, so MB_ERR_INVALID_CHARS never fails for it.
-// UTF-8 rejects overlong forms, surrogates and values above U+10FFFF; without
-// MB_ERR_INVALID_CHARS each maximal ill-formed subpart becomes U+FFFD, with it the call fails
-// with ERROR_NO_UNICODE_TRANSLATION. wchar_t is 32-bit here, so a character above U+FFFF is one
-// wchar_t, and counts are in wchar_t.
+// UTF-8 rejects overlong forms, surrogates and values above U+10FFFF; each ill-formed sequence
+// becomes one U+FFFD, with Windows' rule for how many bytes a sequence takes (see
+// DecodeUtf8Sequence), and with MB_ERR_INVALID_CHARS the call then fails with
+// ERROR_NO_UNICODE_TRANSLATION. wchar_t is 32-bit here, so a character above U+FFFF is one
+// wchar_t where Windows writes a surrogate pair, and counts are in wchar_t.
 //
 // Sizes follow the documented negotiation: cchWideChar 0 asks for the count, a buffer too small
-// fails with ERROR_INSUFFICIENT_BUFFER, cbMultiByte -1 converts up to and including the
-// terminating zero byte.
+// fails with ERROR_INSUFFICIENT_BUFFER, and a negative cbMultiByte (-1, or any other, as
+// Windows takes it) converts up to and including the terminating zero byte. As on Windows, a
+// call that fails for want of room or, strict, for an ill-formed sequence has already written
+// into the buffer what it converted. The documented refusal of one buffer for both the input
+// and the output (ERROR_INVALID_PARAMETER) is kept, although Windows implementations convert.
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -24,8 +28,6 @@
 
 namespace {
 
-constexpr DWORD kErrorInvalidFlags = 1004;
-constexpr DWORD kErrorNoUnicodeTranslation = 1113;
 constexpr UINT kWindows1252 = 1252;
 
 // 0x80 to 0x9F of Windows-1252; the rest of the code page is the identity on Latin-1.
@@ -42,70 +44,90 @@ void Decode1252(const uint8_t* in, size_t n, std::vector<wchar_t>& out) {
     }
 }
 
-// Decodes UTF-8; false at the first ill-formed sequence when `strict`, otherwise each maximal
-// ill-formed subpart becomes one U+FFFD.
-bool DecodeUtf8(const uint8_t* in, size_t n, bool strict, std::vector<wchar_t>& out) {
+// The number of continuation bytes a UTF-8 lead byte announces; 0 for ASCII and for bytes that
+// cannot start a sequence (continuation bytes, C0, C1, F5 to FF).
+size_t ContinuationCount(uint8_t lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        return 1;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        return 2;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        return 3;
+    }
+    return 0;
+}
+
+// Decodes the sequence that starts with the lead byte in[i] (at least 0x80). Returns the code
+// point, or -1 for an ill-formed sequence, and advances `i` past the bytes it takes. The bytes
+// an ill-formed sequence takes, and so the number of U+FFFD it becomes, follow Windows:
+// - a byte that cannot start a sequence takes itself;
+// - a sequence cut short by the end of the input takes all the rest of the input;
+// - otherwise the lead takes each continuation byte that is accepted, and stops before the
+//   first byte that is no continuation byte. The second byte of a three-byte sequence is
+//   accepted and then ends it when it makes an overlong form (E0 80..9F) or a surrogate
+//   (ED A0..BF); the second byte of a four-byte sequence is accepted and then ends it when it
+//   makes an overlong form (F0 80..8F), while a value above U+10FFFF (F4 90..BF) ends it before
+//   the third byte.
+// So ED A0 80 becomes two U+FFFD, F4 90 80 80 three, and E0 80 at the end of the input one.
+long DecodeUtf8Sequence(const uint8_t* in, size_t n, size_t& i) {
+    const uint8_t lead = in[i++];
+    const size_t need = ContinuationCount(lead);
+    if (need == 0) {
+        return -1;
+    }
+    if (n - i < need) {
+        i = n;
+        return -1;
+    }
+    uint32_t value = lead & (need == 1 ? 0x1Fu : need == 2 ? 0x0Fu : 0x07u);
+    for (size_t k = 1; k <= need; ++k) {
+        const uint8_t c = in[i];
+        if (c < 0x80 || c > 0xBF) {
+            return -1;
+        }
+        value = value << 6 | (c & 0x3Fu);
+        if (need == 3 && k == 2 && value >= (0x110000u >> 6)) {
+            return -1; // above U+10FFFF: the third byte is not taken
+        }
+        ++i;
+        if (k == 1 && need == 3 && value < 0x10) {
+            return -1; // overlong four-byte form
+        }
+        if (k == 1 && need == 2 && (value < 0x20 || (value >= 0x360 && value <= 0x37F))) {
+            return -1; // overlong three-byte form, or a surrogate
+        }
+    }
+    return static_cast<long>(value);
+}
+
+// Decodes UTF-8; each ill-formed sequence becomes one U+FFFD. Returns false when there was one.
+bool DecodeUtf8(const uint8_t* in, size_t n, std::vector<wchar_t>& out) {
     out.reserve(n);
+    bool clean = true;
     size_t i = 0;
     while (i < n) {
-        uint8_t b = in[i];
-        if (b < 0x80) {
-            out.push_back(static_cast<wchar_t>(b));
-            ++i;
+        if (in[i] < 0x80) {
+            out.push_back(static_cast<wchar_t>(in[i++]));
             continue;
         }
-        size_t need = 0;
-        char32_t cp = 0;
-        uint8_t lo = 0x80, hi = 0xBF; // range of the first continuation byte
-        if (b >= 0xC2 && b <= 0xDF) {
-            need = 1;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            need = 2;
-            cp = b & 0x0F;
-            lo = b == 0xE0 ? 0xA0 : 0x80; // no overlong forms
-            hi = b == 0xED ? 0x9F : 0xBF; // no surrogates
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            need = 3;
-            cp = b & 0x07;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-        }
-        size_t used = 1;
-        bool ok = need > 0;
-        for (size_t k = 0; ok && k < need; ++k) {
-            if (i + used >= n) {
-                ok = false;
-                break;
-            }
-            uint8_t c = in[i + used];
-            uint8_t low = k == 0 ? lo : 0x80, high = k == 0 ? hi : 0xBF;
-            if (c < low || c > high) {
-                ok = false;
-                break;
-            }
-            cp = (cp << 6) | (c & 0x3F);
-            ++used;
-        }
-        if (!ok) {
-            if (strict) {
-                return false;
-            }
+        long cp = DecodeUtf8Sequence(in, n, i);
+        if (cp < 0) {
+            clean = false;
             out.push_back(static_cast<wchar_t>(0xFFFD));
-            i += used;
-            continue;
+        } else {
+            out.push_back(static_cast<wchar_t>(cp));
         }
-        out.push_back(static_cast<wchar_t>(cp));
-        i += used;
     }
-    return true;
+    return clean;
 }
 
 } // namespace
 
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
                                           int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
-    if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+    if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cchWideChar < 0 ||
         (cchWideChar > 0 && lpWideCharStr == nullptr) ||
         static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -123,12 +145,12 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     const DWORD allowed =
         page == CP_UTF8 ? MB_ERR_INVALID_CHARS : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS);
     if ((dwFlags & ~allowed) != 0) {
-        SetLastError(kErrorInvalidFlags);
+        SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
 
     size_t length = 0;
-    if (cbMultiByte == -1) {
+    if (cbMultiByte < 0) { // any negative length means "up to the terminating zero"
         while (lpMultiByteStr[length] != '\0') {
             ++length;
         }
@@ -138,13 +160,11 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     }
 
     std::vector<wchar_t> wide;
+    bool clean = true;
     try {
         const auto* bytes = reinterpret_cast<const uint8_t*>(lpMultiByteStr);
         if (page == CP_UTF8) {
-            if (!DecodeUtf8(bytes, length, (dwFlags & MB_ERR_INVALID_CHARS) != 0, wide)) {
-                SetLastError(kErrorNoUnicodeTranslation);
-                return 0;
-            }
+            clean = DecodeUtf8(bytes, length, wide);
         } else {
             Decode1252(bytes, length, wide);
         }
@@ -157,16 +177,20 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    int count = static_cast<int>(wide.size());
-    if (cchWideChar == 0) {
-        return count;
+    // As on Windows, what fits is written before the call fails for want of room, and the
+    // replaced text is written before a strict call fails for an ill-formed sequence.
+    const int count = static_cast<int>(wide.size());
+    const int written = count < cchWideChar ? count : cchWideChar;
+    for (int k = 0; k < written; ++k) {
+        lpWideCharStr[k] = wide[static_cast<size_t>(k)];
     }
-    if (count > cchWideChar) {
+    if (cchWideChar > 0 && count > cchWideChar) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    for (int k = 0; k < count; ++k) {
-        lpWideCharStr[k] = wide[static_cast<size_t>(k)];
+    if (!clean && (dwFlags & MB_ERR_INVALID_CHARS) != 0) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
     }
     return count;
 }

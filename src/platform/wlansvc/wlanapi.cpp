@@ -1,7 +1,7 @@
 // "WlanApi.dll" of the simulated notebook: the nineteen entry points of the Native Wi-Fi client
 // API, with their published parameter lists.
 //
-// Working: WlanOpenHandle (versions 1 and 2, 2 negotiated for any higher request),
+// Working: WlanOpenHandle (versions 1 and 2; any other is ERROR_NOT_SUPPORTED, as on Windows),
 // WlanCloseHandle, WlanFreeMemory, WlanEnumInterfaces, WlanRegisterNotification, WlanScan (per
 // the interface's `scan` behaviour), WlanGetAvailableNetworkList (the interface's `networks`),
 // WlanQueryInterface (interface state only), WlanDisconnect, WlanGetProfileList (no profiles),
@@ -127,10 +127,10 @@ DWORD WINAPI WlanOpenHandle(DWORD dwClientVersion, PVOID pReserved, PDWORD pdwNe
         if (Service::Instance().machine() == nullptr) {
             return kErrorServiceNotActive;
         }
-        if (dwClientVersion < WLAN_API_VERSION_1_0) {
+        if (dwClientVersion != WLAN_API_VERSION_1_0 && dwClientVersion != WLAN_API_VERSION_2_0) {
             return ERROR_NOT_SUPPORTED;
         }
-        negotiated = std::min<DWORD>(dwClientVersion, WLAN_API_VERSION_2_0);
+        negotiated = dwClientVersion;
         handle = Service::Instance().Open(negotiated);
         *pdwNegotiatedVersion = negotiated;
         *phClientHandle = handle;
