@@ -4,11 +4,14 @@
 // no file is touched here.
 #include "simbook/machine.h"
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "simbook/bytes.h"
 
 namespace simbook {
 namespace {
@@ -79,75 +82,60 @@ std::string GetString(const json& value, const std::string& key) {
     return value.get<std::string>();
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::vector<uint8_t> GetHex(const json& value, const std::string& key) {
     std::string text = GetString(value, key);
     if (text.size() % 2 != 0) {
         Fail(key, "hex text must have an even number of digits");
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = HexDigit(text[i]);
-        int lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            Fail(key, "bad hex digit");
-        }
-        bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    std::optional<std::vector<uint8_t>> bytes = HexBytes(text);
+    if (!bytes) {
+        Fail(key, "bad hex digit");
     }
-    return bytes;
+    return std::move(*bytes);
 }
 
-// The strict braced form {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, either case.
-bool ParseGuidText(const std::string& text, Guid& guid) {
-    if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
-        text[14] != '-' || text[19] != '-' || text[24] != '-') {
-        return false;
-    }
-    auto hex = [&](size_t pos, size_t digits, uint64_t& out) {
-        out = 0;
-        for (size_t i = 0; i < digits; ++i) {
-            int d = HexDigit(text[pos + i]);
-            if (d < 0) {
-                return false;
-            }
-            out = out * 16 + static_cast<uint64_t>(d);
+// The texts a knob with named values accepts, in the order its error message lists them.
+template <class E> struct Choice {
+    const char* text;
+    E value;
+};
+template <class E, size_t N> using Choices = std::array<Choice<E>, N>;
+
+constexpr Choices<ScanBehaviour, 4> kScanChoices = {{{"complete", ScanBehaviour::Complete},
+                                                     {"fail", ScanBehaviour::Fail},
+                                                     {"refuse", ScanBehaviour::Refuse},
+                                                     {"silent", ScanBehaviour::Silent}}};
+constexpr Choices<ProofFault, 3> kProofChoices = {{{"good", ProofFault::Good},
+                                                   {"flip_last_byte", ProofFault::FlipLastByte},
+                                                   {"wrong_order", ProofFault::WrongOrder}}};
+constexpr Choices<Phase3Fault, 2> kPhase3Choices = {
+    {{"good", Phase3Fault::Good}, {"swapped_halves", Phase3Fault::SwappedHalves}}};
+
+// One of the choices' texts, as its value; anything else is an error listing them all:
+// must be "a", "b" or "c".
+template <class E, size_t N>
+E GetChoice(const json& value, const std::string& key, const Choices<E, N>& choices) {
+    std::string text = GetString(value, key);
+    std::string listed;
+    for (size_t i = 0; i < N; ++i) {
+        if (text == choices[i].text) {
+            return choices[i].value;
         }
-        return true;
-    };
-    uint64_t v = 0;
-    if (!hex(1, 8, v)) {
-        return false;
+        listed += (i == 0       ? ""
+                   : i + 1 == N ? " or "
+                                : ", ") +
+                  std::string("\"") + choices[i].text + "\"";
     }
-    guid.data1 = static_cast<Dword>(v);
-    if (!hex(10, 4, v)) {
-        return false;
-    }
-    guid.data2 = static_cast<uint16_t>(v);
-    if (!hex(15, 4, v)) {
-        return false;
-    }
-    guid.data3 = static_cast<uint16_t>(v);
-    const size_t pos[8] = {20, 22, 25, 27, 29, 31, 33, 35};
-    for (int i = 0; i < 8; ++i) {
-        if (!hex(pos[i], 2, v)) {
-            return false;
+    Fail(key, "must be " + listed);
+}
+
+template <class E, size_t N> const char* ChoiceText(E value, const Choices<E, N>& choices) {
+    for (const Choice<E>& c : choices) {
+        if (c.value == value) {
+            return c.text;
         }
-        guid.data4[i] = static_cast<uint8_t>(v);
     }
-    return true;
+    return choices[0].text;
 }
 
 std::optional<Dword> GetOptionalDword(const json& value, const std::string& key) {
@@ -201,16 +189,10 @@ void ParseFaults(const json& value, DriverFaults& f) {
             GetOptionalDword(value["phase1_reply_length"], key("phase1_reply_length"));
     }
     if (value.contains("proof")) {
-        f.proof = GetString(value["proof"], key("proof"));
-        if (f.proof != "good" && f.proof != "flip_last_byte" && f.proof != "wrong_order") {
-            Fail(key("proof"), "must be \"good\", \"flip_last_byte\" or \"wrong_order\"");
-        }
+        f.proof = GetChoice(value["proof"], key("proof"), kProofChoices);
     }
     if (value.contains("phase3_reply")) {
-        f.phase3Reply = GetString(value["phase3_reply"], key("phase3_reply"));
-        if (f.phase3Reply != "good" && f.phase3Reply != "swapped_halves") {
-            Fail(key("phase3_reply"), "must be \"good\" or \"swapped_halves\"");
-        }
+        f.phase3Reply = GetChoice(value["phase3_reply"], key("phase3_reply"), kPhase3Choices);
     }
     if (value.contains("capsule_reply_length")) {
         f.capsuleReplyLength =
@@ -347,18 +329,7 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
              "must be a braced GUID like {c799c725-24b9-464b-b6c7-5e300dce17d6}");
     }
     if (value.contains("scan")) {
-        std::string scan = GetString(value["scan"], Join(where, "scan"));
-        if (scan == "complete") {
-            wi.scan = ScanBehaviour::Complete;
-        } else if (scan == "fail") {
-            wi.scan = ScanBehaviour::Fail;
-        } else if (scan == "refuse") {
-            wi.scan = ScanBehaviour::Refuse;
-        } else if (scan == "silent") {
-            wi.scan = ScanBehaviour::Silent;
-        } else {
-            Fail(Join(where, "scan"), "must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
-        }
+        wi.scan = GetChoice(value["scan"], Join(where, "scan"), kScanChoices);
     }
     if (value.contains("networks")) {
         const json& list = value["networks"];
@@ -481,22 +452,15 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
 
 std::string DefaultMachineText() {
     const Machine m;
-    auto hex = [](const auto& bytes) {
-        static const char digits[] = "0123456789abcdef";
-        std::string text;
-        for (uint8_t b : bytes) {
-            text += digits[b >> 4];
-            text += digits[b & 15];
-        }
-        return text;
-    };
     nlohmann::ordered_json interfaces = nlohmann::ordered_json::array();
     for (const WlanInterface& wi : m.wlan.interfaces) {
         nlohmann::ordered_json networks = nlohmann::ordered_json::array();
         for (const std::vector<uint8_t>& ssid : wi.networks) {
             networks.push_back(std::string(ssid.begin(), ssid.end()));
         }
-        interfaces.push_back({{"guid", wi.guidText}, {"scan", "complete"}, {"networks", networks}});
+        interfaces.push_back({{"guid", wi.guidText},
+                              {"scan", ChoiceText(wi.scan, kScanChoices)},
+                              {"networks", networks}});
     }
     const nlohmann::ordered_json root = {
         {"ansi_code_page", m.ansiCodePage},
@@ -505,7 +469,7 @@ std::string DefaultMachineText() {
           {"interfaces", m.driver.interfaces},
           {"driver_version", *m.driver.driverVersion},
           {"sessions", m.driver.sessions},
-          {"auth_key", hex(m.driver.authKey)},
+          {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
           {"busy_replies", m.driver.busyReplies}}},
         {"firmware",
          {{"wlan_flags", m.firmware.wlanFlags},

@@ -221,13 +221,13 @@ IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
         return Failure(win32::kAccessDenied);
     }
     std::array<uint8_t, 20> proof;
-    if (config_.faults.proof == "wrong_order") {
+    if (config_.faults.proof == ProofFault::WrongOrder) {
         proof = expected;
     } else {
         std::memcpy(values, s->keys.publicValue.data(), kDhBytes);
         std::memcpy(values + kDhBytes, s->clientPublic.data(), kDhBytes);
         proof = HmacSha1(s->t0.data(), s->t0.size(), values, sizeof values); // Yd || Yc
-        if (config_.faults.proof == "flip_last_byte") {
+        if (config_.faults.proof == ProofFault::FlipLastByte) {
             proof[19] ^= 0xFF;
         }
     }
@@ -265,7 +265,7 @@ IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
     OPENSSL_cleanse(sessionKey, sizeof sessionKey);
     uint32_t left = kAuthLeft;
     uint32_t right = kAuthRight;
-    if (config_.faults.phase3Reply == "swapped_halves") {
+    if (config_.faults.phase3Reply == Phase3Fault::SwappedHalves) {
         std::swap(left, right);
     }
     s->cipher.EncipherHalves(left, right);
