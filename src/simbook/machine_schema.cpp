@@ -257,6 +257,37 @@ void ParseDriver(const json& value, Machine& m) {
     }
 }
 
+// The firmware's fault knobs: an overriding password-state status, functions that fail, and
+// the data area of setup item 0x8008.
+void ParseFirmwareFaults(const json& value, Machine::Firmware& f) {
+    if (value.contains("password_state_status")) {
+        const json& v = value["password_state_status"];
+        if (v.is_null()) {
+            f.passwordStateStatus.reset();
+        } else {
+            f.passwordStateStatus =
+                static_cast<uint8_t>(GetInteger(v, "firmware.password_state_status", 0, 255));
+        }
+    }
+    if (value.contains("failing_functions")) {
+        const json& v = value["failing_functions"];
+        if (!v.is_array()) {
+            Fail("firmware.failing_functions", "must be an array of function numbers");
+        }
+        f.failingFunctions.clear();
+        for (size_t i = 0; i < v.size(); ++i) {
+            f.failingFunctions.push_back(static_cast<uint8_t>(
+                GetInteger(v[i], "firmware.failing_functions[" + std::to_string(i) + "]", 0, 255)));
+        }
+    }
+    if (value.contains("wlan_item_data")) {
+        f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
+        if (f.wlanItemData.size() > 0xFFFF - 22) {
+            Fail("firmware.wlan_item_data", "too long");
+        }
+    }
+}
+
 void ParseFirmware(const json& value, Machine& m) {
     const std::string where = "firmware";
     RequireObject(value, where);
@@ -288,32 +319,7 @@ void ParseFirmware(const json& value, Machine& m) {
         f.passwordDataLength = static_cast<uint16_t>(
             GetInteger(value["password_data_length"], "firmware.password_data_length", 0, 0xFFFF));
     }
-    if (value.contains("password_state_status")) {
-        const json& v = value["password_state_status"];
-        if (v.is_null()) {
-            f.passwordStateStatus.reset();
-        } else {
-            f.passwordStateStatus =
-                static_cast<uint8_t>(GetInteger(v, "firmware.password_state_status", 0, 255));
-        }
-    }
-    if (value.contains("failing_functions")) {
-        const json& v = value["failing_functions"];
-        if (!v.is_array()) {
-            Fail("firmware.failing_functions", "must be an array of function numbers");
-        }
-        f.failingFunctions.clear();
-        for (size_t i = 0; i < v.size(); ++i) {
-            f.failingFunctions.push_back(static_cast<uint8_t>(
-                GetInteger(v[i], "firmware.failing_functions[" + std::to_string(i) + "]", 0, 255)));
-        }
-    }
-    if (value.contains("wlan_item_data")) {
-        f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
-        if (f.wlanItemData.size() > 0xFFFF - 22) {
-            Fail("firmware.wlan_item_data", "too long");
-        }
-    }
+    ParseFirmwareFaults(value, f);
 }
 
 WlanInterface ParseInterface(const json& value, const std::string& where) {

@@ -101,6 +101,35 @@ bool DecodeUtf8(const uint8_t* in, size_t n, bool strict, std::vector<wchar_t>& 
     return true;
 }
 
+// The code page `requested` stands for on this machine (CP_ACP is the machine's ANSI page) and
+// whether it takes `flags`: ERROR_SUCCESS, or the error the call fails with.
+DWORD ResolvePage(UINT requested, DWORD flags, UINT& page) {
+    page = requested;
+    if (page == CP_ACP) {
+        const simbook::Machine* machine = simbook::CurrentMachine();
+        page = machine != nullptr && machine->ansiCodePage == CP_UTF8 ? CP_UTF8 : kWindows1252;
+    }
+    if (page != kWindows1252 && page != CP_UTF8) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const DWORD allowed =
+        page == CP_UTF8 ? MB_ERR_INVALID_CHARS : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS);
+    return (flags & ~allowed) != 0 ? kErrorInvalidFlags : ERROR_SUCCESS;
+}
+
+// The bytes to convert: `count`, or for -1 the text up to and including its terminating zero,
+// which is converted too.
+size_t SourceLength(LPCSTR text, int count) {
+    if (count != -1) {
+        return static_cast<size_t>(count);
+    }
+    size_t length = 0;
+    while (text[length] != '\0') {
+        ++length;
+    }
+    return length + 1;
+}
+
 } // namespace
 
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
@@ -111,31 +140,13 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    UINT page = CodePage;
-    if (page == CP_ACP) {
-        const simbook::Machine* machine = simbook::CurrentMachine();
-        page = machine != nullptr && machine->ansiCodePage == CP_UTF8 ? CP_UTF8 : kWindows1252;
-    }
-    if (page != kWindows1252 && page != CP_UTF8) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    UINT page = CP_ACP;
+    DWORD error = ResolvePage(CodePage, dwFlags, page);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
         return 0;
     }
-    const DWORD allowed =
-        page == CP_UTF8 ? MB_ERR_INVALID_CHARS : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS);
-    if ((dwFlags & ~allowed) != 0) {
-        SetLastError(kErrorInvalidFlags);
-        return 0;
-    }
-
-    size_t length = 0;
-    if (cbMultiByte == -1) {
-        while (lpMultiByteStr[length] != '\0') {
-            ++length;
-        }
-        ++length; // the terminating zero is converted too
-    } else {
-        length = static_cast<size_t>(cbMultiByte);
-    }
+    size_t length = SourceLength(lpMultiByteStr, cbMultiByte);
 
     std::vector<wchar_t> wide;
     try {
