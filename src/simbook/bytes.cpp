@@ -67,10 +67,17 @@ std::optional<std::vector<uint8_t>> HexBytes(std::string_view text) {
 
 std::string GuidText(const Guid& guid) {
     std::array<uint8_t, 16> bytes = TextOrder(guid);
-    std::string text = "{" + HexText(bytes.data(), bytes.size()) + "}";
-    for (size_t dash : kGuidDashes) {
-        text.insert(dash, 1, '-');
+    std::string hex = HexText(bytes.data(), bytes.size());
+    std::string text;
+    text.reserve(kGuidTextLength);
+    text += '{';
+    for (char digit : hex) {
+        if (std::find(kGuidDashes.begin(), kGuidDashes.end(), text.size()) != kGuidDashes.end()) {
+            text += '-';
+        }
+        text += digit;
     }
+    text += '}';
     return text;
 }
 
