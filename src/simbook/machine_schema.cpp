@@ -138,6 +138,19 @@ template <class E, size_t N> const char* ChoiceText(E value, const Choices<E, N>
     return choices[0].text;
 }
 
+// The elements of an array, each read by `element` under its own key, "key[i]".
+template <class Element>
+auto GetArray(const json& value, const std::string& key, const char* problem, Element element) {
+    if (!value.is_array()) {
+        Fail(key, problem);
+    }
+    std::vector<decltype(element(value, key))> items;
+    for (size_t i = 0; i < value.size(); ++i) {
+        items.push_back(element(value[i], key + "[" + std::to_string(i) + "]"));
+    }
+    return items;
+}
+
 std::optional<Dword> GetOptionalDword(const json& value, const std::string& key) {
     if (value.is_null()) {
         return std::nullopt;
@@ -270,15 +283,11 @@ void ParseFirmwareFaults(const json& value, Machine::Firmware& f) {
         }
     }
     if (value.contains("failing_functions")) {
-        const json& v = value["failing_functions"];
-        if (!v.is_array()) {
-            Fail("firmware.failing_functions", "must be an array of function numbers");
-        }
-        f.failingFunctions.clear();
-        for (size_t i = 0; i < v.size(); ++i) {
-            f.failingFunctions.push_back(static_cast<uint8_t>(
-                GetInteger(v[i], "firmware.failing_functions[" + std::to_string(i) + "]", 0, 255)));
-        }
+        f.failingFunctions = GetArray(value["failing_functions"], "firmware.failing_functions",
+                                      "must be an array of function numbers",
+                                      [](const json& e, const std::string& key) {
+                                          return static_cast<uint8_t>(GetInteger(e, key, 0, 255));
+                                      });
     }
     if (value.contains("wlan_item_data")) {
         f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
@@ -322,6 +331,27 @@ void ParseFirmware(const json& value, Machine& m) {
     ParseFirmwareFaults(value, f);
 }
 
+// A network of an interface: a text SSID, or {"hex": "..."} for raw bytes.
+std::vector<uint8_t> GetSsid(const json& e, const std::string& key) {
+    std::vector<uint8_t> ssid;
+    if (e.is_string()) {
+        std::string s = e.get<std::string>();
+        ssid.assign(s.begin(), s.end());
+    } else if (e.is_object()) {
+        CheckKeys(e, key, {"hex"});
+        if (!e.contains("hex")) {
+            Fail(key + ".hex", "missing");
+        }
+        ssid = GetHex(e["hex"], key + ".hex");
+    } else {
+        Fail(key, "must be a text SSID or {\"hex\": \"...\"}");
+    }
+    if (ssid.size() > kMaxSsidLength) {
+        Fail(key, "an SSID has at most 32 bytes");
+    }
+    return ssid;
+}
+
 WlanInterface ParseInterface(const json& value, const std::string& where) {
     RequireObject(value, where);
     CheckKeys(value, where, {"guid", "scan", "networks"});
@@ -338,32 +368,8 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
         wi.scan = GetChoice(value["scan"], Join(where, "scan"), kScanChoices);
     }
     if (value.contains("networks")) {
-        const json& list = value["networks"];
-        const std::string key = Join(where, "networks");
-        if (!list.is_array()) {
-            Fail(key, "must be an array");
-        }
-        for (size_t i = 0; i < list.size(); ++i) {
-            const std::string ek = key + "[" + std::to_string(i) + "]";
-            const json& e = list[i];
-            std::vector<uint8_t> ssid;
-            if (e.is_string()) {
-                std::string s = e.get<std::string>();
-                ssid.assign(s.begin(), s.end());
-            } else if (e.is_object()) {
-                CheckKeys(e, ek, {"hex"});
-                if (!e.contains("hex")) {
-                    Fail(ek + ".hex", "missing");
-                }
-                ssid = GetHex(e["hex"], ek + ".hex");
-            } else {
-                Fail(ek, "must be a text SSID or {\"hex\": \"...\"}");
-            }
-            if (ssid.size() > kMaxSsidLength) {
-                Fail(ek, "an SSID has at most 32 bytes");
-            }
-            wi.networks.push_back(std::move(ssid));
-        }
+        wi.networks =
+            GetArray(value["networks"], Join(where, "networks"), "must be an array", GetSsid);
     }
     return wi;
 }
@@ -382,25 +388,12 @@ void ParseWlan(const json& value, Machine& m) {
         w.uiLibrary = GetBool(value["ui_library"], "wlan.ui_library");
     }
     if (value.contains("missing_entries")) {
-        const json& v = value["missing_entries"];
-        if (!v.is_array()) {
-            Fail("wlan.missing_entries", "must be an array of entry point names");
-        }
-        for (size_t i = 0; i < v.size(); ++i) {
-            w.missingEntries.push_back(
-                GetString(v[i], "wlan.missing_entries[" + std::to_string(i) + "]"));
-        }
+        w.missingEntries = GetArray(value["missing_entries"], "wlan.missing_entries",
+                                    "must be an array of entry point names", GetString);
     }
     if (value.contains("interfaces")) {
-        const json& v = value["interfaces"];
-        if (!v.is_array()) {
-            Fail("wlan.interfaces", "must be an array");
-        }
-        w.interfaces.clear();
-        for (size_t i = 0; i < v.size(); ++i) {
-            w.interfaces.push_back(
-                ParseInterface(v[i], "wlan.interfaces[" + std::to_string(i) + "]"));
-        }
+        w.interfaces =
+            GetArray(value["interfaces"], "wlan.interfaces", "must be an array", ParseInterface);
     }
     if (value.contains("notify_delay_ms")) {
         w.notifyDelayMs = static_cast<Dword>(
