@@ -48,6 +48,20 @@ inline WlanInterface DefaultWlanInterface() {
     return wi;
 }
 
+// The driver's phase-2 proof ("proof" in the machine file: "good", "flip_last_byte",
+// "wrong_order").
+enum class ProofFault {
+    Good,         // HMAC over the driver's public value, then the client's
+    FlipLastByte, // the right proof with its last byte inverted
+    WrongOrder    // HMAC over the two public values in the client's order
+};
+
+// The driver's phase-3 reply ("phase3_reply": "good", "swapped_halves").
+enum class Phase3Fault {
+    Good,         // "Auth", "Misc" enciphered under the session key
+    SwappedHalves // the two halves swapped before enciphering
+};
+
 // Fault knobs of the driver model ("driver": {"faults": {...}} in the machine file, keys in
 // snake_case: probe_error, phase1_reply_length, proof, phase3_reply, capsule_reply_length,
 // capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error), each off by
@@ -55,15 +69,15 @@ inline WlanInterface DefaultWlanInterface() {
 // channel must survive. Further knobs: firmware.password_state_status,
 // firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
 struct DriverFaults {
-    std::optional<Dword> probeError;         // probe fails with this last error (0: succeeds)
-    std::optional<Dword> phase1ReplyLength;  // bytes returned for phase 1 (the driver's 160)
-    std::string proof = "good";              // "good" | "flip_last_byte" | "wrong_order"
-    std::string phase3Reply = "good";        // "good" | "swapped_halves"
-    std::optional<Dword> capsuleReplyLength; // bytes returned for 0x222008 (truncated reply)
-    std::optional<Dword> capsuleTotalField;  // value written into a response capsule's T field
-    Dword capsuleExtraPayload = 0;           // payload bytes beyond the firmware's answer
-    bool capsuleEmptyPayload = false;        // answer capsules carry no payload
-    std::optional<Dword> capsuleError;       // 0x222008 fails with this error after answering
+    std::optional<Dword> probeError;             // probe fails with this last error (0: succeeds)
+    std::optional<Dword> phase1ReplyLength;      // bytes returned for phase 1 (the driver's 160)
+    ProofFault proof = ProofFault::Good;         // the driver's phase-2 proof
+    Phase3Fault phase3Reply = Phase3Fault::Good; // the phase-3 "AuthMisc" reply
+    std::optional<Dword> capsuleReplyLength;     // bytes returned for 0x222008 (truncated reply)
+    std::optional<Dword> capsuleTotalField;      // value written into a response capsule's T field
+    Dword capsuleExtraPayload = 0;               // payload bytes beyond the firmware's answer
+    bool capsuleEmptyPayload = false;            // answer capsules carry no payload
+    std::optional<Dword> capsuleError;           // 0x222008 fails with this error after answering
 
     friend bool operator==(const DriverFaults&, const DriverFaults&) = default;
 };

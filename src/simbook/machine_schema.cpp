@@ -4,11 +4,14 @@
 // no file is touched here.
 #include "simbook/machine.h"
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "simbook/bytes.h"
 
 namespace simbook {
 namespace {
@@ -79,75 +82,73 @@ std::string GetString(const json& value, const std::string& key) {
     return value.get<std::string>();
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::vector<uint8_t> GetHex(const json& value, const std::string& key) {
     std::string text = GetString(value, key);
     if (text.size() % 2 != 0) {
         Fail(key, "hex text must have an even number of digits");
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = HexDigit(text[i]);
-        int lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            Fail(key, "bad hex digit");
-        }
-        bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    std::optional<std::vector<uint8_t>> bytes = HexBytes(text);
+    if (!bytes) {
+        Fail(key, "bad hex digit");
     }
-    return bytes;
+    return std::move(*bytes);
 }
 
-// The strict braced form {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, either case.
-bool ParseGuidText(const std::string& text, Guid& guid) {
-    if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
-        text[14] != '-' || text[19] != '-' || text[24] != '-') {
-        return false;
-    }
-    auto hex = [&](size_t pos, size_t digits, uint64_t& out) {
-        out = 0;
-        for (size_t i = 0; i < digits; ++i) {
-            int d = HexDigit(text[pos + i]);
-            if (d < 0) {
-                return false;
-            }
-            out = out * 16 + static_cast<uint64_t>(d);
+// The texts a knob with named values accepts, in the order its error message lists them.
+template <class E> struct Choice {
+    const char* text;
+    E value;
+};
+template <class E, size_t N> using Choices = std::array<Choice<E>, N>;
+
+constexpr Choices<ScanBehaviour, 4> kScanChoices = {{{"complete", ScanBehaviour::Complete},
+                                                     {"fail", ScanBehaviour::Fail},
+                                                     {"refuse", ScanBehaviour::Refuse},
+                                                     {"silent", ScanBehaviour::Silent}}};
+constexpr Choices<ProofFault, 3> kProofChoices = {{{"good", ProofFault::Good},
+                                                   {"flip_last_byte", ProofFault::FlipLastByte},
+                                                   {"wrong_order", ProofFault::WrongOrder}}};
+constexpr Choices<Phase3Fault, 2> kPhase3Choices = {
+    {{"good", Phase3Fault::Good}, {"swapped_halves", Phase3Fault::SwappedHalves}}};
+
+// One of the choices' texts, as its value; anything else is an error listing them all:
+// must be "a", "b" or "c".
+template <class E, size_t N>
+E GetChoice(const json& value, const std::string& key, const Choices<E, N>& choices) {
+    std::string text = GetString(value, key);
+    std::string listed;
+    for (size_t i = 0; i < N; ++i) {
+        if (text == choices[i].text) {
+            return choices[i].value;
         }
-        return true;
-    };
-    uint64_t v = 0;
-    if (!hex(1, 8, v)) {
-        return false;
+        listed += (i == 0       ? ""
+                   : i + 1 == N ? " or "
+                                : ", ") +
+                  std::string("\"") + choices[i].text + "\"";
     }
-    guid.data1 = static_cast<Dword>(v);
-    if (!hex(10, 4, v)) {
-        return false;
-    }
-    guid.data2 = static_cast<uint16_t>(v);
-    if (!hex(15, 4, v)) {
-        return false;
-    }
-    guid.data3 = static_cast<uint16_t>(v);
-    const size_t pos[8] = {20, 22, 25, 27, 29, 31, 33, 35};
-    for (int i = 0; i < 8; ++i) {
-        if (!hex(pos[i], 2, v)) {
-            return false;
+    Fail(key, "must be " + listed);
+}
+
+template <class E, size_t N> const char* ChoiceText(E value, const Choices<E, N>& choices) {
+    for (const Choice<E>& c : choices) {
+        if (c.value == value) {
+            return c.text;
         }
-        guid.data4[i] = static_cast<uint8_t>(v);
     }
-    return true;
+    return choices[0].text;
+}
+
+// The elements of an array, each read by `element` under its own key, "key[i]".
+template <class Element>
+auto GetArray(const json& value, const std::string& key, const char* problem, Element element) {
+    if (!value.is_array()) {
+        Fail(key, problem);
+    }
+    std::vector<decltype(element(value, key))> items;
+    for (size_t i = 0; i < value.size(); ++i) {
+        items.push_back(element(value[i], key + "[" + std::to_string(i) + "]"));
+    }
+    return items;
 }
 
 std::optional<Dword> GetOptionalDword(const json& value, const std::string& key) {
@@ -201,16 +202,10 @@ void ParseFaults(const json& value, DriverFaults& f) {
             GetOptionalDword(value["phase1_reply_length"], key("phase1_reply_length"));
     }
     if (value.contains("proof")) {
-        f.proof = GetString(value["proof"], key("proof"));
-        if (f.proof != "good" && f.proof != "flip_last_byte" && f.proof != "wrong_order") {
-            Fail(key("proof"), "must be \"good\", \"flip_last_byte\" or \"wrong_order\"");
-        }
+        f.proof = GetChoice(value["proof"], key("proof"), kProofChoices);
     }
     if (value.contains("phase3_reply")) {
-        f.phase3Reply = GetString(value["phase3_reply"], key("phase3_reply"));
-        if (f.phase3Reply != "good" && f.phase3Reply != "swapped_halves") {
-            Fail(key("phase3_reply"), "must be \"good\" or \"swapped_halves\"");
-        }
+        f.phase3Reply = GetChoice(value["phase3_reply"], key("phase3_reply"), kPhase3Choices);
     }
     if (value.contains("capsule_reply_length")) {
         f.capsuleReplyLength =
@@ -275,6 +270,33 @@ void ParseDriver(const json& value, Machine& m) {
     }
 }
 
+// The firmware's fault knobs: an overriding password-state status, functions that fail, and
+// the data area of setup item 0x8008.
+void ParseFirmwareFaults(const json& value, Machine::Firmware& f) {
+    if (value.contains("password_state_status")) {
+        const json& v = value["password_state_status"];
+        if (v.is_null()) {
+            f.passwordStateStatus.reset();
+        } else {
+            f.passwordStateStatus =
+                static_cast<uint8_t>(GetInteger(v, "firmware.password_state_status", 0, 255));
+        }
+    }
+    if (value.contains("failing_functions")) {
+        f.failingFunctions = GetArray(value["failing_functions"], "firmware.failing_functions",
+                                      "must be an array of function numbers",
+                                      [](const json& e, const std::string& key) {
+                                          return static_cast<uint8_t>(GetInteger(e, key, 0, 255));
+                                      });
+    }
+    if (value.contains("wlan_item_data")) {
+        f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
+        if (f.wlanItemData.size() > 0xFFFF - 22) {
+            Fail("firmware.wlan_item_data", "too long");
+        }
+    }
+}
+
 void ParseFirmware(const json& value, Machine& m) {
     const std::string where = "firmware";
     RequireObject(value, where);
@@ -306,32 +328,28 @@ void ParseFirmware(const json& value, Machine& m) {
         f.passwordDataLength = static_cast<uint16_t>(
             GetInteger(value["password_data_length"], "firmware.password_data_length", 0, 0xFFFF));
     }
-    if (value.contains("password_state_status")) {
-        const json& v = value["password_state_status"];
-        if (v.is_null()) {
-            f.passwordStateStatus.reset();
-        } else {
-            f.passwordStateStatus =
-                static_cast<uint8_t>(GetInteger(v, "firmware.password_state_status", 0, 255));
+    ParseFirmwareFaults(value, f);
+}
+
+// A network of an interface: a text SSID, or {"hex": "..."} for raw bytes.
+std::vector<uint8_t> GetSsid(const json& e, const std::string& key) {
+    std::vector<uint8_t> ssid;
+    if (e.is_string()) {
+        std::string s = e.get<std::string>();
+        ssid.assign(s.begin(), s.end());
+    } else if (e.is_object()) {
+        CheckKeys(e, key, {"hex"});
+        if (!e.contains("hex")) {
+            Fail(key + ".hex", "missing");
         }
+        ssid = GetHex(e["hex"], key + ".hex");
+    } else {
+        Fail(key, "must be a text SSID or {\"hex\": \"...\"}");
     }
-    if (value.contains("failing_functions")) {
-        const json& v = value["failing_functions"];
-        if (!v.is_array()) {
-            Fail("firmware.failing_functions", "must be an array of function numbers");
-        }
-        f.failingFunctions.clear();
-        for (size_t i = 0; i < v.size(); ++i) {
-            f.failingFunctions.push_back(static_cast<uint8_t>(
-                GetInteger(v[i], "firmware.failing_functions[" + std::to_string(i) + "]", 0, 255)));
-        }
+    if (ssid.size() > kMaxSsidLength) {
+        Fail(key, "an SSID has at most 32 bytes");
     }
-    if (value.contains("wlan_item_data")) {
-        f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
-        if (f.wlanItemData.size() > 0xFFFF - 22) {
-            Fail("firmware.wlan_item_data", "too long");
-        }
-    }
+    return ssid;
 }
 
 WlanInterface ParseInterface(const json& value, const std::string& where) {
@@ -347,46 +365,11 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
              "must be a braced GUID like {c799c725-24b9-464b-b6c7-5e300dce17d6}");
     }
     if (value.contains("scan")) {
-        std::string scan = GetString(value["scan"], Join(where, "scan"));
-        if (scan == "complete") {
-            wi.scan = ScanBehaviour::Complete;
-        } else if (scan == "fail") {
-            wi.scan = ScanBehaviour::Fail;
-        } else if (scan == "refuse") {
-            wi.scan = ScanBehaviour::Refuse;
-        } else if (scan == "silent") {
-            wi.scan = ScanBehaviour::Silent;
-        } else {
-            Fail(Join(where, "scan"), "must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
-        }
+        wi.scan = GetChoice(value["scan"], Join(where, "scan"), kScanChoices);
     }
     if (value.contains("networks")) {
-        const json& list = value["networks"];
-        const std::string key = Join(where, "networks");
-        if (!list.is_array()) {
-            Fail(key, "must be an array");
-        }
-        for (size_t i = 0; i < list.size(); ++i) {
-            const std::string ek = key + "[" + std::to_string(i) + "]";
-            const json& e = list[i];
-            std::vector<uint8_t> ssid;
-            if (e.is_string()) {
-                std::string s = e.get<std::string>();
-                ssid.assign(s.begin(), s.end());
-            } else if (e.is_object()) {
-                CheckKeys(e, ek, {"hex"});
-                if (!e.contains("hex")) {
-                    Fail(ek + ".hex", "missing");
-                }
-                ssid = GetHex(e["hex"], ek + ".hex");
-            } else {
-                Fail(ek, "must be a text SSID or {\"hex\": \"...\"}");
-            }
-            if (ssid.size() > kMaxSsidLength) {
-                Fail(ek, "an SSID has at most 32 bytes");
-            }
-            wi.networks.push_back(std::move(ssid));
-        }
+        wi.networks =
+            GetArray(value["networks"], Join(where, "networks"), "must be an array", GetSsid);
     }
     return wi;
 }
@@ -405,25 +388,12 @@ void ParseWlan(const json& value, Machine& m) {
         w.uiLibrary = GetBool(value["ui_library"], "wlan.ui_library");
     }
     if (value.contains("missing_entries")) {
-        const json& v = value["missing_entries"];
-        if (!v.is_array()) {
-            Fail("wlan.missing_entries", "must be an array of entry point names");
-        }
-        for (size_t i = 0; i < v.size(); ++i) {
-            w.missingEntries.push_back(
-                GetString(v[i], "wlan.missing_entries[" + std::to_string(i) + "]"));
-        }
+        w.missingEntries = GetArray(value["missing_entries"], "wlan.missing_entries",
+                                    "must be an array of entry point names", GetString);
     }
     if (value.contains("interfaces")) {
-        const json& v = value["interfaces"];
-        if (!v.is_array()) {
-            Fail("wlan.interfaces", "must be an array");
-        }
-        w.interfaces.clear();
-        for (size_t i = 0; i < v.size(); ++i) {
-            w.interfaces.push_back(
-                ParseInterface(v[i], "wlan.interfaces[" + std::to_string(i) + "]"));
-        }
+        w.interfaces =
+            GetArray(value["interfaces"], "wlan.interfaces", "must be an array", ParseInterface);
     }
     if (value.contains("notify_delay_ms")) {
         w.notifyDelayMs = static_cast<Dword>(
@@ -481,22 +451,15 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
 
 std::string DefaultMachineText() {
     const Machine m;
-    auto hex = [](const auto& bytes) {
-        static const char digits[] = "0123456789abcdef";
-        std::string text;
-        for (uint8_t b : bytes) {
-            text += digits[b >> 4];
-            text += digits[b & 15];
-        }
-        return text;
-    };
     nlohmann::ordered_json interfaces = nlohmann::ordered_json::array();
     for (const WlanInterface& wi : m.wlan.interfaces) {
         nlohmann::ordered_json networks = nlohmann::ordered_json::array();
         for (const std::vector<uint8_t>& ssid : wi.networks) {
             networks.push_back(std::string(ssid.begin(), ssid.end()));
         }
-        interfaces.push_back({{"guid", wi.guidText}, {"scan", "complete"}, {"networks", networks}});
+        interfaces.push_back({{"guid", wi.guidText},
+                              {"scan", ChoiceText(wi.scan, kScanChoices)},
+                              {"networks", networks}});
     }
     const nlohmann::ordered_json root = {
         {"ansi_code_page", m.ansiCodePage},
@@ -505,7 +468,7 @@ std::string DefaultMachineText() {
           {"interfaces", m.driver.interfaces},
           {"driver_version", *m.driver.driverVersion},
           {"sessions", m.driver.sessions},
-          {"auth_key", hex(m.driver.authKey)},
+          {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
           {"busy_replies", m.driver.busyReplies}}},
         {"firmware",
          {{"wlan_flags", m.firmware.wlanFlags},

@@ -104,23 +104,15 @@ void ReopenTraceForTests() {
     g_opened = false;
 }
 
-void TraceLine(const std::string& jsonObject) {
+void TraceLine(const nlohmann::ordered_json& line) {
     if (!TraceEnabled()) {
         return;
     }
-    WriteWhole(jsonObject + '\n');
-}
-
-std::string HexText(const void* data, size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(size * 2);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
+    try {
+        WriteWhole(line.dump() + '\n');
+    } catch (...) {
+        // A line that cannot be formed is left out; the traced call answers all the same.
     }
-    return text;
 }
 
 } // namespace simbook

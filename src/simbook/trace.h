@@ -4,17 +4,16 @@
 // append so lines never interleave.
 #pragma once
 
-#include <cstddef>
-#include <string>
+#include <nlohmann/json.hpp>
 
 namespace simbook {
 
 bool TraceEnabled();
-// Appends `jsonObject` (one JSON object, no line end) as one line; does nothing when off.
-void TraceLine(const std::string& jsonObject);
+// Appends `line`, one JSON object whose fields keep the order they were added in, as one
+// compact line; does nothing when off. A line that cannot be written (text that is not UTF-8,
+// no memory) is left out: tracing never changes what the traced call answers.
+void TraceLine(const nlohmann::ordered_json& line);
 // Closes the trace so that the next line reads SIMBOOK_TRACE again. For tests.
 void ReopenTraceForTests();
-// Lower-case hex of `size` bytes, no separators ("" for none), as trace lines carry buffers.
-std::string HexText(const void* data, size_t size);
 
 } // namespace simbook

@@ -219,16 +219,20 @@ TEST(DriverFaults, KnobsBendTheReplies) {
         EXPECT_EQ(rig.client.Handshake(), 1);
     }
     {
-        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.proof = "flip_last_byte"; }));
-        EXPECT_EQ(rig.client.Handshake(), 2);
-    }
-    {
-        Rig rig(MachineWith([](simbook::Machine& m) { m.driver.faults.proof = "wrong_order"; }));
+        Rig rig(MachineWith([](simbook::Machine& m) {
+            m.driver.faults.proof = simbook::ProofFault::FlipLastByte;
+        }));
         EXPECT_EQ(rig.client.Handshake(), 2);
     }
     {
         Rig rig(MachineWith(
-            [](simbook::Machine& m) { m.driver.faults.phase3Reply = "swapped_halves"; }));
+            [](simbook::Machine& m) { m.driver.faults.proof = simbook::ProofFault::WrongOrder; }));
+        EXPECT_EQ(rig.client.Handshake(), 2);
+    }
+    {
+        Rig rig(MachineWith([](simbook::Machine& m) {
+            m.driver.faults.phase3Reply = simbook::Phase3Fault::SwappedHalves;
+        }));
         EXPECT_EQ(rig.client.Handshake(), 4);
     }
     {

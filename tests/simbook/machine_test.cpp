@@ -75,7 +75,7 @@ TEST(MachineFile, ValuesAreRead) {
     EXPECT_EQ(m->clock.systemTime[3], 29);
     EXPECT_EQ(m->clock.performanceCounter, 1234567890); // unpinned field keeps its default
     EXPECT_FALSE(m->driver.driverVersion.has_value());
-    EXPECT_EQ(m->driver.faults.proof, "wrong_order");
+    EXPECT_EQ(m->driver.faults.proof, simbook::ProofFault::WrongOrder);
     EXPECT_EQ(m->driver.faults.capsuleError, std::optional<simbook::Dword>(31));
     EXPECT_EQ(m->firmware.wlanItemData, (std::vector<uint8_t>{0x0a, 0xff}));
     EXPECT_EQ(m->wlan.interfaces[0].scan, simbook::ScanBehaviour::Silent);
@@ -115,6 +115,12 @@ TEST(MachineFile, ErrorsNameTheKey) {
         ErrorOf(
             R"({"wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}", "scan": "maybe"}]}})"),
         "wlan.interfaces[0].scan: must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"proof": "Good"}}})"),
+              "driver.faults.proof: must be \"good\", \"flip_last_byte\" or \"wrong_order\"");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"phase3_reply": 1}}})"),
+              "driver.faults.phase3_reply: must be a string");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"phase3_reply": "swapped"}}})"),
+              "driver.faults.phase3_reply: must be \"good\" or \"swapped_halves\"");
     EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
     EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
 }

@@ -99,10 +99,10 @@ void TraceLoad(const LibraryInfo* info, bool loaded) {
     if (!simbook::TraceEnabled()) {
         return;
     }
-    std::string which = info == nullptr ? "unknown" : std::string(info->file);
-    simbook::TraceLine("{\"op\":\"LoadLibraryW\",\"library\":\"" + which +
-                       "\",\"result\":" + (loaded ? "true" : "false") +
-                       ",\"last_error\":" + std::to_string(loaded ? 0 : GetLastError()) + "}");
+    simbook::TraceLine({{"op", "LoadLibraryW"},
+                        {"library", info == nullptr ? "unknown" : info->file},
+                        {"result", loaded},
+                        {"last_error", loaded ? 0 : GetLastError()}});
 }
 
 } // namespace
@@ -197,9 +197,6 @@ extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     }
     // Unloading runs the library's own shutdown (its notification thread ends), outside the lock.
     dlclose(doomed->dl);
-    if (simbook::TraceEnabled()) {
-        simbook::TraceLine(std::string("{\"op\":\"FreeLibrary\",\"library\":\"") +
-                           doomed->info->file + "\",\"result\":true}");
-    }
+    simbook::TraceLine({{"op", "FreeLibrary"}, {"library", doomed->info->file}, {"result", true}});
     return TRUE;
 }

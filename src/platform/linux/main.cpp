@@ -68,7 +68,6 @@ int main(int argc, char** argv) {
     }
     wargv.push_back(nullptr);
     int status = wmain(argc, wargv.data());
-    simbook::TraceLine(
-        "{\"op\":\"exit\",\"status\":" + std::to_string(static_cast<int32_t>(status)) + "}");
+    simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(status)}});
     return status;
 }

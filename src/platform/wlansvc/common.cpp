@@ -1,30 +1,27 @@
+// The helpers shared by the two service libraries (see common.h): GUID conversions and text,
+// interface lookup in the machine, the trace line of each entry point, and under Wine the
+// loader hook that lets the machine refuse a library.
 #include "common.h"
 
-#include <cstdio>
-#include <cstring>
+#include <bit>
 
+#include "simbook/bytes.h"
 #include "simbook/trace.h"
 
 namespace simbook::wlan {
 
-std::string GuidText(const GUID& g) {
-    char text[39];
-    std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
-}
+static_assert(sizeof(GUID) == sizeof(Guid), "a Win32 GUID and a machine's Guid share a layout");
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
-           std::memcmp(a.Data4, b.Data4, sizeof a.Data4) == 0;
+Guid FromGuid(const GUID& guid) {
+    return std::bit_cast<Guid>(guid);
 }
 
 GUID ToGuid(const Guid& guid) {
-    static_assert(sizeof(GUID) == sizeof(Guid));
-    GUID out;
-    std::memcpy(&out, &guid, sizeof out);
-    return out;
+    return std::bit_cast<GUID>(guid);
+}
+
+std::string GuidText(const GUID& guid) {
+    return simbook::GuidText(FromGuid(guid));
 }
 
 const WlanInterface* FindInterface(const Machine* machine, const GUID* guid) {
@@ -32,7 +29,7 @@ const WlanInterface* FindInterface(const Machine* machine, const GUID* guid) {
         return nullptr;
     }
     for (const WlanInterface& itf : machine->wlan.interfaces) {
-        if (SameGuid(ToGuid(itf.guid), *guid)) {
+        if (itf.guid == FromGuid(*guid)) {
             return &itf;
         }
     }
@@ -44,15 +41,12 @@ void TraceCall(const char* op, nlohmann::ordered_json fields, std::optional<DWOR
         return;
     }
     try {
-        nlohmann::ordered_json line;
-        line["op"] = op;
-        for (auto it = fields.begin(); it != fields.end(); ++it) {
-            line[it.key()] = it.value();
-        }
+        nlohmann::ordered_json line = {{"op", op}};
+        line.update(fields);
         if (result) {
             line["result"] = *result;
         }
-        TraceLine(line.dump());
+        TraceLine(line);
     } catch (...) {
         // Out of memory while tracing: the call itself still answers.
     }
@@ -72,19 +66,17 @@ BOOL LoaderEvent(DWORD reason, LPVOID reserved, const char* file, bool Machine::
     if (reason == DLL_PROCESS_ATTACH) {
         const Machine* machine = CurrentMachine();
         bool loaded = machine != nullptr && machine->wlan.*enabled;
-        if (TraceEnabled()) {
-            // A refused load reaches the caller as a failed library initialisation.
-            TraceLine(std::string("{\"op\":\"LoadLibraryW\",\"library\":\"") + file +
-                      "\",\"result\":" + (loaded ? "true" : "false") + ",\"last_error\":" +
-                      std::to_string(loaded ? 0 : ERROR_DLL_INIT_FAILED) + "}");
-        }
+        // A refused load reaches the caller as a failed library initialisation.
+        TraceLine({{"op", "LoadLibraryW"},
+                   {"library", file},
+                   {"result", loaded},
+                   {"last_error", loaded ? 0 : ERROR_DLL_INIT_FAILED}});
         g_attached = loaded;
         return loaded ? TRUE : FALSE;
     }
     // A refused load is detached again by the loader; only a library that loaded is unloaded.
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr && g_attached && TraceEnabled()) {
-        TraceLine(std::string("{\"op\":\"FreeLibrary\",\"library\":\"") + file +
-                  "\",\"result\":true}");
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr && g_attached) {
+        TraceLine({{"op", "FreeLibrary"}, {"library", file}, {"result", true}});
     }
     return TRUE;
 }

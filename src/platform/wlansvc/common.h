@@ -18,10 +18,9 @@ constexpr WLAN_REASON_CODE kReasonUnknown = 0x00010001;
 // Lower-case braced registry form, "{c799c725-24b9-464b-b6c7-5e300dce17d6}".
 std::string GuidText(const GUID& guid);
 
-bool SameGuid(const GUID& a, const GUID& b);
-
-// A machine file's GUID as the Win32 record (the two have the same layout).
+// A machine file's GUID as the Win32 record and back (the two have the same layout).
 GUID ToGuid(const Guid& guid);
+Guid FromGuid(const GUID& guid);
 
 // The machine's interface with this GUID, or null (also for a null GUID pointer or no machine).
 const WlanInterface* FindInterface(const Machine* machine, const GUID* guid);

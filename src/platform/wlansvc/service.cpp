@@ -1,3 +1,5 @@
+// The simulated Wi-Fi service (see service.h): client handles, memory handed to callers, and
+// the thread that delivers scheduled notifications to registered callbacks.
 #include "service.h"
 
 #include <cstdlib>
@@ -159,12 +161,10 @@ void Service::Deliver(std::unique_lock<std::mutex>& lock, const Notification& n)
         data.dwDataSize = n.hasReason ? sizeof reason : 0;
         data.pData = n.hasReason ? &reason : nullptr;
         if (TraceEnabled()) {
-            nlohmann::ordered_json line;
-            line["op"] = "notify";
-            line["source"] = n.source;
-            line["code"] = n.code;
-            line["interface"] = GuidText(n.interfaceGuid);
-            TraceLine(line.dump());
+            TraceLine({{"op", "notify"},
+                       {"source", n.source},
+                       {"code", n.code},
+                       {"interface", GuidText(n.interfaceGuid)}});
         }
 
         lock.unlock();

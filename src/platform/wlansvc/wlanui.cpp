@@ -28,13 +28,12 @@ extern "C" DWORD WINAPI WlanUIEditProfile(DWORD dwClientVersion, LPCWSTR wstrPro
                                           ReasonOut reasonOut) {
     auto* pWlanReasonCode = reinterpret_cast<PWLAN_REASON_CODE>(reasonOut);
     (void)hWnd;
+    // A well-formed request of this version for a known interface is still not supported.
     DWORD status = ERROR_NOT_SUPPORTED;
     if (wstrProfileName == nullptr || pInterfaceGuid == nullptr || pReserved != nullptr ||
-        wlStartPage < WLConnectionPage || wlStartPage > WLAdvPage) {
-        status = ERROR_INVALID_PARAMETER;
-    } else if (dwClientVersion != WLAN_UI_API_VERSION) {
-        status = ERROR_NOT_SUPPORTED;
-    } else if (simbook::wlan::FindInterface(simbook::CurrentMachine(), pInterfaceGuid) == nullptr) {
+        wlStartPage < WLConnectionPage || wlStartPage > WLAdvPage ||
+        (dwClientVersion == WLAN_UI_API_VERSION &&
+         simbook::wlan::FindInterface(simbook::CurrentMachine(), pInterfaceGuid) == nullptr)) {
         status = ERROR_INVALID_PARAMETER;
     }
     if (status != ERROR_INVALID_PARAMETER && pWlanReasonCode != nullptr) {

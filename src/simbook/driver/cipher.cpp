@@ -17,6 +17,8 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include "simbook/bytes.h"
+
 namespace simbook {
 
 ChannelBlowfish::~ChannelBlowfish() {
@@ -27,7 +29,7 @@ void ChannelBlowfish::SetKey(const uint8_t* key, size_t length) {
     if (length > 16) {
         length = 16;
     }
-    unsigned char words[72];
+    uint8_t words[72];
     size_t j = 0;
     for (int i = 0; i < 18; ++i) {
         uint32_t v = 0;
@@ -41,27 +43,11 @@ void ChannelBlowfish::SetKey(const uint8_t* key, size_t length) {
                 j = 0;
             }
         }
-        words[4 * i] = static_cast<unsigned char>(v >> 24);
-        words[4 * i + 1] = static_cast<unsigned char>(v >> 16);
-        words[4 * i + 2] = static_cast<unsigned char>(v >> 8);
-        words[4 * i + 3] = static_cast<unsigned char>(v);
+        StoreBe32(words + 4 * i, v);
     }
     BF_set_key(&key_, 72, words);
     OPENSSL_cleanse(words, sizeof words);
 }
-
-namespace {
-uint32_t LoadLe(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void StoreLe(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-} // namespace
 
 void ChannelBlowfish::EncipherHalves(uint32_t& left, uint32_t& right) const {
     BF_LONG data[2] = {left, right};
@@ -78,19 +64,19 @@ void ChannelBlowfish::DecipherHalves(uint32_t& left, uint32_t& right) const {
 }
 
 void ChannelBlowfish::Encipher(uint8_t* block) const {
-    uint32_t l = LoadLe(block);
-    uint32_t r = LoadLe(block + 4);
+    uint32_t l = LoadLe32(block);
+    uint32_t r = LoadLe32(block + 4);
     EncipherHalves(l, r);
-    StoreLe(block, l);
-    StoreLe(block + 4, r);
+    StoreLe32(block, l);
+    StoreLe32(block + 4, r);
 }
 
 void ChannelBlowfish::Decipher(uint8_t* block) const {
-    uint32_t l = LoadLe(block);
-    uint32_t r = LoadLe(block + 4);
+    uint32_t l = LoadLe32(block);
+    uint32_t r = LoadLe32(block + 4);
     DecipherHalves(l, r);
-    StoreLe(block, l);
-    StoreLe(block + 4, r);
+    StoreLe32(block, l);
+    StoreLe32(block + 4, r);
 }
 
 std::array<uint8_t, 20> Sha1(const uint8_t* data, size_t size) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "simbook/bytes.h"
 #include "simbook/driver/driver.h"
 #include "simbook/driver/store.h"
 #include "simbook/machine.h"
@@ -39,12 +40,21 @@ std::shared_ptr<Driver> DriverFor(const Machine& machine) {
     return g_driver;
 }
 
+// `path` is already a JSON string literal (see device::Open); it goes into the line as the
+// value it spells.
 void TraceOpen(const char* op, const std::string& path, uint32_t error, uint64_t handle) {
-    std::string line = std::string("{\"op\":\"") + op + "\",\"path\":" + path;
-    if (handle != 0) {
-        line += ",\"handle\":" + std::to_string(handle);
+    if (!TraceEnabled()) {
+        return;
     }
-    line += ",\"last_error\":" + std::to_string(error) + "}";
+    nlohmann::ordered_json line = {{"op", op}};
+    line["path"] = nlohmann::ordered_json::parse(path, nullptr, false);
+    if (line["path"].is_discarded()) {
+        line["path"] = path;
+    }
+    if (handle != 0) {
+        line["handle"] = handle;
+    }
+    line["last_error"] = error;
     TraceLine(line);
 }
 
@@ -127,7 +137,7 @@ void Close(uint64_t number) {
         g_handles.erase(it);
     }
     handle->driver->Closed(handle->number);
-    TraceLine("{\"op\":\"close\",\"handle\":" + std::to_string(handle->number) + "}");
+    TraceLine({{"op", "close"}, {"handle", handle->number}});
 }
 
 void TraceRefused(const std::string& tracedPath, uint32_t error) {
@@ -139,10 +149,12 @@ void TraceControl(uint32_t code, const uint8_t* in, uint32_t inSize, const uint8
     if (!TraceEnabled()) {
         return;
     }
-    TraceLine("{\"op\":\"DeviceIoControl\",\"code\":" + std::to_string(code) + ",\"in\":\"" +
-              (in != nullptr ? HexText(in, inSize) : "") + "\",\"out\":\"" +
-              (returned > 0 ? HexText(out, returned) : "") + "\",\"result\":" +
-              (ok ? "true" : "false") + ",\"last_error\":" + std::to_string(lastError) + "}");
+    TraceLine({{"op", "DeviceIoControl"},
+               {"code", code},
+               {"in", in != nullptr ? HexText(in, inSize) : ""},
+               {"out", returned > 0 ? HexText(out, returned) : ""},
+               {"result", ok},
+               {"last_error", lastError}});
 }
 
 } // namespace device

@@ -7,6 +7,8 @@
 
 #include <openssl/crypto.h>
 
+#include "simbook/bytes.h"
+
 namespace simbook {
 namespace {
 
@@ -19,16 +21,6 @@ constexpr size_t kCapsuleHeader = 12;
 constexpr size_t kMaxSessions = 16;
 constexpr uint32_t kAuthLeft = 0x68747541;  // "Auth"
 constexpr uint32_t kAuthRight = 0x6373694d; // "Misc"
-
-uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void Store32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 
 IoResult Failure(Dword error) {
     return IoResult{false, error, 0};
@@ -187,7 +179,7 @@ IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
     session->t0 = HmacSha1(config_.authKey.data(), config_.authKey.size(), nonces, sizeof nonces);
 
     uint8_t reply[kPhase1Size];
-    Store32(reply, id);
+    StoreLe32(reply, id);
     std::memcpy(reply + 4, session->keys.publicValue.data(), kDhBytes);
     std::memcpy(reply + 136, session->driverNonce.data(), 24);
     Dword returned = static_cast<Dword>(kPhase1Size);
@@ -201,7 +193,7 @@ IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
 }
 
 IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
-    uint32_t id = Load32(in + 4);
+    uint32_t id = LoadLe32(in + 4);
     Session* s = FindSession(owner, id);
     if (s == nullptr) {
         return Failure(win32::kInvalidParameter);
@@ -221,13 +213,13 @@ IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
         return Failure(win32::kAccessDenied);
     }
     std::array<uint8_t, 20> proof;
-    if (config_.faults.proof == "wrong_order") {
+    if (config_.faults.proof == ProofFault::WrongOrder) {
         proof = expected;
     } else {
         std::memcpy(values, s->keys.publicValue.data(), kDhBytes);
         std::memcpy(values + kDhBytes, s->clientPublic.data(), kDhBytes);
         proof = HmacSha1(s->t0.data(), s->t0.size(), values, sizeof values); // Yd || Yc
-        if (config_.faults.proof == "flip_last_byte") {
+        if (config_.faults.proof == ProofFault::FlipLastByte) {
             proof[19] ^= 0xFF;
         }
     }
@@ -242,7 +234,7 @@ IoResult Driver::Phase2(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
 }
 
 IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
-    uint32_t id = Load32(in + 4);
+    uint32_t id = LoadLe32(in + 4);
     Session* s = FindSession(owner, id);
     if (s == nullptr) {
         return Failure(win32::kInvalidParameter);
@@ -265,12 +257,12 @@ IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
     OPENSSL_cleanse(sessionKey, sizeof sessionKey);
     uint32_t left = kAuthLeft;
     uint32_t right = kAuthRight;
-    if (config_.faults.phase3Reply == "swapped_halves") {
+    if (config_.faults.phase3Reply == Phase3Fault::SwappedHalves) {
         std::swap(left, right);
     }
     s->cipher.EncipherHalves(left, right);
-    Store32(out, left);
-    Store32(out + 4, right);
+    StoreLe32(out, left);
+    StoreLe32(out + 4, right);
     s->state = Session::State::Established;
     s->answered = 0;
     return Success(static_cast<Dword>(kPhase3ReplySize));
@@ -283,7 +275,7 @@ IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, Dword inSize) {
     if (inSize != 4) {
         return Failure(win32::kInvalidParameter);
     }
-    uint32_t id = Load32(in);
+    uint32_t id = LoadLe32(in);
     if (FindSession(owner, id) == nullptr) {
         return Failure(win32::kInvalidParameter);
     }
@@ -291,76 +283,117 @@ IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, Dword inSize) {
     return Success(0);
 }
 
+// A request capsule taken apart: its session (null when sessions are off) and the
+// encapsulated request, deciphered, with the fields the firmware call needs.
+struct Driver::CapsuleRequest {
+    uint32_t id = 0;
+    uint32_t length = 0; // the capsule's length field: the encapsulated request's size
+    Session* session = nullptr;
+    std::vector<uint8_t> payload;
+    uint32_t inputSize = 0; // the firmware packet's size
+    uint32_t room = 0;      // the answer room the client offers
+};
+
 IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out,
                          Dword outSize) {
-    if (inSize < 16) {
-        return Failure(win32::kInvalidParameter);
+    CapsuleRequest request;
+    IoResult step = OpenCapsule(owner, in, inSize, request);
+    if (step.ok) {
+        step = CheckRequest(request, outSize);
     }
-    uint32_t length = Load32(in);
-    uint32_t total = Load32(in + 4);
-    if (length > inSize || total != CapsuleSize(length) || total > inSize) {
-        return Failure(win32::kInvalidParameter);
+    if (!step.ok) {
+        return step;
     }
-    uint32_t id = Load32(in + 8);
-    Session* s = nullptr;
-    if (config_.sessions) {
-        s = FindSession(owner, id);
-        if (s == nullptr || s->state != Session::State::Established) {
-            return Failure(win32::kAccessDenied);
-        }
-    }
-    std::vector<uint8_t> payload(in + kCapsuleHeader, in + kCapsuleHeader + (total - 16));
-    if (s != nullptr) {
-        for (size_t at = 0; at + 8 <= payload.size(); at += 8) {
-            s->cipher.Decipher(payload.data() + at);
-        }
-    }
-    // The encapsulated request: sequence, own length, code, input size, output room, input.
-    if (length < 24) {
-        return Failure(win32::kInvalidParameter);
-    }
-    const uint8_t* r = payload.data();
-    uint32_t sequence = Load32(r);
-    uint32_t ownLength = Load32(r + 4);
-    uint32_t requested = Load32(r + 8);
-    uint32_t inputSize = Load32(r + 12);
-    uint32_t room = Load32(r + 16);
-    if (ownLength != length || static_cast<uint64_t>(inputSize) + 24 != ownLength) {
-        return Failure(win32::kInvalidParameter);
-    }
-    if (requested != kFirmwareCall) {
-        return Failure(win32::kInvalidFunction);
-    }
-    if (s != nullptr && sequence != s->answered) {
-        return Failure(win32::kInvalidParameter);
-    }
-    if (outSize < CapsuleSize(room)) {
-        return Failure(win32::kInsufficientBuffer);
-    }
-
-    std::optional<std::vector<uint8_t>> answer = firmware_.Call(r + 20, inputSize, room);
+    std::optional<std::vector<uint8_t>> answer =
+        firmware_.Call(request.payload.data() + 20, request.inputSize, request.room);
     if (!answer) {
         return Failure(win32::kIoDevice);
     }
+    return Deliver(request.session, SealAnswer(request, std::move(*answer)), out, outSize);
+}
+
+// Checks the capsule's header against the bytes given, finds its session and deciphers the
+// payload.
+IoResult Driver::OpenCapsule(uint64_t owner, const uint8_t* in, Dword inSize,
+                             CapsuleRequest& request) {
+    if (inSize < 16) {
+        return Failure(win32::kInvalidParameter);
+    }
+    request.length = LoadLe32(in);
+    uint32_t total = LoadLe32(in + 4);
+    if (request.length > inSize || total != CapsuleSize(request.length) || total > inSize) {
+        return Failure(win32::kInvalidParameter);
+    }
+    request.id = LoadLe32(in + 8);
+    if (config_.sessions) {
+        request.session = FindSession(owner, request.id);
+        if (request.session == nullptr || request.session->state != Session::State::Established) {
+            return Failure(win32::kAccessDenied);
+        }
+    }
+    request.payload.assign(in + kCapsuleHeader, in + kCapsuleHeader + (total - 16));
+    if (request.session != nullptr) {
+        for (size_t at = 0; at + 8 <= request.payload.size(); at += 8) {
+            request.session->cipher.Decipher(request.payload.data() + at);
+        }
+    }
+    return Success(0);
+}
+
+// The encapsulated request: sequence, own length, code, input size, output room, input.
+IoResult Driver::CheckRequest(CapsuleRequest& request, Dword outSize) const {
+    if (request.length < 24) {
+        return Failure(win32::kInvalidParameter);
+    }
+    const uint8_t* r = request.payload.data();
+    uint32_t ownLength = LoadLe32(r + 4);
+    request.inputSize = LoadLe32(r + 12);
+    request.room = LoadLe32(r + 16);
+    if (ownLength != request.length || static_cast<uint64_t>(request.inputSize) + 24 != ownLength) {
+        return Failure(win32::kInvalidParameter);
+    }
+    if (LoadLe32(r + 8) != kFirmwareCall) {
+        return Failure(win32::kInvalidFunction);
+    }
+    if (request.session != nullptr && LoadLe32(r) != request.session->answered) {
+        return Failure(win32::kInvalidParameter);
+    }
+    if (outSize < CapsuleSize(request.room)) {
+        return Failure(win32::kInsufficientBuffer);
+    }
+    return Success(0);
+}
+
+// The reply capsule around the firmware's answer, enciphered, with the machine's faults.
+std::vector<uint8_t> Driver::SealAnswer(const CapsuleRequest& request,
+                                        std::vector<uint8_t> answer) const {
     const DriverFaults& faults = config_.faults;
     if (faults.capsuleEmptyPayload) {
-        answer->clear();
+        answer.clear();
     }
-    answer->resize(answer->size() + faults.capsuleExtraPayload, 0);
+    answer.resize(answer.size() + faults.capsuleExtraPayload, 0);
 
-    std::vector<uint8_t> reply(CapsuleSize(answer->size()), 0);
-    Store32(reply.data(), static_cast<uint32_t>(answer->size()));
-    Store32(reply.data() + 4, static_cast<uint32_t>(reply.size()));
-    Store32(reply.data() + 8, id);
-    std::copy(answer->begin(), answer->end(), reply.begin() + kCapsuleHeader);
-    if (s != nullptr) {
+    std::vector<uint8_t> reply(CapsuleSize(answer.size()), 0);
+    StoreLe32(reply.data(), static_cast<uint32_t>(answer.size()));
+    StoreLe32(reply.data() + 4, static_cast<uint32_t>(reply.size()));
+    StoreLe32(reply.data() + 8, request.id);
+    std::copy(answer.begin(), answer.end(), reply.begin() + kCapsuleHeader);
+    if (request.session != nullptr) {
         for (size_t at = kCapsuleHeader; at + 8 <= reply.size() - 4; at += 8) {
-            s->cipher.Encipher(reply.data() + at);
+            request.session->cipher.Encipher(reply.data() + at);
         }
     }
     if (faults.capsuleTotalField) {
-        Store32(reply.data() + 4, *faults.capsuleTotalField);
+        StoreLe32(reply.data() + 4, *faults.capsuleTotalField);
     }
+    return reply;
+}
+
+// Hands the reply over, cut to the room offered (and to the machine's reply length), and
+// counts it as answered when any of it reached the caller.
+IoResult Driver::Deliver(Session* session, const std::vector<uint8_t>& reply, uint8_t* out,
+                         Dword outSize) {
+    const DriverFaults& faults = config_.faults;
     Dword returned = static_cast<Dword>(std::min<size_t>(reply.size(), outSize));
     if (faults.capsuleReplyLength) {
         returned = std::min(returned, *faults.capsuleReplyLength);
@@ -371,8 +404,8 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_
         result.ok = false;
         result.error = *faults.capsuleError;
     }
-    if (s != nullptr && (result.ok || returned > 0)) {
-        ++s->answered;
+    if (session != nullptr && (result.ok || returned > 0)) {
+        ++session->answered;
     }
     return result;
 }

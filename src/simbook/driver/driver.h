@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "simbook/driver/cipher.h"
 #include "simbook/driver/firmware.h"
@@ -56,8 +57,6 @@ public:
     IoResult Control(uint64_t owner, MachineLock* lock, Dword code, const uint8_t* in, Dword inSize,
                      uint8_t* out, Dword outSize);
 
-    Firmware& FirmwareModel() { return firmware_; }
-
 private:
     struct Session;
 
@@ -68,6 +67,16 @@ private:
     IoResult Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize);
     IoResult EndSession(uint64_t owner, const uint8_t* in, Dword inSize);
     IoResult Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out, Dword outSize);
+
+    // The steps of a capsule: taken apart and checked, the firmware's answer sealed into the
+    // reply capsule, the reply handed over.
+    struct CapsuleRequest;
+    IoResult OpenCapsule(uint64_t owner, const uint8_t* in, Dword inSize, CapsuleRequest& request);
+    IoResult CheckRequest(CapsuleRequest& request, Dword outSize) const;
+    std::vector<uint8_t> SealAnswer(const CapsuleRequest& request,
+                                    std::vector<uint8_t> answer) const;
+    IoResult Deliver(Session* session, const std::vector<uint8_t>& reply, uint8_t* out,
+                     Dword outSize);
     Session* FindSession(uint64_t owner, uint32_t id);
 
     std::mutex mutex_;

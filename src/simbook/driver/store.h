@@ -26,8 +26,6 @@ public:
     // another handle holds a conflicting lock, win32::kFileNotFound when the file is gone.
     bool Acquire(const std::string& path, bool exclusive, Dword& error);
     bool Held() const { return !fds_.empty(); }
-    bool Exclusive() const { return exclusive_; }
-    const std::string& Path() const { return path_; }
 
     // Writes `firmware`'s changeable values (wlan_flags, setting58) into the machine file,
     // keeping every other key and the key order as they are. Atomic: the file is either the
