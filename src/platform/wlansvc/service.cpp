@@ -122,8 +122,11 @@ void Service::Run() {
             continue;
         }
         auto first = pending_.begin();
-        if (std::chrono::steady_clock::now() < first->first) {
-            wake_.wait_until(lock, first->first);
+        // A copy: the wait reads the deadline again after waking, and by then the entry may be
+        // gone (the last client closed and the pending notifications were dropped).
+        const auto due = first->first;
+        if (std::chrono::steady_clock::now() < due) {
+            wake_.wait_until(lock, due);
             continue;
         }
         Notification n = first->second;
