@@ -29,6 +29,9 @@ enum class ScanBehaviour {
 // The longest SSID a network can have, in bytes.
 constexpr size_t kMaxSsidLength = 32;
 
+// The size of a public value of the handshake's group on the wire, in bytes.
+constexpr size_t kPublicValueBytes = 132;
+
 struct WlanInterface {
     Guid guid{};
     std::string guidText; // as written in the file
@@ -64,7 +67,8 @@ enum class Phase3Fault {
 
 // Fault knobs of the driver model ("driver": {"faults": {...}} in the machine file, keys in
 // snake_case: probe_error, phase1_reply_length, proof, phase3_reply, capsule_reply_length,
-// capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error), each off by
+// capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error,
+// public_value), each off by
 // default. They let tests and procedure writers reproduce drivers that misbehave in the ways the
 // channel must survive. Further knobs: firmware.password_state_status,
 // firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
@@ -78,6 +82,10 @@ struct DriverFaults {
     Dword capsuleExtraPayload = 0;               // payload bytes beyond the firmware's answer
     bool capsuleEmptyPayload = false;            // answer capsules carry no payload
     std::optional<Dword> capsuleError;           // 0x222008 fails with this error after answering
+    // The driver's phase-1 public value, least significant byte first as the reply carries it
+    // (1 to 132 bytes, the rest zero), instead of a fresh 2^x mod p. Any value, even one outside
+    // the group, so that a client's range check can be tried on both sides.
+    std::optional<std::vector<uint8_t>> publicValue;
 
     friend bool operator==(const DriverFaults&, const DriverFaults&) = default;
 };

@@ -192,7 +192,7 @@ void ParseFaults(const json& value, DriverFaults& f) {
     CheckKeys(value, where,
               {"probe_error", "phase1_reply_length", "proof", "phase3_reply",
                "capsule_reply_length", "capsule_total_field", "capsule_extra_payload",
-               "capsule_empty_payload", "capsule_error"});
+               "capsule_empty_payload", "capsule_error", "public_value"});
     auto key = [&](const char* k) { return Join(where, k); };
     if (value.contains("probe_error")) {
         f.probeError = GetOptionalDword(value["probe_error"], key("probe_error"));
@@ -225,6 +225,13 @@ void ParseFaults(const json& value, DriverFaults& f) {
     }
     if (value.contains("capsule_error")) {
         f.capsuleError = GetOptionalDword(value["capsule_error"], key("capsule_error"));
+    }
+    if (value.contains("public_value")) {
+        std::vector<uint8_t> bytes = GetHex(value["public_value"], key("public_value"));
+        if (bytes.empty() || bytes.size() > kPublicValueBytes) {
+            Fail(key("public_value"), "must be 1 to 132 bytes of hex");
+        }
+        f.publicValue = std::move(bytes);
     }
 }
 

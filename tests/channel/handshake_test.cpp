@@ -190,5 +190,54 @@ TEST_F(HandshakeTest, DriverFailuresAreReportedAndAbandonTheSession) {
     }
 }
 
+// The driver's public value must lie strictly between 1 and p - 1. Values on the bound or outside
+// it end the handshake before phase 3; values just inside it pass the check, and the handshake
+// then fails only because the model's key no longer matches its public value.
+TEST_F(HandshakeTest, DriverPublicValueMustLieInsideTheGroup) {
+    BIGNUM* p = BN_get_rfc2409_prime_1024(nullptr);
+    auto le = [&](int delta) {
+        BIGNUM* v = BN_dup(p);
+        if (delta < 0) {
+            BN_sub_word(v, static_cast<BN_ULONG>(-delta));
+        } else {
+            BN_add_word(v, static_cast<BN_ULONG>(delta));
+        }
+        Bytes out(132);
+        EXPECT_EQ(BN_bn2lebinpad(v, out.data(), static_cast<int>(out.size())), 132);
+        BN_free(v);
+        return ToHex(out);
+    };
+    struct Case {
+        std::string value; // little-endian hex, as the phase-1 reply carries it
+        bool inRange;
+    } cases[] = {
+        {"00", false},        {"01", false},        {"02", true},
+        {le(-2), true},       {le(-1), false},      {le(0), false},
+        {le(1), false},       {std::string(264, 'f'), false},
+    };
+    BN_free(p);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        UseMachine(MachineWith({{"faults", {{"public_value", c.value}}}}));
+        CMiscCommon channel;
+        int code = channel.Initialize();
+        auto ex = Exchanges(kHandshakeCode);
+        ASSERT_GE(ex.size(), 3u);
+        EXPECT_EQ(ToHex(Bytes(ex[1].out.begin() + 4, ex[1].out.begin() + 136)),
+                  c.value + std::string(264 - c.value.size(), '0'));
+        if (c.inRange) {
+            EXPECT_EQ(code, 2);
+            EXPECT_EQ(ex.size(), 4u); // phase 3 was sent
+        } else {
+            EXPECT_EQ(code, 6);
+            EXPECT_EQ(Narrow(channel.ErrorText()), "MiscCommon::CMiscCommon::_Initialize: Key "
+                                                   "Encryption Key calculation failed.");
+            EXPECT_EQ(ex.size(), 3u); // phase 2 only: no key was sent
+        }
+        EXPECT_FALSE(channel.HasSession());
+        EXPECT_EQ(Exchanges(kEndSessionCode).size(), 1u);
+    }
+}
+
 } // namespace
 } // namespace channel_test

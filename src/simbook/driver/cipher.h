@@ -10,6 +10,8 @@
 
 #include <openssl/blowfish.h>
 
+#include "simbook/machine.h"
+
 namespace simbook {
 
 // Blowfish as the channel uses it: keys are cut to 16 bytes and each key byte is sign-extended
@@ -37,7 +39,7 @@ std::array<uint8_t, 20> HmacSha1(const uint8_t* key, size_t keySize, const uint8
                                  size_t size);
 
 // Numbers travel as 33 little-endian 32-bit words (132 bytes).
-constexpr size_t kDhBytes = 132;
+constexpr size_t kDhBytes = kPublicValueBytes;
 using DhNumber = std::array<uint8_t, kDhBytes>;
 
 // A key pair of the driver: a random exponent and 2^exponent mod p.

@@ -167,6 +167,12 @@ IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
     }
     std::memcpy(session->clientNonce.data(), in + 136, 24);
     session->keys = MakeDhKeyPair();
+    if (config_.faults.publicValue) {
+        // The value stands in everywhere the driver's own one would: the reply and the proof.
+        session->keys.publicValue.fill(0);
+        std::copy(config_.faults.publicValue->begin(), config_.faults.publicValue->end(),
+                  session->keys.publicValue.begin());
+    }
     RandomBytes(session->driverNonce.data(), session->driverNonce.size());
     uint32_t id = 0;
     while (id == 0 || sessions_.count(id) != 0) {
