@@ -211,9 +211,8 @@ TEST_F(HandshakeTest, DriverPublicValueMustLieInsideTheGroup) {
         std::string value; // little-endian hex, as the phase-1 reply carries it
         bool inRange;
     } cases[] = {
-        {"00", false},        {"01", false},        {"02", true},
-        {le(-2), true},       {le(-1), false},      {le(0), false},
-        {le(1), false},       {std::string(264, 'f'), false},
+        {"00", false},   {"01", false},  {"02", true},   {le(-2), true},
+        {le(-1), false}, {le(0), false}, {le(1), false}, {std::string(264, 'f'), false},
     };
     BN_free(p);
     for (const Case& c : cases) {

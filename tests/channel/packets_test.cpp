@@ -1,5 +1,7 @@
 // Firmware request packets: every layout byte for byte (read back from plain capsules in the
 // trace) and the decoding of their answers.
+#include <functional>
+
 #include "channel_fixture.h"
 
 namespace channel_test {
@@ -188,6 +190,37 @@ TEST_F(PacketTest, GetPasswordStateLayoutAndArguments) {
     Open({{"password_state_status", 7}});
     ASSERT_EQ(channel_.GetPasswordState(&status, 0x8000, buffer.data(), 32), 0);
     EXPECT_EQ(status, 7);
+}
+
+// Every output of a request is optional: a null pointer is skipped, never written through, and
+// the request still goes to the firmware once.
+TEST_F(PacketTest, NullOutputPointersAreSkipped) {
+    Open({{"wlan_item_data", std::string(16, 'a')}});
+    const DWORD write[2] = {58, 1};
+    Bytes buffer(32);
+    const std::pair<const char*, std::function<int()>> calls[] = {
+        {"ReadIndexedSetting", [&] { return channel_.ReadIndexedSetting(nullptr, 58, nullptr); }},
+        {"WriteIndexedSetting", [&] { return channel_.WriteIndexedSetting(nullptr, write); }},
+        {"SetSetupItem", [&] { return channel_.SetSetupItem(nullptr, 0x8008, 0, 1); }},
+        {"GetSetupItem",
+         [&] {
+             return channel_.GetSetupItem(nullptr, 0x8008, 0, nullptr, nullptr, nullptr, nullptr,
+                                          nullptr, WORD{0});
+         }},
+        {"GetPasswordInfo",
+         [&] {
+             return channel_.GetPasswordInfo(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr);
+         }},
+        {"GetPasswordState",
+         [&] { return channel_.GetPasswordState(nullptr, 0x8000, buffer.data(), 32); }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        size_t before = CapsuleCount();
+        EXPECT_EQ(call(), 0);
+        EXPECT_EQ(CapsuleCount(), before + 1);
+    }
 }
 
 // A full open, read, close cycle; the sanitizer build and the valgrind run check it for leaks.

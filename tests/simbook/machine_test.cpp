@@ -117,9 +117,9 @@ TEST(MachineFile, ErrorsNameTheKey) {
         "wlan.interfaces[0].scan: must be \"complete\", \"fail\", \"refuse\" or \"silent\"");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"public_value": ""}}})"),
               "driver.faults.public_value: must be 1 to 132 bytes of hex");
-    EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"public_value": ")" + std::string(266, '0') +
-                      R"("}}})"),
-              "driver.faults.public_value: must be 1 to 132 bytes of hex");
+    EXPECT_EQ(
+        ErrorOf(R"({"driver": {"faults": {"public_value": ")" + std::string(266, '0') + R"("}}})"),
+        "driver.faults.public_value: must be 1 to 132 bytes of hex");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"proof": "Good"}}})"),
               "driver.faults.proof: must be \"good\", \"flip_last_byte\" or \"wrong_order\"");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"phase3_reply": 1}}})"),

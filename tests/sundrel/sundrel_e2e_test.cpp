@@ -103,7 +103,9 @@ TEST_F(SundrelRun, BadCommandLinesPrintNothing) {
         {"c799c725-24b9-464b-b6c7-5e300dce17d6"},
         {"{c799c725-24b9-464b-b6c7-5e300dce17d6"},
         {"{c799c725-zzzz-464b-b6c7-5e300dce17d6}"},
-        {"{c799c725-24b9-464b-b6c7-5e300dce17d6}x"}};
+        {"{c799c725-24b9-464b-b6c7-5e300dce17d6}x"},
+        // Every field parsed, the machine's own interface, but the closing brace is wrong.
+        {"{c799c725-24b9-464b-b6c7-5e300dce17d6)"}};
     for (const auto& args : commandLines) {
         SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
         const e2e::RunResult run = Run(args);
