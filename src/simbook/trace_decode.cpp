@@ -118,8 +118,15 @@ std::string SwitchSettingText(uint32_t value) {
 }
 
 struct FirmwareCall {
-    std::string text; // "GetSetupItem item 0x8008 selector 0 -> done: flags 0x0001 (WLAN ENABLE)"
+    std::string text; // "GetSetupItem item 0x8008 selector 0: flags 0x0001 (WLAN ENABLE) -> done"
     oj facts;
+
+    FirmwareCall() noexcept(false) {}
+    FirmwareCall(const FirmwareCall&) = default;
+    FirmwareCall& operator=(const FirmwareCall&) = default;
+    FirmwareCall(FirmwareCall&&) noexcept(false) = default;
+    FirmwareCall& operator=(FirmwareCall&&) noexcept(false) = default;
+    ~FirmwareCall() = default;
 };
 
 // Adds what function 0x0C/0x0D/0x11/0x12 read or wrote to `call`.
@@ -425,7 +432,8 @@ private:
 
     void Handshake(size_t number, const std::vector<uint8_t>& in, const std::vector<uint8_t>& out,
                    bool ok, uint64_t error, oj& facts) {
-        const std::string tag(in.begin(), in.begin() + std::min<size_t>(4, in.size()));
+        const std::string tag(
+            in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(4, in.size())));
         int phase = tag == "Ini1" ? 1 : tag == "Ini2" ? 2 : tag == "Ini3" ? 3 : 0;
         facts["phase"] = phase;
         if (phase == 0) {

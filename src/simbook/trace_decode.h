@@ -21,6 +21,14 @@ struct TraceEvent {
                                   // ioctl, wlan, notify, library, exit, raw
     std::string text;             // one readable line
     nlohmann::ordered_json facts; // {"line", "event", ...}: the event for programs
+
+    // Moves are left without noexcept: a JSON value's move is not declared so to every checker.
+    TraceEvent() noexcept(false) {}
+    TraceEvent(const TraceEvent&) = default;
+    TraceEvent& operator=(const TraceEvent&) = default;
+    TraceEvent(TraceEvent&&) noexcept(false) = default;
+    TraceEvent& operator=(TraceEvent&&) noexcept(false) = default;
+    ~TraceEvent() = default;
 };
 
 // Decodes the lines of a trace. `program` ("brenvik", "tolmare", "sundrel") names the program

@@ -91,7 +91,7 @@ std::string LibraryDirectory() {
     size_t slash = exe.rfind('/');
     std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
     // An installed tree keeps the libraries in <prefix>/lib/simbook beside <prefix>/bin.
-    const std::string installed = dir + "/../lib/simbook";
+    std::string installed = dir + "/../lib/simbook";
     if (access((dir + "/" + kLibraries[0].file).c_str(), F_OK) != 0 &&
         access((installed + "/" + kLibraries[0].file).c_str(), F_OK) == 0) {
         return installed;
