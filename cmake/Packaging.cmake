@@ -1,7 +1,8 @@
-# The Windows release: `cpack` (or `cmake --build <dir> --target package`) in a Windows build
+# Linux: see LinuxPackage.cmake. The Windows release: `cpack` (or `cmake --build <dir> --target package`) in a Windows build
 # directory makes notebook-wlan-tools-<version>-win64.zip with the three programs and
 # README.txt, which tells a service procedure how to read their verdicts and exit codes.
 if(NOT WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/LinuxPackage.cmake)
     return()
 endif()
 foreach(program brenvik tolmare sundrel)

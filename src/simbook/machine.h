@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "simbook/types.h"
 
 namespace simbook {
@@ -146,6 +148,11 @@ const Machine* CurrentMachine();
 
 // Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error);
+
+// Every key of the machine file with the value `machine` has for it, missing values as null,
+// in the file's order: what a reader of this machine sees. ParseMachine reads it back as the
+// same machine.
+nlohmann::ordered_json MachineJson(const Machine& machine);
 
 // The text of the built-in default machine, written out from the member defaults above, which
 // are the one place the defaults are stated.

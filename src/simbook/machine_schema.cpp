@@ -4,6 +4,7 @@
 // no file is touched here.
 #include "simbook/machine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -426,7 +427,10 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
     try {
         Machine m;
         RequireObject(root, "(top level)");
-        CheckKeys(root, "", {"ansi_code_page", "clock", "driver", "firmware", "wlan"});
+        CheckKeys(root, "", {"$schema", "ansi_code_page", "clock", "driver", "firmware", "wlan"});
+        if (root.contains("$schema")) {
+            GetString(root["$schema"], "$schema"); // where editors find the schema; not used
+        }
         if (root.contains("ansi_code_page")) {
             int64_t cp = GetInteger(root["ansi_code_page"], "ansi_code_page", 0, 0xFFFF);
             if (cp != 1252 && cp != 65001) {
@@ -454,6 +458,83 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
         error = std::string("unreadable value: ") + e.what();
         return std::nullopt;
     }
+}
+
+namespace {
+
+// Whether an SSID reads as text: UTF-8 without control characters. Others are written as hex.
+bool ReadableText(const std::string& text) {
+    if (std::any_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+        return false;
+    }
+    try {
+        (void)nlohmann::json(text).dump(); // throws for text that is not UTF-8
+        return true;
+    } catch (const nlohmann::json::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+nlohmann::ordered_json MachineJson(const Machine& m) {
+    using oj = nlohmann::ordered_json;
+    auto optional = [](const auto& value) { return value ? oj(*value) : oj(nullptr); };
+    oj interfaces = oj::array();
+    for (const WlanInterface& wi : m.wlan.interfaces) {
+        oj networks = oj::array();
+        for (const std::vector<uint8_t>& ssid : wi.networks) {
+            const std::string text(ssid.begin(), ssid.end());
+            if (ReadableText(text)) {
+                networks.push_back(text);
+            } else {
+                networks.push_back({{"hex", HexText(ssid.data(), ssid.size())}});
+            }
+        }
+        interfaces.push_back({{"guid", wi.guidText},
+                              {"scan", ChoiceText(wi.scan, kScanChoices)},
+                              {"networks", networks}});
+    }
+    const DriverFaults& f = m.driver.faults;
+    const Machine::Firmware& fw = m.firmware;
+    oj root = {{"ansi_code_page", m.ansiCodePage}};
+    root["clock"] = m.clock.pinned ? oj{{"system_time", m.clock.systemTime},
+                                        {"performance_counter", m.clock.performanceCounter}}
+                                   : oj(nullptr);
+    root["driver"] = {{"present", m.driver.present},
+                      {"interfaces", m.driver.interfaces},
+                      {"driver_version", optional(m.driver.driverVersion)},
+                      {"sessions", m.driver.sessions},
+                      {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
+                      {"busy_replies", m.driver.busyReplies},
+                      {"faults",
+                       {{"probe_error", optional(f.probeError)},
+                        {"phase1_reply_length", optional(f.phase1ReplyLength)},
+                        {"proof", ChoiceText(f.proof, kProofChoices)},
+                        {"phase3_reply", ChoiceText(f.phase3Reply, kPhase3Choices)},
+                        {"capsule_reply_length", optional(f.capsuleReplyLength)},
+                        {"capsule_total_field", optional(f.capsuleTotalField)},
+                        {"capsule_extra_payload", f.capsuleExtraPayload},
+                        {"capsule_empty_payload", f.capsuleEmptyPayload},
+                        {"capsule_error", optional(f.capsuleError)}}}};
+    root["firmware"] = {
+        {"wlan_flags", fw.wlanFlags},
+        {"setting58", fw.setting58},
+        {"setting58_width", fw.setting58Width},
+        {"supervisor_password", fw.supervisorPassword},
+        {"user_password", fw.userPassword},
+        {"password_data_length", fw.passwordDataLength},
+        {"password_state_status", optional(fw.passwordStateStatus)},
+        {"failing_functions", fw.failingFunctions},
+        {"wlan_item_data", HexText(fw.wlanItemData.data(), fw.wlanItemData.size())}};
+    root["wlan"] = {{"library", m.wlan.library},
+                    {"ui_library", m.wlan.uiLibrary},
+                    {"missing_entries", m.wlan.missingEntries},
+                    {"interfaces", interfaces},
+                    {"notify_delay_ms", m.wlan.notifyDelayMs},
+                    {"wait_limit_ms", optional(m.wlan.waitLimitMs)}};
+    return root;
 }
 
 std::string DefaultMachineText() {

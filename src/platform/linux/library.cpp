@@ -3,9 +3,10 @@
 // The stand-in knows two libraries, the simulated Wi-Fi service's "WlanApi.dll" and
 // "WlanUi.dll", found by bare name compared without regard to case, with or without the ".dll"
 // extension. They are the shared objects simbook_wlanapi.so and simbook_wlanui.so, opened with
-// dlopen from the directory of the running executable, or from SIMBOOK_LIBRARY_DIR when that is
-// set. Not supported: paths, any other library (ERROR_MOD_NOT_FOUND), ordinals and the null
-// module in GetProcAddress (ERROR_PROC_NOT_FOUND).
+// dlopen from the directory of the running executable (in an installed tree, from
+// ../lib/simbook beside it), or from SIMBOOK_LIBRARY_DIR when that is set. Not supported: paths,
+// any other library (ERROR_MOD_NOT_FOUND), ordinals and the null module in GetProcAddress
+// (ERROR_PROC_NOT_FOUND).
 //
 // The machine file decides what a run sees: `wlan.library` / `wlan.ui_library` false, or a
 // machine file that cannot be read, make the load fail with ERROR_MOD_NOT_FOUND, and the names in
@@ -88,7 +89,14 @@ std::string LibraryDirectory() {
     }
     std::string exe(path.data(), static_cast<size_t>(n));
     size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? "." : exe.substr(0, slash);
+    std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
+    // An installed tree keeps the libraries in <prefix>/lib/simbook beside <prefix>/bin.
+    std::string installed = dir + "/../lib/simbook";
+    if (access((dir + "/" + kLibraries[0].file).c_str(), F_OK) != 0 &&
+        access((installed + "/" + kLibraries[0].file).c_str(), F_OK) == 0) {
+        return installed;
+    }
+    return dir;
 }
 
 bool Hidden(const LibraryInfo& info, const simbook::Machine& machine) {

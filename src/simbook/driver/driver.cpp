@@ -8,6 +8,7 @@
 #include <openssl/crypto.h>
 
 #include "simbook/bytes.h"
+#include "simbook/trace.h"
 
 namespace simbook {
 namespace {
@@ -312,10 +313,38 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_
     }
     std::optional<std::vector<uint8_t>> answer =
         firmware_.Call(request.payload.data() + 20, request.inputSize, request.room);
+    TraceFirmwareCall(owner, request, answer);
     if (!answer) {
         return Failure(win32::kIoDevice);
     }
     return Deliver(request.session, SealAnswer(request, std::move(*answer)), out, outSize);
+}
+
+// The firmware call a capsule carried, in clear: enciphered capsules are opaque in the
+// DeviceIoControl line the host writes after this one, so the trace gets what the driver
+// deciphered. `answer` is null when a change could not be stored.
+void Driver::TraceFirmwareCall(uint64_t owner, const CapsuleRequest& request,
+                               const std::optional<std::vector<uint8_t>>& answer) const {
+    if (!TraceEnabled()) {
+        return;
+    }
+    const uint8_t* packet = request.payload.data() + 20;
+    nlohmann::ordered_json line = {{"op", "firmware"},
+                                   {"handle", owner},
+                                   {"session", request.id},
+                                   {"encrypted", request.session != nullptr},
+                                   {"sequence", LoadLe32(request.payload.data())},
+                                   {"function", request.inputSize > 0 ? packet[0] : 0},
+                                   {"request", HexText(packet, request.inputSize)}};
+    if (answer) {
+        line["answer"] = HexText(answer->data(), answer->size());
+        line["status"] =
+            answer->empty() ? nlohmann::ordered_json() : nlohmann::ordered_json((*answer)[0]);
+    } else {
+        line["answer"] = nullptr;
+        line["status"] = nullptr;
+    }
+    TraceLine(line);
 }
 
 // Checks the capsule's header against the bytes given, finds its session and deciphers the

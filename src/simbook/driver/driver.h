@@ -75,6 +75,8 @@ private:
     IoResult CheckRequest(CapsuleRequest& request, Dword outSize) const;
     std::vector<uint8_t> SealAnswer(const CapsuleRequest& request,
                                     std::vector<uint8_t> answer) const;
+    void TraceFirmwareCall(uint64_t owner, const CapsuleRequest& request,
+                           const std::optional<std::vector<uint8_t>>& answer) const;
     IoResult Deliver(Session* session, const std::vector<uint8_t>& reply, uint8_t* out,
                      Dword outSize);
     Session* FindSession(uint64_t owner, uint32_t id);

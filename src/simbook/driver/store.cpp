@@ -102,8 +102,19 @@ bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
     }
     root["firmware"]["wlan_flags"] = firmware.wlanFlags;
     root["firmware"]["setting58"] = firmware.setting58;
-    std::string updated = root.dump(2) + "\n";
+    std::string problem;
+    if (!Replace(root.dump(2) + "\n", problem)) {
+        ReportMachineProblem(path_, "firmware change not stored: " + problem);
+        return false;
+    }
+    return true;
+}
 
+bool MachineLock::Replace(const std::string& text, std::string& problem) {
+    if (!Held() || !exclusive_) {
+        problem = "the file is not held exclusively";
+        return false;
+    }
     std::string temp = path_ + ".tmp";
     struct stat st {};
     mode_t mode = 0644;
@@ -112,18 +123,16 @@ bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
     }
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
-        ReportMachineProblem(path_, std::string("firmware change not stored: cannot create ") +
-                                        temp + ": " + std::strerror(errno));
+        problem = "cannot create " + temp + ": " + std::strerror(errno);
         return false;
     }
-    bool ok = WriteAll(fd, updated) && fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+    bool ok = WriteAll(fd, text) && fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
               rename(temp.c_str(), path_.c_str()) == 0;
     if (!ok) {
         int saved = errno;
         close(fd);
         unlink(temp.c_str());
-        ReportMachineProblem(path_,
-                             std::string("firmware change not stored: ") + std::strerror(saved));
+        problem = std::strerror(saved);
         return false;
     }
     fds_.push_back(fd); // keep the new file locked as well

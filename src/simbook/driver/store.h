@@ -32,6 +32,11 @@ public:
     // old one or the new one. False when the file could not be written; it is then unchanged.
     bool WriteBack(const Machine::Firmware& firmware);
 
+    // Replaces the whole machine file with `text`, the same atomic way; the exclusive lock is
+    // required. False, with a one-line `problem`, when it could not be written: the file is
+    // then unchanged.
+    bool Replace(const std::string& text, std::string& problem);
+
 private:
     std::string path_;
     bool exclusive_ = false;

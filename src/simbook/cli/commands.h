@@ -1,0 +1,39 @@
+// The `simbook` command's subcommands. Each takes its arguments (after the subcommand's name)
+// and returns the process's exit status:
+//   0  done
+//   1  the operation failed: a file that cannot be read, written or parsed, a key or value the
+//      machine-file reader refuses, a machine file held by a running program, a file that
+//      exists already; one line on standard error says which
+//   2  the command line was wrong; the usage goes to standard error
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace simbook::cli {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+using Args = std::vector<std::string>;
+
+int Show(const Args& args);
+int Set(const Args& args);
+int Reset(const Args& args);
+int New(const Args& args);
+int Trace(const Args& args);
+
+// One line "simbook <command>: <problem>" on standard error.
+void Complain(const std::string& command, const std::string& problem);
+
+// The subcommand's help text; empty for an unknown command.
+std::string HelpText(const std::string& command);
+
+// The machine file a command works on: `given`, else $SIMBOOK, else the default state file
+// ($XDG_STATE_HOME/simbook/machine.json, ~/.local/state/simbook/machine.json), which the
+// programs create from the built-in default on first use. `create` makes that default file
+// when it is missing. Empty, with the problem reported, when there is none.
+std::string MachinePath(const std::string& given, bool create);
+
+} // namespace simbook::cli

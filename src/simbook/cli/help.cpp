@@ -1,0 +1,114 @@
+// Help texts, complaints and the machine file a command works on.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "simbook/cli/commands.h"
+#include "simbook/machine.h"
+
+namespace simbook::cli {
+namespace {
+
+const char* const kOverview =
+    "usage: simbook COMMAND [ARGS...]\n"
+    "\n"
+    "  show   [--json] [FILE]               the machine: items as tolmare reports them, keys\n"
+    "  set    [--file FILE] KEY=VALUE...    change keys, checked as the programs read them\n"
+    "  reset  [--file FILE] [KEY...]        back to the built-in default, or only KEYs\n"
+    "  new    [--from NAME] [--force] [FILE]  a new machine file\n"
+    "  trace  [--json] [--program NAME] [TRACE|-]  a trace, decoded, one line per event\n"
+    "  help   [COMMAND]                     this text, or a command's\n"
+    "\n"
+    "FILE defaults as the programs' SIMBOOK does: $SIMBOOK, else\n"
+    "$XDG_STATE_HOME/simbook/machine.json (~/.local/state/simbook/machine.json).\n"
+    "Exit status: 0 done, 1 the operation failed (one line on standard error says why),\n"
+    "2 the command line was wrong.\n";
+
+const std::map<std::string, std::string>& Texts() {
+    static const std::map<std::string, std::string> texts = {
+        {"show",
+         "usage: simbook show [--json] [FILE]\n"
+         "\n"
+         "Shows the machine FILE describes: the five items as tolmare would report them (and its\n"
+         "exit status when every read succeeds), then every key of the machine file with its\n"
+         "value, keys at their built-in default marked \"(default)\". --json: one JSON object\n"
+         "{\"file\", \"items\", \"status\", \"keys\": [{\"key\", \"value\", \"default\"}],\n"
+         "\"machine\": every key with its value}.\n"},
+        {"set",
+         "usage: simbook set [--file FILE] KEY=VALUE...\n"
+         "\n"
+         "Sets machine-file keys. KEY is the dotted path of the key, with [N] for an element of\n"
+         "an array: firmware.setting58, driver.faults.capsule_reply_length,\n"
+         "wlan.interfaces[0].scan (N may be one past the last element: a new one). VALUE is read\n"
+         "as JSON when it is JSON (3, true, null, [1,2], \"text\"), otherwise as text\n"
+         "(wlan.interfaces[0].scan=fail). Quote text that reads as a number: "
+         "auth_key='\"00...\"'.\n"
+         "The whole file is checked by the programs' own reader before it is written; a key or\n"
+         "value the reader refuses changes nothing. The file is replaced atomically, every other\n"
+         "key kept; while a program has the device open the file is in use and nothing changes.\n"},
+        {"reset",
+         "usage: simbook reset [--file FILE] [KEY...]\n"
+         "\n"
+         "Without KEYs: writes the built-in default machine into FILE. With KEYs: removes them\n"
+         "from FILE, so that they take their defaults (a KEY the file does not hold is noted and\n"
+         "left). Written the same checked, atomic way as set.\n"},
+        {"new",
+         "usage: simbook new [--from NAME] [--force] [FILE]\n"
+         "\n"
+         "Creates a machine file: the built-in default, or the ready machine NAME (healthy,\n"
+         "passwords-set, busy-firmware, ...; a path to a machine file also works). An existing\n"
+         "FILE is kept unless --force is given. `simbook new --from list` lists the ready\n"
+         "machines.\n"},
+        {"trace",
+         "usage: simbook trace [--json] [--program NAME] [TRACE|-]\n"
+         "\n"
+         "Decodes a SIMBOOK_TRACE file (TRACE; - or nothing with SIMBOOK_TRACE unset: standard\n"
+         "input), one line per event: device opens and closes, the probe, handshake phases 1-3,\n"
+         "end of session, each capsule with its sequence number and the firmware call it carried\n"
+         "(function, setting or item, value read or written, status; busy answers and their\n"
+         "repeats), Wi-Fi calls and notifications, and each exit status explained. NAME\n"
+         "(brenvik, tolmare, sundrel) says whose statuses they are; otherwise each run's program\n"
+         "is told from what it did. Lines it does not know are shown as they are.\n"
+         "--json: one JSON object per event.\n"},
+    };
+    return texts;
+}
+
+} // namespace
+
+std::string HelpText(const std::string& command) {
+    if (command.empty()) {
+        return kOverview;
+    }
+    auto it = Texts().find(command);
+    return it == Texts().end() ? std::string() : it->second;
+}
+
+void Complain(const std::string& command, const std::string& problem) {
+    std::fprintf(stderr, "simbook %s: %s\n", command.c_str(), problem.c_str());
+}
+
+std::string MachinePath(const std::string& given, bool create) {
+    if (!given.empty()) {
+        return given;
+    }
+    if (create) {
+        return MachineFilePath(); // reports its own problems
+    }
+    const char* explicitPath = std::getenv("SIMBOOK");
+    if (explicitPath != nullptr && explicitPath[0] != '\0') {
+        return explicitPath;
+    }
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/simbook/machine.json";
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
+        return {};
+    }
+    return std::string(home) + "/.local/state/simbook/machine.json";
+}
+
+} // namespace simbook::cli

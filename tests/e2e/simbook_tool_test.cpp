@@ -1,0 +1,311 @@
+// The simbook command against real runs: the decoded trace of each kind of run (session and
+// plain capsules, busy repeats, failures, a scan), and `set` refusing what the programs' reader
+// refuses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/wait.h>
+
+#include "simbook/driver/store.h"
+#include "simbook/trace_decode.h"
+#include "tool_fixture.h"
+
+namespace e2e {
+namespace {
+
+using Events = std::vector<simbook::TraceEvent>;
+
+Events Decode(const RunResult& run, const std::string& program = "") {
+    std::vector<std::string> lines;
+    for (const nlohmann::json& line : run.trace) {
+        lines.push_back(line.dump());
+    }
+    return simbook::DecodeTrace(lines, program);
+}
+
+std::vector<simbook::TraceEvent> OfKind(const Events& events, const std::string& kind) {
+    std::vector<simbook::TraceEvent> selected;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(selected),
+                 [&](const simbook::TraceEvent& e) { return e.kind == kind; });
+    return selected;
+}
+
+std::string AllText(const Events& events) {
+    std::string text;
+    for (const simbook::TraceEvent& e : events) {
+        text += e.text + "\n";
+    }
+    return text;
+}
+
+class SimbookTool : public ToolTest {
+protected:
+    // Runs the simbook command; its exit status (-1 when it did not exit).
+    int Simbook(const std::vector<std::string>& args) {
+        std::string command = SIMBOOK_PATH;
+        for (const std::string& a : args) {
+            command += " '" + a + "'";
+        }
+        command += " 2>" + _scratch.Path("simbook.err");
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string SimbookErrors() const { return ReadFile(_scratch.Path("simbook.err")); }
+};
+
+TEST_F(SimbookTool, SessionRunOfTolmareDecodesEveryStepAndValueRead) {
+    UseMachine({{"firmware", {{"setting58", 2}}}});
+    const RunResult run = RunLinux(_scratch, TOLMARE_PATH, {}, MachinePath());
+    const Events events = Decode(run);
+    SCOPED_TRACE(AllText(events));
+
+    ASSERT_EQ(OfKind(events, "probe").size(), 1u);
+    EXPECT_EQ(OfKind(events, "probe")[0].facts["result"], true);
+    const Events phases = OfKind(events, "handshake");
+    ASSERT_EQ(phases.size(), 3u);
+    const auto session = phases[0].facts["session"];
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(phases[i].facts["phase"], i + 1);
+        EXPECT_EQ(phases[i].facts["session"], session);
+        EXPECT_EQ(phases[i].facts["result"], true);
+    }
+    const Events capsules = OfKind(events, "capsule");
+    const std::vector<std::string> names = {"GetSetupItem", "ReadIndexedSetting", "GetPasswordInfo",
+                                            "GetPasswordState", "GetPasswordState"};
+    ASSERT_EQ(capsules.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(capsules[i].facts["name"], names[i]);
+        EXPECT_EQ(capsules[i].facts["sequence"], i);
+        EXPECT_EQ(capsules[i].facts["session"], session);
+        EXPECT_EQ(capsules[i].facts["encrypted"], true);
+        EXPECT_EQ(capsules[i].facts["status"], names[i] == "GetPasswordState" ? 2 : 0);
+    }
+    EXPECT_EQ(capsules[0].facts["read"], 1);
+    EXPECT_NE(capsules[0].text.find("WLAN ENABLE"), std::string::npos);
+    EXPECT_EQ(capsules[1].facts["setting"], 58);
+    EXPECT_EQ(capsules[1].facts["read"], 2);
+    EXPECT_NE(capsules[1].text.find("WirelessSwitch DISABLE, WirelessSwitchDisplay DISABLE"),
+              std::string::npos);
+    EXPECT_EQ(capsules[3].facts["selector"], 0x8000);
+    EXPECT_EQ(capsules[4].facts["read"], "not set");
+
+    const Events ends = OfKind(events, "end_session");
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].facts["session"], session);
+    EXPECT_EQ(OfKind(events, "close").size(), 1u);
+    const Events exits = OfKind(events, "exit");
+    ASSERT_EQ(exits.size(), 1u);
+    EXPECT_EQ(exits[0].facts["status"], 0x00010000);
+    EXPECT_EQ(exits[0].facts["program"], "tolmare");
+    EXPECT_EQ(exits[0].facts["meaning"],
+              "on: WLAN; off: WirelessSwitch, WirelessSwitchDisplay, SupervisorPassword, "
+              "UserPassword");
+    EXPECT_EQ(events.back().kind, "exit");
+}
+
+TEST_F(SimbookTool, PlainRunOfBrenvikShowsTheValuesWritten) {
+    UseMachine({{"driver", {{"sessions", false}}}, {"firmware", {{"setting58", 3}}}});
+    const RunResult run =
+        RunLinux(_scratch, BRENVIK_PATH, {"/wl:DISABLE", "/ws:DISABLE"}, MachinePath());
+    const Events events = Decode(run);
+    SCOPED_TRACE(AllText(events));
+
+    ASSERT_EQ(OfKind(events, "probe").size(), 1u);
+    EXPECT_EQ(OfKind(events, "probe")[0].facts["last_error"], 50);
+    EXPECT_TRUE(OfKind(events, "handshake").empty());
+    const Events capsules = OfKind(events, "capsule");
+    std::vector<std::string> names;
+    for (const simbook::TraceEvent& c : capsules) {
+        names.push_back(c.facts["name"]);
+        EXPECT_EQ(c.facts["encrypted"], false);
+        EXPECT_EQ(c.facts["status"], c.facts["name"] == "GetPasswordState" ? 2 : 0);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"GetPasswordInfo", "GetPasswordState",
+                                               "GetPasswordState", "SetSetupItem",
+                                               "ReadIndexedSetting", "WriteIndexedSetting"}));
+    ASSERT_EQ(capsules.size(), 6u);
+    EXPECT_EQ(capsules[3].facts["written"], 0);
+    EXPECT_NE(capsules[3].text.find("WLAN DISABLE"), std::string::npos);
+    EXPECT_EQ(capsules[4].facts["read"], 3);
+    EXPECT_EQ(capsules[5].facts["written"], 2); // the switch bit cleared, the display bit kept
+    const Events exits = OfKind(events, "exit");
+    ASSERT_EQ(exits.size(), 1u);
+    EXPECT_EQ(exits[0].facts["program"], "brenvik");
+    EXPECT_EQ(exits[0].facts["meaning"], "every option was applied");
+}
+
+TEST_F(SimbookTool, BusyAnswerAndItsRepeat) {
+    UseMachine({{"driver", {{"busy_replies", 1}}}});
+    const Events events = Decode(RunLinux(_scratch, TOLMARE_PATH, {}, MachinePath()));
+    SCOPED_TRACE(AllText(events));
+    const Events capsules = OfKind(events, "capsule");
+    ASSERT_GE(capsules.size(), 2u);
+    EXPECT_EQ(capsules[0].facts["busy"], true);
+    EXPECT_EQ(capsules[0].facts["status"], 4);
+    EXPECT_EQ(capsules[1].facts["repeat"], true);
+    EXPECT_EQ(capsules[1].facts["busy"], false);
+    EXPECT_EQ(capsules[1].facts["name"], capsules[0].facts["name"]);
+    EXPECT_EQ(capsules[1].facts["sequence"], 1);
+    EXPECT_EQ(capsules[2].facts["repeat"], false);
+}
+
+TEST_F(SimbookTool, FailuresAreNamed) {
+    struct Case {
+        nlohmann::json machine;
+        std::string program;
+        std::vector<std::string> args;
+        std::string kind;    // the event that shows the failure
+        std::string text;    // in its line
+        std::string meaning; // of the exit status
+    };
+    const Case cases[] = {
+        {{{"driver", {{"faults", {{"phase1_reply_length", 159}}}}}},
+         TOLMARE_PATH,
+         {},
+         "handshake",
+         "(159 of 160 bytes returned)",
+         "failure: a read failed, or the driver could not be opened or turned the handshake down"},
+        {{{"driver", {{"faults", {{"capsule_error", 1117}}}}}},
+         TOLMARE_PATH,
+         {},
+         "capsule",
+         "the call failed: ERROR_IO_DEVICE (1117)",
+         "failure: a read failed, or the driver could not be opened or turned the handshake down"},
+        {{{"firmware", {{"failing_functions", {0x11}}}}},
+         TOLMARE_PATH,
+         {},
+         "capsule",
+         "GetSetupItem item 0x8008 selector 0 -> not supported",
+         "failure: a read failed, or the driver could not be opened or turned the handshake down"},
+        {{{"firmware", {{"user_password", true}}}},
+         BRENVIK_PATH,
+         {"/wl:DISABLE"},
+         "capsule",
+         "UserPassword (selector 0x0000): ENABLE -> done",
+         "a firmware password is set; nothing was changed"},
+        {{{"driver", {{"present", false}}}},
+         BRENVIK_PATH,
+         {"/wl:ENABLE"},
+         "exit",
+         "exit status -2 (0xfffffffe) of brenvik",
+         "failure: no driver found, or it failed the authentication"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.machine.dump());
+        UseMachine(c.machine);
+        // The program named: a run that ended before any firmware call cannot tell which it is.
+        const std::string name = c.program == TOLMARE_PATH ? "tolmare" : "brenvik";
+        const Events events = Decode(RunLinux(_scratch, c.program, c.args, MachinePath()), name);
+        SCOPED_TRACE(AllText(events));
+        const Events shown = OfKind(events, c.kind);
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const simbook::TraceEvent& e) {
+            return e.text.find(c.text) != std::string::npos;
+        }));
+        if (!c.meaning.empty()) {
+            EXPECT_EQ(OfKind(events, "exit").back().facts["meaning"], c.meaning);
+        }
+    }
+}
+
+TEST_F(SimbookTool, ScanRunShowsWifiCallsAndTheNotification) {
+    UseMachine();
+    const Events events = Decode(RunLinux(
+        _scratch, SUNDREL_PATH, {"{c799c725-24b9-464b-b6c7-5e300dce17d6}"}, MachinePath()));
+    SCOPED_TRACE(AllText(events));
+    std::vector<std::string> calls;
+    for (const simbook::TraceEvent& e : OfKind(events, "wlan")) {
+        calls.push_back(e.facts["call"]);
+    }
+    for (const char* call : {"WlanOpenHandle", "WlanRegisterNotification", "WlanScan",
+                             "WlanGetAvailableNetworkList", "WlanCloseHandle"}) {
+        EXPECT_NE(std::find(calls.begin(), calls.end(), call), calls.end()) << call;
+    }
+    const Events notes = OfKind(events, "notify");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].facts["what"], "scan complete");
+    EXPECT_FALSE(OfKind(events, "library").empty());
+    EXPECT_EQ(OfKind(events, "exit").back().facts["program"], "sundrel");
+    EXPECT_EQ(OfKind(events, "exit").back().facts["meaning"], "networks listed");
+}
+
+TEST(TraceDecode, LinesItDoesNotKnowAreShownRaw) {
+    const Events events = simbook::DecodeTrace(
+        {R"({"op":"something_new","x":1})", "not json", "", R"([1,2])",
+         R"({"op":"DeviceIoControl","code":2236424,"in":"zz","out":"","result":false,"last_error":87})",
+         R"({"op":"exit","status":-3})"});
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0].kind, "raw");
+    EXPECT_EQ(events[1].kind, "raw");
+    EXPECT_EQ(events[2].kind, "raw");
+    EXPECT_EQ(events[2].line, 4u);
+    EXPECT_EQ(events[3].kind, "capsule");
+    EXPECT_NE(events[3].text.find("ERROR_INVALID_PARAMETER (87)"), std::string::npos);
+    EXPECT_EQ(events[4].facts["program"], "brenvik");
+}
+
+TEST_F(SimbookTool, SetRefusesWhatTheReaderRefusesAndChangesNothing) {
+    UseMachine();
+    const std::string before = MachineText();
+    const std::vector<std::string> refused[] = {
+        {"set", "--file", MachinePath(), "firmware.setting58=-1"},
+        {"set", "--file", MachinePath(), "firmware.setting58=x"},
+        {"set", "--file", MachinePath(), "driver.no_such_knob=1"},
+        {"set", "--file", MachinePath(), "wlan.interfaces[0].scan=sometimes"},
+        {"set", "--file", MachinePath(), "wlan.interfaces[1].scan=fail"}, // a new one, no GUID
+        {"set", "--file", MachinePath(), "driver.auth_key=00"},
+        // One good assignment with a bad one: neither is written.
+        {"set", "--file", MachinePath(), "firmware.setting58=0", "ansi_code_page=437"},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        SCOPED_TRACE(args.back());
+        EXPECT_EQ(Simbook(args), 1);
+        EXPECT_NE(SimbookErrors().find("nothing changed"), std::string::npos) << SimbookErrors();
+        EXPECT_EQ(MachineText(), before);
+    }
+    EXPECT_EQ(Simbook({"set", "--file", MachinePath(), "bare-word"}), 2);
+
+    EXPECT_EQ(Simbook({"set", "--file", MachinePath(), "firmware.setting58=0",
+                       "wlan.interfaces[0].scan=fail", "driver.driver_version=1.0.9.1"}),
+              0);
+    const nlohmann::json after = MachineAfter();
+    EXPECT_EQ(after["firmware"]["setting58"], 0);
+    EXPECT_EQ(after["wlan"]["interfaces"][0]["scan"], "fail");
+    EXPECT_EQ(after["wlan"]["interfaces"][0]["guid"], "{c799c725-24b9-464b-b6c7-5e300dce17d6}");
+    EXPECT_EQ(after["driver"]["driver_version"], "1.0.9.1");
+    EXPECT_EQ(after["clock"], Machine()["clock"]); // other keys kept
+    const RunResult run = RunLinux(_scratch, TOLMARE_PATH, {}, MachinePath());
+    EXPECT_NE(run.out.find("WirelessSwitch[DISABLE]"), std::string::npos);
+
+    // While a program holds the device, the file is in use and stays as it is.
+    const std::string held = MachineText();
+    simbook::MachineLock lock;
+    simbook::Dword error = 0;
+    ASSERT_TRUE(lock.Acquire(MachinePath(), true, error));
+    EXPECT_EQ(Simbook({"set", "--file", MachinePath(), "firmware.setting58=1"}), 1);
+    EXPECT_NE(SimbookErrors().find("in use"), std::string::npos) << SimbookErrors();
+    EXPECT_EQ(Simbook({"reset", "--file", MachinePath()}), 1);
+    EXPECT_EQ(MachineText(), held);
+}
+
+TEST_F(SimbookTool, ResetAndNew) {
+    UseMachine({{"firmware", {{"user_password", true}, {"setting58", 0}}}});
+    EXPECT_EQ(Simbook({"reset", "--file", MachinePath(), "firmware.user_password"}), 0);
+    EXPECT_FALSE(MachineAfter()["firmware"].contains("user_password"));
+    EXPECT_EQ(MachineAfter()["firmware"]["setting58"], 0);
+    EXPECT_EQ(Simbook({"reset", "--file", MachinePath()}), 0);
+    EXPECT_EQ(MachineAfter(), nlohmann::json::parse(simbook::DefaultMachineText()));
+
+    const std::string made = _scratch.Path("made.json");
+    EXPECT_EQ(Simbook({"new", "--from", "passwords-set", made}), 0);
+    const std::string text = ReadFile(made);
+    EXPECT_NE(text.find("supervisor_password"), std::string::npos);
+    EXPECT_EQ(Simbook({"new", made}), 1); // kept
+    EXPECT_EQ(ReadFile(made), text);
+    EXPECT_EQ(Simbook({"new", "--force", made}), 0);
+    EXPECT_EQ(ReadFile(made), simbook::DefaultMachineText());
+    EXPECT_EQ(Simbook({"new", "--from", "no-such-machine", _scratch.Path("other.json")}), 1);
+    EXPECT_NE(SimbookErrors().find("healthy"), std::string::npos) << SimbookErrors();
+}
+
+} // namespace
+} // namespace e2e
