@@ -227,7 +227,7 @@ void ParseFaults(const json& value, DriverFaults& f) {
     if (value.contains("capsule_error")) {
         f.capsuleError = GetOptionalDword(value["capsule_error"], key("capsule_error"));
     }
-    if (value.contains("public_value")) {
+    if (value.contains("public_value") && !value["public_value"].is_null()) {
         std::vector<uint8_t> bytes = GetHex(value["public_value"], key("public_value"));
         if (bytes.empty() || bytes.size() > kPublicValueBytes) {
             Fail(key("public_value"), "must be 1 to 132 bytes of hex");
@@ -502,22 +502,25 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
     root["clock"] = m.clock.pinned ? oj{{"system_time", m.clock.systemTime},
                                         {"performance_counter", m.clock.performanceCounter}}
                                    : oj(nullptr);
-    root["driver"] = {{"present", m.driver.present},
-                      {"interfaces", m.driver.interfaces},
-                      {"driver_version", optional(m.driver.driverVersion)},
-                      {"sessions", m.driver.sessions},
-                      {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
-                      {"busy_replies", m.driver.busyReplies},
-                      {"faults",
-                       {{"probe_error", optional(f.probeError)},
-                        {"phase1_reply_length", optional(f.phase1ReplyLength)},
-                        {"proof", ChoiceText(f.proof, kProofChoices)},
-                        {"phase3_reply", ChoiceText(f.phase3Reply, kPhase3Choices)},
-                        {"capsule_reply_length", optional(f.capsuleReplyLength)},
-                        {"capsule_total_field", optional(f.capsuleTotalField)},
-                        {"capsule_extra_payload", f.capsuleExtraPayload},
-                        {"capsule_empty_payload", f.capsuleEmptyPayload},
-                        {"capsule_error", optional(f.capsuleError)}}}};
+    root["driver"] = {
+        {"present", m.driver.present},
+        {"interfaces", m.driver.interfaces},
+        {"driver_version", optional(m.driver.driverVersion)},
+        {"sessions", m.driver.sessions},
+        {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
+        {"busy_replies", m.driver.busyReplies},
+        {"faults",
+         {{"probe_error", optional(f.probeError)},
+          {"phase1_reply_length", optional(f.phase1ReplyLength)},
+          {"proof", ChoiceText(f.proof, kProofChoices)},
+          {"phase3_reply", ChoiceText(f.phase3Reply, kPhase3Choices)},
+          {"capsule_reply_length", optional(f.capsuleReplyLength)},
+          {"capsule_total_field", optional(f.capsuleTotalField)},
+          {"capsule_extra_payload", f.capsuleExtraPayload},
+          {"capsule_empty_payload", f.capsuleEmptyPayload},
+          {"capsule_error", optional(f.capsuleError)},
+          {"public_value", f.publicValue ? oj(HexText(f.publicValue->data(), f.publicValue->size()))
+                                         : oj(nullptr)}}}};
     root["firmware"] = {
         {"wlan_flags", fw.wlanFlags},
         {"setting58", fw.setting58},

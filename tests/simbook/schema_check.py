@@ -86,7 +86,8 @@ VALID += [
     ("every fault set", json.dumps({"driver": {"faults": {
         "probe_error": 50, "phase1_reply_length": 159, "proof": "wrong_order",
         "phase3_reply": "swapped_halves", "capsule_reply_length": 11, "capsule_total_field": 0,
-        "capsule_extra_payload": 4096, "capsule_empty_payload": True, "capsule_error": 1117}}})),
+        "capsule_extra_payload": 4096, "capsule_empty_payload": True, "capsule_error": 1117,
+        "public_value": "02" * 132}}})),
     ("edges", json.dumps({"ansi_code_page": 65001, "clock": {"performance_counter": -1},
                           "driver": {"interfaces": 16, "driver_version": None},
                           "firmware": {"wlan_flags": 65535, "setting58": 4294967295,
@@ -115,6 +116,8 @@ INVALID = [
     ("unbraced guid", '{"wlan": {"interfaces": [{"guid": "c799c725-24b9-464b-b6c7-5e300dce17d6"}]}}'),
     ("SSID of 33 bytes", '{"wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}",'
                          ' "networks": ["' + "x" * 33 + '"]}]}}'),
+    ("public value of 133 bytes", '{"driver": {"faults": {"public_value": "' + "01" * 133 + '"}}}'),
+    ("empty public value", '{"driver": {"faults": {"public_value": ""}}}'),
     ("proof by another name", '{"driver": {"faults": {"proof": "bad"}}}'),
     ("not an object", '[]'),
     ("$schema not text", '{"$schema": 1}'),
