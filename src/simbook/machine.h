@@ -136,6 +136,15 @@ struct Machine {
 // parsed (the problem has then been reported on standard error, once).
 const Machine* CurrentMachine();
 
+// The largest machine file read: far above any real one (a few kilobytes), and small enough
+// that reading and parsing it stays within a few tens of megabytes.
+constexpr size_t kMaxMachineFileSize = 1024 * 1024;
+
+// Reads the machine file at `path`, which must be a regular file of at most
+// kMaxMachineFileSize bytes; opening it never waits (a FIFO is refused, not waited on). On
+// failure returns false with `problem` set to what is wrong ("is a directory").
+bool ReadMachineText(const std::string& path, std::string& text, std::string& problem);
+
 // Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error);
 
