@@ -6,6 +6,7 @@
 // Wine, $SIMBOOK still holds the Linux path the runner was given; it is reached through the
 // drive Wine maps to the Linux root (Z:), and the runner always names the file explicitly.
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -18,7 +19,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -269,14 +269,7 @@ void ReportMachineProblem(const std::string& file, const std::string& problem) {
     }
     SetEnvironmentVariableA(kReported, "1");
 #endif
-    std::string line = "simbook: " + file + ": " + problem + "\n";
-    // One write, so that the line is not split among other processes' output.
-#ifdef _WIN32
-    int ignored = _write(2, line.data(), static_cast<unsigned>(line.size()));
-#else
-    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-#endif
-    (void)ignored;
+    ReportProblem(file, problem);
 }
 
 const Machine* CurrentMachine() {
