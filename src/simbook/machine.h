@@ -82,6 +82,12 @@ struct DriverFaults {
     friend bool operator==(const DriverFaults&, const DriverFaults&) = default;
 };
 
+// Whether `value` fits a setting `width` bits wide. A width of 0 holds only 0; 32 and above
+// hold every 32-bit value.
+constexpr bool FitsWidth(uint32_t value, unsigned width) {
+    return width >= 32 || (value >> width) == 0;
+}
+
 struct Machine {
     std::string path; // the machine file this came from
 
@@ -116,6 +122,7 @@ struct Machine {
         std::optional<uint8_t> passwordStateStatus; // overrides the 0 / 2 answer of function 0x05
         std::vector<uint8_t> failingFunctions;      // functions answered with status 1
         std::vector<uint8_t> wlanItemData;          // data area of item 0x8008 (function 0x11)
+        uint32_t setting58StrayBits = 0; // set above the width in read answers (function 0x0C)
         friend bool operator==(const Firmware&, const Firmware&) = default;
     } firmware;
 
@@ -156,7 +163,8 @@ std::string DefaultMachineText();
 // built-in default when missing). Empty when neither can be found or created (reported).
 std::string MachineFilePath();
 
-// Writes one line "simbook: <file>: <problem>" to standard error.
+// Writes one line "simbook: <file>: <problem>" to standard error, unprintable characters
+// escaped (see ReportProblem in simbook/trace.h).
 void ReportMachineProblem(const std::string& file, const std::string& problem);
 
 // Forgets the loaded machine so that the next CurrentMachine() reads $SIMBOOK again. Machines

@@ -91,6 +91,27 @@ TEST(MachineFile, ValuesAreRead) {
     EXPECT_EQ(m->wlan.waitLimitMs, std::optional<simbook::Dword>(10));
 }
 
+TEST(MachineFile, Setting58FitsItsWidth) {
+    struct Case {
+        uint32_t value;
+        int width;
+        uint32_t stray;
+    } const accepted[] = {{0, 0, 0xFFFFFFFF},  {3, 2, 0xFFFFFFFC},   {0x7FFFFFFF, 31, 0},
+                          {0xFFFFFFFF, 32, 0}, {0xFFFFFFFF, 255, 0}, {1, 1, 0}};
+    for (const Case& c : accepted) {
+        const std::string text = nlohmann::json{{"firmware",
+                                                 {{"setting58", c.value},
+                                                  {"setting58_width", c.width},
+                                                  {"setting58_stray_bits", c.stray}}}}
+                                     .dump();
+        std::string error;
+        auto m = simbook::ParseMachine(text, error);
+        ASSERT_TRUE(m.has_value()) << text << ": " << error;
+        EXPECT_EQ(m->firmware.setting58, c.value);
+        EXPECT_EQ(m->firmware.setting58StrayBits, c.stray);
+    }
+}
+
 TEST(MachineFile, ErrorsNameTheKey) {
     EXPECT_EQ(ErrorOf(R"({"drivr": {}})"), "drivr: unknown key");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"proff": "good"}}})"),
@@ -129,6 +150,22 @@ TEST(MachineFile, ErrorsNameTheKey) {
               "driver.faults.phase3_reply: must be a string");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"phase3_reply": "swapped"}}})"),
               "driver.faults.phase3_reply: must be \"good\" or \"swapped_halves\"");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 257, "setting58_width": 2}})"),
+              "firmware.setting58: 257 does not fit setting58_width (2 bits): must be between 0 "
+              "and 3");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 4}})"),
+              "firmware.setting58: 4 does not fit setting58_width (2 bits): must be between 0 "
+              "and 3");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 1, "setting58_width": 0}})"),
+              "firmware.setting58: 1 does not fit setting58_width (0 bits): must be between 0 "
+              "and 0");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 2147483648, "setting58_width": 31}})")
+                  .rfind("firmware.setting58: 2147483648 does not fit", 0),
+              0u);
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58_stray_bits": 2}})"),
+              "firmware.setting58_stray_bits: must lie above the 2 bits of setting58_width");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58_stray_bits": 1, "setting58_width": 32}})"),
+              "firmware.setting58_stray_bits: must lie above the 32 bits of setting58_width");
     EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
     EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
 }
