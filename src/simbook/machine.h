@@ -66,8 +66,9 @@ enum class Phase3Fault {
 // snake_case: probe_error, phase1_reply_length, proof, phase3_reply, capsule_reply_length,
 // capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error), each off by
 // default. They let tests and procedure writers reproduce drivers that misbehave in the ways the
-// channel must survive. Further knobs: firmware.password_state_status, setting58_stray_bits,
-// firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
+// channel must survive. Further knobs: firmware.password_state_status,
+// firmware.setting58_stray_bits, firmware.failing_functions, wlan.notify_delay_ms,
+// wlan.wait_limit_ms.
 struct DriverFaults {
     std::optional<Dword> probeError;             // probe fails with this last error (0: succeeds)
     std::optional<Dword> phase1ReplyLength;      // bytes returned for phase 1 (the driver's 160)
