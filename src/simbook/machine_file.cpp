@@ -179,9 +179,18 @@ bool EnsureDefaultFile(const std::string& path) {
                              std::string("cannot create its folder: ") + std::strerror(errno));
         return false;
     }
-    std::string temp = path + ".new." + std::to_string(getpid());
+    // The file aside is created exclusively: a name planted there (a symbolic link to another
+    // file, say) is passed over, never written through.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".new." + std::to_string(getpid()) + "." + std::to_string(attempt);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     std::string text = DefaultMachineText();
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     if (fd >= 0) {
         ok = (fsync(fd) == 0) && ok;
@@ -191,7 +200,9 @@ bool EnsureDefaultFile(const std::string& path) {
         ok = false;
     }
     int savedErrno = errno;
-    unlink(temp.c_str());
+    if (fd >= 0) {
+        unlink(temp.c_str());
+    }
     if (!ok) {
         ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
     }

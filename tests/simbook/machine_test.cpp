@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include <csignal>
@@ -193,13 +192,22 @@ TEST(MachineFile, DefaultStateFileIsCreatedOnFirstUse) {
     const std::string dir = scratch.Dir().string();
     unsetenv("SIMBOOK");
     setenv("XDG_STATE_HOME", dir.c_str(), 1);
+    // A link planted where the file is first written aside is passed over, not written through.
+    ASSERT_EQ(mkdir((dir + "/simbook").c_str(), 0755), 0);
+    const std::string victim = scratch.Path("victim");
+    nwt::test::WriteFile(victim, "keep");
+    const std::string planted = dir + "/simbook/machine.json.new." + std::to_string(getpid());
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (planted + ".0").c_str()), 0);
     simbook::ReloadMachineForTests();
     const simbook::Machine* m = simbook::CurrentMachine();
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->path, dir + "/simbook/machine.json");
-    std::ifstream in(m->path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, simbook::DefaultMachineText());
+    EXPECT_EQ(nwt::test::ReadFile(m->path), simbook::DefaultMachineText());
+    EXPECT_EQ(nwt::test::ReadFile(victim), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat(m->path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
     unsetenv("XDG_STATE_HOME");
     simbook::ReloadMachineForTests();
 }
