@@ -73,7 +73,8 @@ enum class Phase3Fault {
 // public_value), each off by
 // default. They let tests and procedure writers reproduce drivers that misbehave in the ways the
 // channel must survive. Further knobs: firmware.password_state_status,
-// firmware.failing_functions, wlan.notify_delay_ms, wlan.wait_limit_ms.
+// firmware.setting58_stray_bits, firmware.failing_functions, wlan.notify_delay_ms,
+// wlan.wait_limit_ms.
 struct DriverFaults {
     std::optional<Dword> probeError;             // probe fails with this last error (0: succeeds)
     std::optional<Dword> phase1ReplyLength;      // bytes returned for phase 1 (the driver's 160)
@@ -91,6 +92,12 @@ struct DriverFaults {
 
     friend bool operator==(const DriverFaults&, const DriverFaults&) = default;
 };
+
+// Whether `value` fits a setting `width` bits wide. A width of 0 holds only 0; 32 and above
+// hold every 32-bit value.
+constexpr bool FitsWidth(uint32_t value, unsigned width) {
+    return width >= 32 || (value >> width) == 0;
+}
 
 struct Machine {
     std::string path; // the machine file this came from
@@ -126,6 +133,7 @@ struct Machine {
         std::optional<uint8_t> passwordStateStatus; // overrides the 0 / 2 answer of function 0x05
         std::vector<uint8_t> failingFunctions;      // functions answered with status 1
         std::vector<uint8_t> wlanItemData;          // data area of item 0x8008 (function 0x11)
+        uint32_t setting58StrayBits = 0; // set above the width in read answers (function 0x0C)
         friend bool operator==(const Firmware&, const Firmware&) = default;
     } firmware;
 
@@ -146,6 +154,15 @@ struct Machine {
 // parsed (the problem has then been reported on standard error, once).
 const Machine* CurrentMachine();
 
+// The largest machine file read: far above any real one (a few kilobytes), and small enough
+// that reading and parsing it stays within a few tens of megabytes.
+constexpr size_t kMaxMachineFileSize = 1024 * 1024;
+
+// Reads the machine file at `path`, which must be a regular file of at most
+// kMaxMachineFileSize bytes; opening it never waits (a FIFO is refused, not waited on). On
+// failure returns false with `problem` set to what is wrong ("is a directory").
+bool ReadMachineText(const std::string& path, std::string& text, std::string& problem);
+
 // Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error);
 
@@ -162,7 +179,8 @@ std::string DefaultMachineText();
 // built-in default when missing). Empty when neither can be found or created (reported).
 std::string MachineFilePath();
 
-// Writes one line "simbook: <file>: <problem>" to standard error.
+// Writes one line "simbook: <file>: <problem>" to standard error, unprintable characters
+// escaped (see ReportProblem in simbook/trace.h).
 void ReportMachineProblem(const std::string& file, const std::string& problem);
 
 // Forgets the loaded machine so that the next CurrentMachine() reads $SIMBOOK again. Machines

@@ -6,19 +6,19 @@
 // Wine, $SIMBOOK still holds the Linux path the runner was given; it is reached through the
 // drive Wine maps to the Linux root (Z:), and the runner always names the file explicitly.
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -49,25 +49,106 @@ bool g_loaded = false;
 const Machine* g_current = nullptr;
 std::vector<std::unique_ptr<Machine>> g_machines; // every machine handed out stays valid
 
-bool ReadFile(const std::string& path, std::string& text, std::string& problem) {
+std::string TooLarge() {
+    return "is larger than " + std::to_string(kMaxMachineFileSize) +
+           " bytes, the most a machine file may have";
+}
+
 #ifdef _WIN32
+bool ReadText(const std::string& path, std::string& text, std::string& problem) {
+    DWORD attributes = GetFileAttributesA(WindowsPath(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        problem = "is a directory, not a machine file";
+        return false;
+    }
     std::ifstream in(WindowsPath(path), std::ios::binary);
-#else
-    std::ifstream in(path, std::ios::binary);
-#endif
     if (!in) {
         problem = std::string("cannot be read: ") + std::strerror(errno);
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
+    // One byte more than the limit tells a file that is too large.
+    std::string buffer(kMaxMachineFileSize + 1, '\0');
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     if (in.bad()) {
         problem = "cannot be read";
         return false;
     }
-    text = ss.str();
+    buffer.resize(static_cast<size_t>(in.gcount()));
+    if (buffer.size() > kMaxMachineFileSize) {
+        problem = TooLarge();
+        return false;
+    }
+    text = std::move(buffer);
     return true;
 }
+#else
+const char* NotRegular(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "is a directory, not a machine file";
+    }
+    if (S_ISFIFO(mode)) {
+        return "is a FIFO, not a regular file";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "is a device, not a regular file";
+    }
+    return "is not a regular file";
+}
+
+// Reads the whole of an open regular file, refusing more than the limit even when the file
+// grows while it is read.
+bool ReadAll(int fd, std::string& text, std::string& problem) {
+    std::string buffer;
+    char chunk[16384];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            problem = std::string("cannot be read: ") + std::strerror(errno);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (buffer.size() + static_cast<size_t>(n) > kMaxMachineFileSize) {
+            problem = TooLarge();
+            return false;
+        }
+        buffer.append(chunk, static_cast<size_t>(n));
+    }
+    text = std::move(buffer);
+    return true;
+}
+
+bool ReadText(const std::string& path, std::string& text, std::string& problem) {
+    // Non-blocking, so that a FIFO is opened at once and then refused rather than waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = false;
+    if (fstat(fd, &st) != 0) {
+        problem = std::string("cannot be read: ") + std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = NotRegular(st.st_mode);
+    } else if (static_cast<uintmax_t>(st.st_size) > kMaxMachineFileSize) {
+        problem = TooLarge();
+    } else {
+        int flags = fcntl(fd, F_GETFL);
+        ok = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+        if (!ok) {
+            problem = std::string("cannot be read: ") + std::strerror(errno);
+        }
+    }
+    ok = ok && ReadAll(fd, text, problem);
+    close(fd);
+    return ok;
+}
+#endif
 
 #ifndef _WIN32
 bool MakeDirectories(const std::string& dir) {
@@ -98,9 +179,18 @@ bool EnsureDefaultFile(const std::string& path) {
                              std::string("cannot create its folder: ") + std::strerror(errno));
         return false;
     }
-    std::string temp = path + ".new." + std::to_string(getpid());
+    // The file aside is created exclusively: a name planted there (a symbolic link to another
+    // file, say) is passed over, never written through.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".new." + std::to_string(getpid()) + "." + std::to_string(attempt);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     std::string text = DefaultMachineText();
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     if (fd >= 0) {
         ok = (fsync(fd) == 0) && ok;
@@ -110,7 +200,9 @@ bool EnsureDefaultFile(const std::string& path) {
         ok = false;
     }
     int savedErrno = errno;
-    unlink(temp.c_str());
+    if (fd >= 0) {
+        unlink(temp.c_str());
+    }
     if (!ok) {
         ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
     }
@@ -124,23 +216,30 @@ const Machine* LoadLocked() {
     if (path.empty()) {
         return nullptr;
     }
-    std::string text;
     std::string problem;
-    if (!ReadFile(path, text, problem)) {
-        ReportMachineProblem(path, problem);
-        return nullptr;
+    try {
+        std::string text;
+        if (ReadMachineText(path, text, problem)) {
+            std::optional<Machine> machine = ParseMachine(text, problem);
+            if (machine) {
+                machine->path = path;
+                g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
+                return g_machines.back().get();
+            }
+        }
+    } catch (const std::exception& e) {
+        // No memory for the text or the machine: the machine is missing, as for a bad file.
+        problem = std::string("cannot be loaded: ") + e.what();
     }
-    std::optional<Machine> machine = ParseMachine(text, problem);
-    if (!machine) {
-        ReportMachineProblem(path, problem);
-        return nullptr;
-    }
-    machine->path = path;
-    g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
-    return g_machines.back().get();
+    ReportMachineProblem(path, problem);
+    return nullptr;
 }
 
 } // namespace
+
+bool ReadMachineText(const std::string& path, std::string& text, std::string& problem) {
+    return ReadText(path, text, problem);
+}
 
 std::string MachineFilePath() {
     const char* explicitPath = std::getenv("SIMBOOK");
@@ -181,14 +280,7 @@ void ReportMachineProblem(const std::string& file, const std::string& problem) {
     }
     SetEnvironmentVariableA(kReported, "1");
 #endif
-    std::string line = "simbook: " + file + ": " + problem + "\n";
-    // One write, so that the line is not split among other processes' output.
-#ifdef _WIN32
-    int ignored = _write(2, line.data(), static_cast<unsigned>(line.size()));
-#else
-    ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
-#endif
-    (void)ignored;
+    ReportProblem(file, problem);
 }
 
 const Machine* CurrentMachine() {

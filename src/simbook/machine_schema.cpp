@@ -297,11 +297,31 @@ void ParseFirmwareFaults(const json& value, Machine::Firmware& f) {
                                           return static_cast<uint8_t>(GetInteger(e, key, 0, 255));
                                       });
     }
+    if (value.contains("setting58_stray_bits")) {
+        f.setting58StrayBits = static_cast<uint32_t>(GetInteger(
+            value["setting58_stray_bits"], "firmware.setting58_stray_bits", 0, 0xFFFFFFFFll));
+    }
     if (value.contains("wlan_item_data")) {
         f.wlanItemData = GetHex(value["wlan_item_data"], "firmware.wlan_item_data");
         if (f.wlanItemData.size() > 0xFFFF - 22) {
             Fail("firmware.wlan_item_data", "too long");
         }
+    }
+}
+
+// The value of setting 58 must fit its width, as in a firmware that stores that many bits (a
+// width of 0 holds only 0); stray bits, a fault of the read answer, lie above the width.
+void CheckSetting58(const Machine::Firmware& f) {
+    const unsigned width = f.setting58Width;
+    if (!FitsWidth(f.setting58, width)) {
+        Fail("firmware.setting58", std::to_string(f.setting58) + " does not fit setting58_width (" +
+                                       std::to_string(width) + " bits): must be between 0 and " +
+                                       std::to_string((1ull << width) - 1));
+    }
+    if (width >= 32 ? f.setting58StrayBits != 0
+                    : (f.setting58StrayBits & ((1ull << width) - 1)) != 0) {
+        Fail("firmware.setting58_stray_bits",
+             "must lie above the " + std::to_string(width) + " bits of setting58_width");
     }
 }
 
@@ -311,7 +331,7 @@ void ParseFirmware(const json& value, Machine& m) {
     CheckKeys(value, where,
               {"wlan_flags", "setting58", "setting58_width", "supervisor_password", "user_password",
                "password_data_length", "password_state_status", "failing_functions",
-               "wlan_item_data"});
+               "wlan_item_data", "setting58_stray_bits"});
     auto& f = m.firmware;
     if (value.contains("wlan_flags")) {
         f.wlanFlags = static_cast<uint16_t>(
@@ -337,6 +357,7 @@ void ParseFirmware(const json& value, Machine& m) {
             GetInteger(value["password_data_length"], "firmware.password_data_length", 0, 0xFFFF));
     }
     ParseFirmwareFaults(value, f);
+    CheckSetting58(f);
 }
 
 // A network of an interface: a text SSID, or {"hex": "..."} for raw bytes.

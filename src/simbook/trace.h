@@ -1,8 +1,13 @@
 // The trace of exchanges with the simulated hardware: with SIMBOOK_TRACE=/path/trace.jsonl
 // set, every exchange appends one JSON object as one line, flushed at once. Several processes
 // and the service libraries may append to the same file; each line is written with a single
-// append so lines never interleave.
+// append so lines never interleave, and a line the file cannot take whole is not left in it.
+//
+// Also simbook's reports of its own problems (machine file, trace, libraries): one line each
+// on standard error, never on standard output, which belongs to the programs.
 #pragma once
+
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -11,9 +16,17 @@ namespace simbook {
 bool TraceEnabled();
 // Appends `line`, one JSON object whose fields keep the order they were added in, as one
 // compact line; does nothing when off. A line that cannot be written (text that is not UTF-8,
-// no memory) is left out: tracing never changes what the traced call answers.
+// no memory) is left out: tracing never changes what the traced call answers. When the file
+// takes only part of a line (a full disk), the part is taken back where no other writer has
+// appended since, tracing stops, and standard error says once that the trace is incomplete.
 void TraceLine(const nlohmann::ordered_json& line);
 // Closes the trace so that the next line reads SIMBOOK_TRACE again. For tests.
 void ReopenTraceForTests();
+
+// `text` as one printable line: control characters and bytes that are not UTF-8 are written as
+// escapes (\n, \t, \r, \x1b), so that no name can break the line or reach a terminal raw.
+std::string EscapedForLine(const std::string& text);
+// Writes "simbook: <subject>: <problem>", escaped, as one line in one write on standard error.
+void ReportProblem(const std::string& subject, const std::string& problem);
 
 } // namespace simbook

@@ -29,19 +29,23 @@ protected:
 };
 
 TEST_F(PacketTest, ReadIndexedSettingLayoutAndWidths) {
+    // The answer's value word is the setting with stray bits above the width.
     struct Case {
         uint32_t value;
+        uint32_t stray;
         int width;
         DWORD expected;
-    } cases[] = {{0xFFFFFFFF, 2, 3},
-                 {0xFFFFFFFF, 0, 0},
-                 {0xDEADBEEF, 31, 0x5EADBEEF},
-                 {0xDEADBEEF, 32, 0xDEADBEEF},
-                 {0xDEADBEEF, 200, 0xDEADBEEF},
-                 {1, 2, 1}};
+    } cases[] = {{3, 0xFFFFFFFC, 2, 3},
+                 {0, 0xFFFFFFFF, 0, 0},
+                 {0x5EADBEEF, 0x80000000, 31, 0x5EADBEEF},
+                 {0xDEADBEEF, 0, 32, 0xDEADBEEF},
+                 {0xDEADBEEF, 0, 200, 0xDEADBEEF},
+                 {1, 0, 2, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE("width " + std::to_string(c.width));
-        Open({{"setting58", c.value}, {"setting58_width", c.width}});
+        Open({{"setting58", c.value},
+              {"setting58_stray_bits", c.stray},
+              {"setting58_width", c.width}});
         BYTE status = 0xEE;
         DWORD value = 0;
         ASSERT_EQ(channel_.ReadIndexedSetting(&status, 58, &value), 0);
@@ -62,7 +66,7 @@ TEST_F(PacketTest, ReadIndexedSettingLayoutAndWidths) {
 }
 
 TEST_F(PacketTest, WriteIndexedSettingAndSetSetupItemLayouts) {
-    Open();
+    Open({{"setting58_width", 32}});
     BYTE status = 0xEE;
     const DWORD write[2] = {58, 0x01020304};
     ASSERT_EQ(channel_.WriteIndexedSetting(&status, write), 0);

@@ -110,8 +110,12 @@ TEST_F(TolmareRun, SwitchSettingOutsideItsTableFails) {
         EXPECT_EQ(run.out, FAILURE);
         ExpectStatus(run, -1);
     }
-    // The reported width masks the value: 5 in two bits reads as 1.
-    UseMachine({{"firmware", {{"setting58", 5}, {"setting58_width", 2}, {"wlan_flags", 1}}}});
+    // The reported width masks the value: 5 (1 with a stray bit above two bits) reads as 1.
+    UseMachine({{"firmware",
+                 {{"setting58", 1},
+                  {"setting58_stray_bits", 4},
+                  {"setting58_width", 2},
+                  {"wlan_flags", 1}}}});
     const RunResult run = RunTolmare();
     EXPECT_EQ(run.out, Report(true, true, true, false, false));
     ExpectStatus(run, Mask(true, true, true, false, false));

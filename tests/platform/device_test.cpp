@@ -144,7 +144,7 @@ TEST(Device, FailedWriteBackFailsTheCallAndKeepsTheFile) {
     nwt::test::StandInMachine machine(R"({"firmware": {"wlan_flags": 1}})");
     std::string path = machine.MachinePath();
     std::string original = nwt::test::ReadFile(path);
-    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0); // read-only: honoured even for the superuser
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     testclient::Client client(Over(h));
@@ -156,7 +156,7 @@ TEST(Device, FailedWriteBackFailsTheCallAndKeepsTheFile) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, static_cast<DWORD>(ERROR_IO_DEVICE));
     EXPECT_EQ(nwt::test::ReadFile(path), original);
-    rmdir((path + ".tmp").c_str());
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
     // The refused capsule was not answered, so the next one carries the same sequence number.
     client.sequence = 0;
     ASSERT_TRUE(client.Call(SetWlan(0), 16, answer).ok);

@@ -1,6 +1,8 @@
 // LoadLibraryW, GetProcAddress and FreeLibrary over the service libraries, and what the machine
 // file hides from them.
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -148,12 +150,22 @@ TEST(WlanLibraries, LibraryDirectoryOverride) {
     nwt::test::StandInMachine machine;
     // The machine's own folder holds no service library.
     setenv("SIMBOOK_LIBRARY_DIR", machine.Scratch().Dir().c_str(), 1);
+    testing::internal::CaptureStderr();
     SetLastError(0);
     HMODULE module = LoadLibraryW(L"WlanApi.dll");
     const DWORD error = GetLastError();
+    EXPECT_EQ(LoadLibraryW(L"WlanUi.dll"), nullptr);
+    const std::string problem = testing::internal::GetCapturedStderr();
     unsetenv("SIMBOOK_LIBRARY_DIR");
     EXPECT_EQ(module, nullptr);
     EXPECT_EQ(error, DWORD(ERROR_MOD_NOT_FOUND));
+    // One line for the folder, however many libraries it fails to give.
+    EXPECT_EQ(problem.rfind("simbook: " + machine.Scratch().Path("simbook_wlanapi.so") +
+                                ": cannot load the Wi-Fi service library (SIMBOOK_LIBRARY_DIR): ",
+                            0),
+              0u)
+        << problem;
+    EXPECT_EQ(std::count(problem.begin(), problem.end(), '\n'), 1) << problem;
 }
 
 } // namespace

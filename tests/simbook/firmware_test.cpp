@@ -79,19 +79,31 @@ struct Fw {
 
 TEST(Firmware, IndexedSetting58ReadsAndWrites) {
     simbook::Machine::Firmware v;
-    v.setting58 = 0xFFFFFFFF;
-    v.setting58Width = 2;
+    v.setting58 = 7;
+    v.setting58StrayBits = 0xFFFFFFF8;
+    v.setting58Width = 3;
     Fw fw(v);
     Bytes a = fw.Call(Indexed(0x0C, 58), 32);
     ASSERT_EQ(a.size(), 32u);
     EXPECT_EQ(a[0], 0);
-    EXPECT_EQ(Get32(a, 12), 2u);
+    EXPECT_EQ(Get32(a, 12), 3u);
     EXPECT_EQ(Get32(a, 20), 0xFFFFFFFFu);
     a = fw.Call(Indexed(0x0D, 58, 6), 32);
     EXPECT_EQ(a[0], 0);
     EXPECT_EQ(fw.stores, 1);
     EXPECT_EQ(fw.stored.setting58, 6u);
-    EXPECT_EQ(Get32(fw.Call(Indexed(0x0C, 58), 32), 20), 6u);
+    EXPECT_EQ(Get32(fw.Call(Indexed(0x0C, 58), 32), 20), 0xFFFFFFFEu);
+    // A value wider than the setting is refused and never stored.
+    EXPECT_EQ(fw.Call(Indexed(0x0D, 58, 8), 32)[0], 1);
+    EXPECT_EQ(fw.stores, 1);
+    // A setting of no bits holds only 0: setting bit 0 fails rather than reading back as 0.
+    v = simbook::Machine::Firmware{};
+    v.setting58 = 0;
+    v.setting58Width = 0;
+    Fw none(v);
+    EXPECT_EQ(none.Call(Indexed(0x0D, 58, 1), 32)[0], 1);
+    EXPECT_EQ(none.Call(Indexed(0x0D, 58, 0), 32)[0], 0);
+    EXPECT_EQ(none.stores, 0);
     // Writing the value it already has stores nothing.
     EXPECT_EQ(fw.Call(Indexed(0x0D, 58, 6), 32)[0], 0);
     EXPECT_EQ(fw.stores, 1);

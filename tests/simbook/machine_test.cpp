@@ -1,14 +1,21 @@
-// Machine files: defaults, every kind of bad key, and how a bad file is reported.
+// Machine files: defaults, every kind of bad key, files that are not machine files, and how a
+// problem is reported; the trace file's failures.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "support/scratch.h"
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 namespace {
 
@@ -83,6 +90,27 @@ TEST(MachineFile, ValuesAreRead) {
     EXPECT_EQ(m->wlan.waitLimitMs, std::optional<simbook::Dword>(10));
 }
 
+TEST(MachineFile, Setting58FitsItsWidth) {
+    struct Case {
+        uint32_t value;
+        int width;
+        uint32_t stray;
+    } const accepted[] = {{0, 0, 0xFFFFFFFF},  {3, 2, 0xFFFFFFFC},   {0x7FFFFFFF, 31, 0},
+                          {0xFFFFFFFF, 32, 0}, {0xFFFFFFFF, 255, 0}, {1, 1, 0}};
+    for (const Case& c : accepted) {
+        const std::string text = nlohmann::json{{"firmware",
+                                                 {{"setting58", c.value},
+                                                  {"setting58_width", c.width},
+                                                  {"setting58_stray_bits", c.stray}}}}
+                                     .dump();
+        std::string error;
+        auto m = simbook::ParseMachine(text, error);
+        ASSERT_TRUE(m.has_value()) << text << ": " << error;
+        EXPECT_EQ(m->firmware.setting58, c.value);
+        EXPECT_EQ(m->firmware.setting58StrayBits, c.stray);
+    }
+}
+
 TEST(MachineFile, ErrorsNameTheKey) {
     EXPECT_EQ(ErrorOf(R"({"drivr": {}})"), "drivr: unknown key");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"proff": "good"}}})"),
@@ -126,6 +154,22 @@ TEST(MachineFile, ErrorsNameTheKey) {
               "driver.faults.phase3_reply: must be a string");
     EXPECT_EQ(ErrorOf(R"({"driver": {"faults": {"phase3_reply": "swapped"}}})"),
               "driver.faults.phase3_reply: must be \"good\" or \"swapped_halves\"");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 257, "setting58_width": 2}})"),
+              "firmware.setting58: 257 does not fit setting58_width (2 bits): must be between 0 "
+              "and 3");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 4}})"),
+              "firmware.setting58: 4 does not fit setting58_width (2 bits): must be between 0 "
+              "and 3");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 1, "setting58_width": 0}})"),
+              "firmware.setting58: 1 does not fit setting58_width (0 bits): must be between 0 "
+              "and 0");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58": 2147483648, "setting58_width": 31}})")
+                  .rfind("firmware.setting58: 2147483648 does not fit", 0),
+              0u);
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58_stray_bits": 2}})"),
+              "firmware.setting58_stray_bits: must lie above the 2 bits of setting58_width");
+    EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58_stray_bits": 1, "setting58_width": 32}})"),
+              "firmware.setting58_stray_bits: must lie above the 32 bits of setting58_width");
     EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
     EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
 }
@@ -153,13 +197,163 @@ TEST(MachineFile, DefaultStateFileIsCreatedOnFirstUse) {
     const std::string dir = scratch.Dir().string();
     unsetenv("SIMBOOK");
     setenv("XDG_STATE_HOME", dir.c_str(), 1);
+    // A link planted where the file is first written aside is passed over, not written through.
+    ASSERT_EQ(mkdir((dir + "/simbook").c_str(), 0755), 0);
+    const std::string victim = scratch.Path("victim");
+    nwt::test::WriteFile(victim, "keep");
+    const std::string planted = dir + "/simbook/machine.json.new." + std::to_string(getpid());
+    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), (planted + ".0").c_str()), 0);
     simbook::ReloadMachineForTests();
     const simbook::Machine* m = simbook::CurrentMachine();
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->path, dir + "/simbook/machine.json");
-    std::ifstream in(m->path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, simbook::DefaultMachineText());
+    EXPECT_EQ(nwt::test::ReadFile(m->path), simbook::DefaultMachineText());
+    EXPECT_EQ(nwt::test::ReadFile(victim), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat(m->path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
     unsetenv("XDG_STATE_HOME");
     simbook::ReloadMachineForTests();
+}
+
+namespace {
+
+// What loading the machine file at `path` writes on standard error (the machine is refused).
+std::string LoadProblem(const std::string& path) {
+    setenv("SIMBOOK", path.c_str(), 1);
+    simbook::ReloadMachineForTests();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(simbook::CurrentMachine(), nullptr) << path;
+    std::string err = testing::internal::GetCapturedStderr();
+    unsetenv("SIMBOOK");
+    simbook::ReloadMachineForTests();
+    return err;
+}
+
+} // namespace
+
+// Whatever the name leads to, the answer comes at once and is one line saying what is wrong,
+// the name's unprintable characters escaped.
+TEST(MachineFile, OnlyRegularFilesUpToTheLimitAreRead) {
+    const nwt::test::ScratchDir scratch("simbook-machine");
+    const std::string fifo = scratch.Path("fifo.json");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string large = scratch.Path("large.json");
+    nwt::test::WriteFile(large, "{}" + std::string(simbook::kMaxMachineFileSize - 1, ' '));
+    const std::string dir = scratch.Dir().string();
+    const std::string odd = scratch.Path("a\nb\x1b[31m\x7f.json");
+    const std::string oddShown = dir + "/a\\nb\\x1b[31m\\x7f.json";
+    EXPECT_EQ(LoadProblem(dir), "simbook: " + dir + ": is a directory, not a machine file\n");
+    EXPECT_EQ(LoadProblem(fifo), "simbook: " + fifo + ": is a FIFO, not a regular file\n");
+    EXPECT_EQ(LoadProblem("/dev/zero"), "simbook: /dev/zero: is a device, not a regular file\n");
+    EXPECT_EQ(LoadProblem(large), "simbook: " + large +
+                                      ": is larger than 1048576 bytes, the most a machine file "
+                                      "may have\n");
+    EXPECT_EQ(LoadProblem(odd),
+              "simbook: " + oddShown + ": cannot be read: No such file or directory\n");
+    // Exactly at the limit is still a machine file.
+    nwt::test::WriteFile(large, "{}" + std::string(simbook::kMaxMachineFileSize - 2, ' '));
+    setenv("SIMBOOK", large.c_str(), 1);
+    simbook::ReloadMachineForTests();
+    EXPECT_NE(simbook::CurrentMachine(), nullptr);
+    unsetenv("SIMBOOK");
+    simbook::ReloadMachineForTests();
+}
+
+TEST(Reporting, UnprintableCharactersAreEscaped) {
+    EXPECT_EQ(simbook::EscapedForLine("plain /x y.json"), "plain /x y.json");
+    EXPECT_EQ(simbook::EscapedForLine(std::string("a\n\r\t\0\x1b\x7f", 7)),
+              "a\\n\\r\\t\\x00\\x1b\\x7f");
+    // UTF-8 text passes; C1 controls, broken sequences and overlong forms do not.
+    EXPECT_EQ(simbook::EscapedForLine("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
+    EXPECT_EQ(simbook::EscapedForLine("\xc2\x9b\xc3 \xc0\xaf\xed\xa0\x80"),
+              "\\xc2\\x9b\\xc3 \\xc0\\xaf\\xed\\xa0\\x80");
+}
+
+namespace {
+
+// The trace of this process goes to `path` until the object goes.
+class TraceTo {
+public:
+    explicit TraceTo(const std::string& path) {
+        setenv("SIMBOOK_TRACE", path.c_str(), 1);
+        simbook::ReopenTraceForTests();
+    }
+    ~TraceTo() {
+        unsetenv("SIMBOOK_TRACE");
+        simbook::ReopenTraceForTests();
+    }
+    TraceTo(const TraceTo&) = delete;
+    TraceTo& operator=(const TraceTo&) = delete;
+};
+
+// A trace line of about 300 bytes: longer than the report of a failed write, which the size
+// limit below must let through to standard error's capture file.
+nlohmann::ordered_json Line(const std::string& op) {
+    return {{"op", op}, {"pad", std::string(300, 'x')}};
+}
+
+} // namespace
+
+TEST(TraceFile, FifoWithoutReaderIsRefusedAtOnce) {
+    const nwt::test::ScratchDir scratch("simbook-trace");
+    const std::string fifo = scratch.Path("trace.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    TraceTo trace(fifo);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(simbook::TraceEnabled());
+    simbook::TraceLine(Line("a"));
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "simbook: " + fifo +
+            ": trace off: is a FIFO that nobody reads; it cannot be opened without waiting\n");
+}
+
+// A file that takes only part of a line keeps whole lines only, and says once that the trace is
+// incomplete; a file that takes nothing says so too.
+TEST(TraceFile, ShortWritesLeaveWholeLinesAndOneReport) {
+    const nwt::test::ScratchDir scratch("simbook-trace");
+    const std::string path = scratch.Path("trace.jsonl");
+    const std::string first = Line("a").dump() + "\n";
+    {
+        TraceTo trace(path);
+        // A file size limit just past the first line cuts the second one short.
+        struct rlimit saved {};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = first.size() + 10;
+        void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        simbook::TraceLine(Line("a"));
+        testing::internal::CaptureStderr();
+        simbook::TraceLine(Line("b"));
+        simbook::TraceLine(Line("c"));
+        std::string err = testing::internal::GetCapturedStderr();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(err, "simbook: " + path + ": trace incomplete: only 10 of " +
+                           std::to_string(first.size()) +
+                           " bytes of a line written; no further lines written\n");
+        EXPECT_EQ(nwt::test::ReadFile(path), first);
+    }
+    TraceTo full("/dev/full");
+    testing::internal::CaptureStderr();
+    simbook::TraceLine(Line("a"));
+    simbook::TraceLine(Line("b"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "simbook: /dev/full: trace incomplete: No space left on device; no further lines "
+              "written\n");
+}
+
+// A part of a line left by an earlier run is ended before the first line of this one.
+TEST(TraceFile, FirstLineStartsOnALineOfItsOwn) {
+    const nwt::test::ScratchDir scratch("simbook-trace");
+    const std::string path = scratch.Path("trace.jsonl");
+    nwt::test::WriteFile(path, "{\"op\":\"a\"}\n{\"op\":\"to");
+    TraceTo trace(path);
+    simbook::TraceLine({{"op", "b"}});
+    simbook::TraceLine({{"op", "c"}});
+    EXPECT_EQ(nwt::test::ReadFile(path),
+              "{\"op\":\"a\"}\n{\"op\":\"to\n{\"op\":\"b\"}\n{\"op\":\"c\"}\n");
 }

@@ -1,8 +1,10 @@
-// The machine file as a store: exclusive locks across handles and atomic write-back.
+// The machine file as a store: exclusive locks across handles and a safe, atomic write-back.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <set>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,15 @@
 namespace {
 
 using nwt::test::ReadFile;
+
+// The names in the scratch folder.
+std::set<std::string> Names(const nwt::test::ScratchDir& scratch) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.Dir())) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
 
 ino_t Inode(const std::string& path) {
     struct stat st {};
@@ -67,23 +78,117 @@ TEST(MachineStore, WriteBackKeepsOtherKeysAndStaysLocked) {
     EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kSharingViolation));
 }
 
+// Whatever stops a write-back, the file keeps its bytes and its inode, one line on standard
+// error names the file and the problem, and no temporary file stays behind.
 TEST(MachineStore, FailedWriteBackLeavesTheFileAsItWas) {
-    std::string original = R"({"firmware": {"wlan_flags": 1}})";
+    const std::string original = R"({"firmware": {"wlan_flags": 1}})";
+    struct Case {
+        const char* what;
+        std::string text;                               // what another writer left in the file
+        std::function<void(const std::string&)> change; // or what else happened to it
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"number out of range", R"({"firmware": {"wlan_flags": 1}, "driver": {"interfaces": 99}})",
+         nullptr, "driver.interfaces: must be between 0 and 16"},
+        {"number too large for any type", R"({"firmware": {"wlan_flags": 1e999}})", nullptr,
+         "not valid JSON"},
+        {"not JSON", R"({"firmware": )", nullptr, "not valid JSON"},
+        {"not an object", "[1]", nullptr, "must be an object"},
+        {"firmware not an object", R"({"firmware": 3})", nullptr, "firmware: must be an object"},
+        {"too large", original + std::string(simbook::kMaxMachineFileSize, ' '), nullptr,
+         "is larger than 1048576 bytes"},
+        {"read-only", original, [](const std::string& p) { chmod(p.c_str(), 0444); },
+         "is read-only"},
+        {"hard link", original,
+         [](const std::string& p) { ASSERT_EQ(link(p.c_str(), (p + ".2").c_str()), 0); },
+         "has 2 hard links"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const nwt::test::ScratchDir scratch("simbook-store");
+        const std::string path = nwt::test::WriteMachine(scratch, original);
+        simbook::Dword error = 0;
+        simbook::MachineLock lock;
+        ASSERT_TRUE(lock.Acquire(path, true, error));
+        nwt::test::WriteFile(path, c.text); // in place: the locked file itself changes
+        if (c.change) {
+            c.change(path);
+        }
+        const ino_t before = Inode(path);
+        simbook::Machine::Firmware fw;
+        fw.wlanFlags = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(lock.WriteBack(fw));
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.rfind("simbook: " + path + ": firmware change not stored: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.problem), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(ReadFile(path), c.text);
+        EXPECT_EQ(Inode(path), before);
+        EXPECT_EQ(Names(scratch).size(), c.change && std::string(c.what) == "hard link" ? 2u : 1u);
+    }
+}
+
+// Names planted where a temporary file might go are neither followed nor reused: the write-back
+// goes through and what they point to is untouched.
+TEST(MachineStore, PlantedTemporaryNamesAreNotFollowed) {
     const nwt::test::ScratchDir scratch("simbook-store");
-    const std::string path = nwt::test::WriteMachine(scratch, original);
-    ino_t before = Inode(path);
-    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0); // in the way of the temporary file
+    const std::string path = nwt::test::WriteMachine(scratch, R"({"firmware": {"setting58": 1}})");
+    const std::string victim = scratch.Path("victim");
+    nwt::test::WriteFile(victim, "keep");
+    ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(mkdir((path + ".new").c_str(), 0755), 0);
     simbook::Dword error = 0;
     simbook::MachineLock lock;
     ASSERT_TRUE(lock.Acquire(path, true, error));
     simbook::Machine::Firmware fw;
-    fw.wlanFlags = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(lock.WriteBack(fw));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find(path), std::string::npos);
-    EXPECT_EQ(ReadFile(path), original);
-    EXPECT_EQ(Inode(path), before);
+    fw.setting58 = 2;
+    ASSERT_TRUE(lock.WriteBack(fw));
+    EXPECT_EQ(ReadFile(victim), "keep");
+    EXPECT_NE(ReadFile(path).find("\"setting58\": 2"), std::string::npos);
+    EXPECT_EQ(Names(scratch), (std::set<std::string>{"machine.json", "machine.json.tmp",
+                                                     "machine.json.new", "victim"}));
+}
+
+// A machine file reached through a symbolic link: the change reaches the file the link leads
+// to, the link stays a link, and both names share one lock.
+TEST(MachineStore, SymbolicLinkLeadsToTheOneFileAndLock) {
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string real = nwt::test::WriteMachine(scratch, R"({"firmware": {"setting58": 1}})");
+    ASSERT_EQ(mkdir(scratch.Path("links").c_str(), 0755), 0);
+    const std::string name = scratch.Path("links/m.json");
+    ASSERT_EQ(symlink("../machine.json", name.c_str()), 0);
+    simbook::Dword error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(name, true, error));
+    simbook::Machine::Firmware fw;
+    fw.setting58 = 3;
+    ASSERT_TRUE(lock.WriteBack(fw));
+    struct stat st {};
+    ASSERT_EQ(lstat(name.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadFile(real).find("\"setting58\": 3"), std::string::npos);
+    for (const std::string& other : {real, name}) {
+        simbook::MachineLock second;
+        EXPECT_FALSE(second.Acquire(other, false, error)) << other;
+        EXPECT_EQ(error, static_cast<simbook::Dword>(simbook::win32::kSharingViolation));
+    }
+}
+
+TEST(MachineStore, ReplaceRefusesTextThatIsNoMachine) {
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, "{}");
+    simbook::Dword error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(path, true, error));
+    std::string problem;
+    EXPECT_FALSE(lock.Replace(R"({"driver": {"interfaces": 99}})", problem));
+    EXPECT_NE(problem.find("driver.interfaces: must be between"), std::string::npos) << problem;
+    EXPECT_EQ(problem.find('\n'), std::string::npos);
+    EXPECT_EQ(ReadFile(path), "{}");
+    ASSERT_TRUE(lock.Replace("{\"ansi_code_page\": 65001}\n", problem)) << problem;
+    EXPECT_EQ(ReadFile(path), "{\"ansi_code_page\": 65001}\n");
 }
 
 TEST(MachineStore, SharedHolderMayNotWriteBack) {

@@ -19,8 +19,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cwctype>
 #include <memory>
@@ -103,6 +103,21 @@ bool Hidden(const LibraryInfo& info, const simbook::Machine& machine) {
     return &info == &kLibraries[0] ? !machine.wlan.library : !machine.wlan.uiLibrary;
 }
 
+void ReportLoadFailure(const std::string& path, const char* reason) {
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) {
+        return;
+    }
+    std::string why = reason == nullptr ? "unknown error" : reason;
+    if (why.rfind(path + ": ", 0) == 0) {
+        why.erase(0, path.size() + 2); // the loader's text names the file again
+    }
+    const char* dir = std::getenv("SIMBOOK_LIBRARY_DIR");
+    simbook::ReportProblem(
+        path, std::string("cannot load the Wi-Fi service library") +
+                  (dir != nullptr && *dir != '\0' ? " (SIMBOOK_LIBRARY_DIR)" : "") + ": " + why);
+}
+
 void TraceLoad(const LibraryInfo* info, bool loaded) {
     if (!simbook::TraceEnabled()) {
         return;
@@ -139,8 +154,9 @@ extern "C" HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
         void* dl = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (dl == nullptr) {
             // The machine offers the library, so this is a broken build or install: say so on
-            // standard error, which the programs' verdict lines never use.
-            std::fprintf(stderr, "simbook: cannot load %s: %s\n", path.c_str(), dlerror());
+            // standard error, which the programs' verdict lines never use, once per process
+            // (both libraries come from one folder, so the cause is the same).
+            ReportLoadFailure(path, dlerror());
             SetLastError(ERROR_MOD_NOT_FOUND);
             TraceLoad(info, false);
             return nullptr;

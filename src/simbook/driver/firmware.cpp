@@ -68,10 +68,14 @@ uint8_t IndexedSetting(Exchange& x, const Machine::Firmware& values, Machine::Fi
     }
     if (x.function == 0x0C) {
         StoreLe32(x.At(12), values.setting58Width); // byte 12: width; 13..15 zero
-        StoreLe32(x.At(20), values.setting58);
-    } else {
-        next.setting58 = LoadLe32(x.in + 20);
+        StoreLe32(x.At(20), values.setting58 | values.setting58StrayBits);
+        return kDone;
     }
+    const uint32_t value = LoadLe32(x.in + 20);
+    if (!FitsWidth(value, values.setting58Width)) {
+        return kUnsupported; // the setting has no room for the value
+    }
+    next.setting58 = value;
     return kDone;
 }
 

@@ -2,9 +2,10 @@
 #include "simbook/driver/store.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <exception>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,53 +15,27 @@
 #include <nlohmann/json.hpp>
 
 namespace simbook {
-
-MachineLock::~MachineLock() {
-    for (int fd : fds_) {
-        close(fd); // closing the descriptor drops its lock
-    }
-}
-
-bool MachineLock::Acquire(const std::string& path, bool exclusive, Dword& error) {
-    // The file may be replaced by a write-back between open and flock; then the lock sits on a
-    // file nobody will open again, so try once more on the new one.
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error = errno == ENOENT ? win32::kFileNotFound : win32::kAccessDenied;
-            return false;
-        }
-        if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-            error = errno == EWOULDBLOCK ? win32::kSharingViolation : win32::kAccessDenied;
-            close(fd);
-            return false;
-        }
-        struct stat held {};
-        struct stat current {};
-        if (fstat(fd, &held) == 0 && stat(path.c_str(), &current) == 0 &&
-            held.st_ino == current.st_ino && held.st_dev == current.st_dev) {
-            path_ = path;
-            exclusive_ = exclusive;
-            fds_.push_back(fd);
-            return true;
-        }
-        close(fd);
-    }
-    error = win32::kSharingViolation;
-    return false;
-}
-
 namespace {
 
-bool ReadText(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
+std::string SystemProblem(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// The file `path` leads to, every symbolic link followed; empty (errno set) when it is gone.
+std::string Resolve(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (realpath(path.c_str(), resolved) == nullptr) {
+        return {};
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
-    return !in.bad();
+    return resolved;
+}
+
+std::string Folder(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -78,81 +53,193 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Flushes the folder's entries, so that a rename in it survives a power cut. The rename is done
+// by then; a file system that cannot flush a folder leaves it as durable as it can.
+void SyncFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+// Whether the file at `held` may be replaced: one name only (a rename would leave the other
+// names on the old file, splitting one machine in two) and writable by someone (permission
+// checks do not stop the superuser, so the mode bits are read here).
+bool MayReplace(int held, std::string& problem) {
+    struct stat st {};
+    if (fstat(held, &st) != 0) {
+        problem = SystemProblem("cannot be examined");
+        return false;
+    }
+    if (st.st_nlink > 1) {
+        problem = "has " + std::to_string(st.st_nlink) +
+                  " hard links; it is never replaced, so that its names do not part";
+        return false;
+    }
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        problem = "is read-only";
+        return false;
+    }
+    return true;
+}
+
+// Writes `text` into a new temporary file beside `path` (created exclusively, so nothing
+// planted there is followed or reused), locks it and renames it over `path`. Returns the new
+// file's descriptor, or -1 with `problem` set and no temporary file left.
+int RenameIntoPlace(const std::string& path, const std::string& text, mode_t mode,
+                    std::string& problem) {
+    std::string temp = path + ".tmp.XXXXXX";
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        problem = SystemProblem("cannot create a temporary file beside it");
+        return -1;
+    }
+    const char* step = "cannot set the mode of the temporary file";
+    bool ok = fchmod(fd, mode) == 0;
+    if (ok) {
+        step = "cannot write the temporary file";
+        ok = WriteAll(fd, text) && fsync(fd) == 0;
+    }
+    if (ok) {
+        step = "cannot lock the temporary file";
+        ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    if (ok) {
+        step = "cannot rename the temporary file over it";
+        ok = rename(temp.c_str(), path.c_str()) == 0;
+    }
+    if (!ok) {
+        problem = SystemProblem(step);
+        close(fd);
+        unlink(temp.c_str());
+        return -1;
+    }
+    return fd;
+}
+
+// The machine file's text with the firmware's changeable values put in, every other key and
+// the key order kept.
+bool UpdatedText(const std::string& path, const Machine::Firmware& firmware, std::string& updated,
+                 std::string& problem) {
+    std::string text;
+    if (!ReadMachineText(path, text, problem)) {
+        return false;
+    }
+    nlohmann::ordered_json root = nlohmann::ordered_json::parse(text, nullptr, false);
+    if (root.is_discarded()) {
+        problem = "not valid JSON any more";
+        return false;
+    }
+    if (!root.is_object() || (root.contains("firmware") && !root["firmware"].is_object())) {
+        problem = "firmware: must be an object";
+        return false;
+    }
+    root["firmware"]["wlan_flags"] = firmware.wlanFlags;
+    root["firmware"]["setting58"] = firmware.setting58;
+    updated = root.dump(2) + "\n";
+    return true;
+}
+
 } // namespace
+
+MachineLock::~MachineLock() {
+    for (int fd : fds_) {
+        close(fd); // closing the descriptor drops its lock
+    }
+}
+
+bool MachineLock::Acquire(const std::string& path, bool exclusive, Dword& error) {
+    // The file may be replaced by a write-back between open and flock; then the lock sits on a
+    // file nobody will open again, so try once more on the new one.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string target = Resolve(path);
+        int fd = target.empty() ? -1 : open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            error = errno == ENOENT ? win32::kFileNotFound : win32::kAccessDenied;
+            return false;
+        }
+        if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            error = errno == EWOULDBLOCK ? win32::kSharingViolation : win32::kAccessDenied;
+            close(fd);
+            return false;
+        }
+        struct stat held {};
+        struct stat current {};
+        if (fstat(fd, &held) == 0 && stat(target.c_str(), &current) == 0 &&
+            held.st_ino == current.st_ino && held.st_dev == current.st_dev) {
+            path_ = target;
+            exclusive_ = exclusive;
+            fds_.push_back(fd);
+            return true;
+        }
+        close(fd);
+    }
+    error = win32::kSharingViolation;
+    return false;
+}
+
+bool MachineLock::Replace(const std::string& text, std::string& problem) {
+    if (!Held() || !exclusive_) {
+        problem = "not locked for writing";
+        return false;
+    }
+    try {
+        std::string invalid;
+        if (!ParseMachine(text, invalid)) {
+            problem = "the new text is not a machine: " + invalid;
+            return false;
+        }
+        struct stat st {};
+        if (!MayReplace(fds_.back(), problem) || fstat(fds_.back(), &st) != 0) {
+            return false;
+        }
+        int fd = RenameIntoPlace(path_, text, st.st_mode & 07777, problem);
+        if (fd < 0) {
+            return false;
+        }
+        fds_.push_back(fd); // keep the new file locked as well
+        SyncFolder(Folder(path_));
+        return true;
+    } catch (const std::exception& e) {
+        problem = std::string("cannot be replaced: ") + e.what();
+        return false;
+    }
+}
 
 bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
     if (!Held() || !exclusive_) {
         return false; // only the exclusive holder may change the file
     }
-    std::string text;
-    if (!ReadText(path_, text)) {
-        ReportMachineProblem(path_, "cannot be read for the write-back");
-        return false;
-    }
-    nlohmann::ordered_json root;
-    try {
-        root = nlohmann::ordered_json::parse(text);
-    } catch (const nlohmann::ordered_json::parse_error&) {
-        ReportMachineProblem(path_, "not valid JSON any more; firmware change not stored");
-        return false;
-    }
-    if (!root.is_object() || (root.contains("firmware") && !root["firmware"].is_object())) {
-        ReportMachineProblem(path_, "firmware: must be an object; firmware change not stored");
-        return false;
-    }
-    root["firmware"]["wlan_flags"] = firmware.wlanFlags;
-    root["firmware"]["setting58"] = firmware.setting58;
     std::string problem;
-    if (!Replace(root.dump(2) + "\n", problem)) {
-        ReportMachineProblem(path_, "firmware change not stored: " + problem);
-        return false;
+    try {
+        std::string updated;
+        if (UpdatedText(path_, firmware, updated, problem) && Replace(updated, problem)) {
+            return true;
+        }
+    } catch (const std::exception& e) {
+        problem = e.what();
     }
-    return true;
-}
-
-bool MachineLock::Replace(const std::string& text, std::string& problem) {
-    if (!Held() || !exclusive_) {
-        problem = "the file is not held exclusively";
-        return false;
-    }
-    std::string temp = path_ + ".tmp";
-    struct stat st {};
-    mode_t mode = 0644;
-    if (fstat(fds_.front(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    }
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        problem = "cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = WriteAll(fd, text) && fsync(fd) == 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-              rename(temp.c_str(), path_.c_str()) == 0;
-    if (!ok) {
-        int saved = errno;
-        close(fd);
-        unlink(temp.c_str());
-        problem = std::strerror(saved);
-        return false;
-    }
-    fds_.push_back(fd); // keep the new file locked as well
-    return true;
+    ReportMachineProblem(path_, "firmware change not stored: " + problem);
+    return false;
 }
 
 bool ReadFirmware(const std::string& path, Machine::Firmware& firmware) {
-    std::string text;
-    if (!ReadText(path, text)) {
-        ReportMachineProblem(path, std::string("cannot be read: ") + std::strerror(errno));
-        return false;
-    }
     std::string problem;
-    std::optional<Machine> machine = ParseMachine(text, problem);
-    if (!machine) {
-        ReportMachineProblem(path, problem);
-        return false;
+    try {
+        std::string text;
+        if (ReadMachineText(path, text, problem)) {
+            std::optional<Machine> machine = ParseMachine(text, problem);
+            if (machine) {
+                firmware = machine->firmware;
+                return true;
+            }
+        }
+    } catch (const std::exception& e) {
+        problem = std::string("cannot be loaded: ") + e.what();
     }
-    firmware = machine->firmware;
-    return true;
+    ReportMachineProblem(path, problem);
+    return false;
 }
 
 } // namespace simbook

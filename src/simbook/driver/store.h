@@ -2,10 +2,11 @@
 // across processes, and the atomic write-back of firmware changes.
 //
 // Opening the device takes a lock (flock) on the machine file: exclusive for share mode 0,
-// shared otherwise, never waiting. A write-back replaces the file by renaming a temporary
-// file (<file>.tmp) over it; the holder locks the new file before the rename and keeps every
-// lock until the device is closed, so a process that opened the old or the new file meets the
-// lock either way.
+// shared otherwise, never waiting. A name that is a symbolic link is followed to the file it
+// leads to, so every name of one machine file shares one lock and one file. A write-back
+// replaces the file by renaming a new, exclusively created temporary file of the same folder
+// over it; the holder locks the new file before the rename and keeps every lock until the
+// device is closed, so a process that opened the old or the new file meets the lock either way.
 #pragma once
 
 #include <string>
@@ -29,7 +30,8 @@ public:
 
     // Writes `firmware`'s changeable values (wlan_flags, setting58) into the machine file,
     // keeping every other key and the key order as they are. Atomic: the file is either the
-    // old one or the new one. False when the file could not be written; it is then unchanged.
+    // old one or the new one. False, with the problem reported on standard error, when the file
+    // could not be written; it is then unchanged.
     bool WriteBack(const Machine::Firmware& firmware);
 
     // Replaces the whole machine file with `text`, the same atomic way; the exclusive lock is
@@ -38,7 +40,7 @@ public:
     bool Replace(const std::string& text, std::string& problem);
 
 private:
-    std::string path_;
+    std::string path_; // the file the name given to Acquire leads to
     bool exclusive_ = false;
     std::vector<int> fds_; // the file as opened, then each file this holder renamed into place
 };
