@@ -542,16 +542,16 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
           {"capsule_error", optional(f.capsuleError)},
           {"public_value", f.publicValue ? oj(HexText(f.publicValue->data(), f.publicValue->size()))
                                          : oj(nullptr)}}}};
-    root["firmware"] = {
-        {"wlan_flags", fw.wlanFlags},
-        {"setting58", fw.setting58},
-        {"setting58_width", fw.setting58Width},
-        {"supervisor_password", fw.supervisorPassword},
-        {"user_password", fw.userPassword},
-        {"password_data_length", fw.passwordDataLength},
-        {"password_state_status", optional(fw.passwordStateStatus)},
-        {"failing_functions", fw.failingFunctions},
-        {"wlan_item_data", HexText(fw.wlanItemData.data(), fw.wlanItemData.size())}};
+    root["firmware"] = {{"wlan_flags", fw.wlanFlags},
+                        {"setting58", fw.setting58},
+                        {"setting58_width", fw.setting58Width},
+                        {"supervisor_password", fw.supervisorPassword},
+                        {"user_password", fw.userPassword},
+                        {"password_data_length", fw.passwordDataLength},
+                        {"password_state_status", optional(fw.passwordStateStatus)},
+                        {"failing_functions", fw.failingFunctions},
+                        {"wlan_item_data", HexText(fw.wlanItemData.data(), fw.wlanItemData.size())},
+                        {"setting58_stray_bits", fw.setting58StrayBits}};
     root["wlan"] = {{"library", m.wlan.library},
                     {"ui_library", m.wlan.uiLibrary},
                     {"missing_entries", m.wlan.missingEntries},

@@ -83,6 +83,7 @@ VALID = [(name, open(os.path.join(MACHINES, name), encoding="utf-8").read())
 VALID += [
     ("the full default machine", json.dumps(full)),
     ("$schema named", '{"$schema": "machine.schema.json"}'),
+    ("stray bits above the width", '{"firmware": {"setting58_stray_bits": 4294967292}}'),
     ("every fault set", json.dumps({"driver": {"faults": {
         "probe_error": 50, "phase1_reply_length": 159, "proof": "wrong_order",
         "phase3_reply": "swapped_halves", "capsule_reply_length": 11, "capsule_total_field": 0,
@@ -91,6 +92,7 @@ VALID += [
     ("edges", json.dumps({"ansi_code_page": 65001, "clock": {"performance_counter": -1},
                           "driver": {"interfaces": 16, "driver_version": None},
                           "firmware": {"wlan_flags": 65535, "setting58": 4294967295,
+                                       "setting58_width": 32,
                                        "password_state_status": 255, "wlan_item_data": "00AB"},
                           "wlan": {"interfaces": [], "wait_limit_ms": 0}})),
     ("networks", json.dumps({"wlan": {"interfaces": [{
