@@ -328,6 +328,23 @@ TEST(PowMod, RefusesWithoutWriting) {
     static uint32_t big[100] = {3};
     EXPECT_FALSE(powmod(out, 33, big, 100, e, 4, oakley_group2_prime, 33));
     EXPECT_FALSE(pow2mod(out, 33, big, 68, oakley_group2_prime, 33));
+    // A modulus whose residues' squares would outgrow a value (34 words, or 34 once negated) is
+    // refused; 33 words, the most that fits, works.
+    uint32_t modulus[34] = {};
+    modulus[33] = 1;
+    EXPECT_FALSE(pow2mod(out, 33, e, 4, modulus, 34));
+    std::memset(modulus, 0, sizeof modulus);
+    modulus[32] = 0x80000000u; // -2^1055 as 33 words: its magnitude needs 34
+    EXPECT_FALSE(pow2mod(out, 33, e, 4, modulus, 33));
+    for (uint32_t w : out) {
+        ASSERT_EQ(w, 0xCCCCCCCCu);
+    }
+    uint32_t wide[34] = {};
+    std::memset(modulus, 0xFF, sizeof modulus);
+    modulus[32] = 0x7FFFFFFFu;                                     // 2^1055 - 1
+    ASSERT_TRUE(powmod(wide, 34, modulus, 32, e, 4, modulus, 33)); // (-1)^even
+    EXPECT_EQ(wide[0], 1u);
+    EXPECT_EQ(wide[1], 0u);
     for (uint32_t w : out) {
         ASSERT_EQ(w, 0xCCCCCCCCu);
     }

@@ -755,6 +755,16 @@ bool powmod(uint32_t* out, uint32_t outCap, const uint32_t* base, uint32_t baseC
     bignum_from_words(b, base, baseCount);
     bignum_from_words(e, exponent, exponentCount);
     bignum_from_words(m, modulus, modulusCount);
+    // Each step squares a residue: a modulus longer than half the capacity would make the
+    // square outgrow a value, which ends the process. Such a modulus is refused instead.
+    bignum magnitude;
+    bignum_copy(magnitude, m);
+    if (magnitude.bits < 0) {
+        bignum_negate(magnitude);
+    }
+    if (bignum_used_words(magnitude) > BIGNUM_MAX_WORDS / 2) {
+        return false;
+    }
     bignum_powmod(b, e, m, r);
 
     uint32_t n = bignum_used_words(r);
