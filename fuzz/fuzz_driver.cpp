@@ -31,6 +31,7 @@ constexpr uint32_t kSessionId = 0x5e551011;
 HDEVINFO const kDevices = reinterpret_cast<HDEVINFO>(static_cast<uintptr_t>(0x1000));
 HKEY const kKey = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x2000));
 HANDLE const kDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3000));
+HANDLE const kPersistentDevice = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x3001));
 HANDLE const kHeap = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x4000));
 const wchar_t kDevicePath[] = L"\\\\?\\fuzz#driver";
 
@@ -115,14 +116,22 @@ constexpr std::array<uint8_t, 24> kDriverNonce = {0x4e, 0x64, 0x2d, 0x66, 0x75, 
                                                   0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,
                                                   0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f, 0x10, 0x11};
 
-struct Run {
-    Input input;
+// One device handle's side of the driver: how it answers and its session.
+struct Device {
     int mode = 0;
     int tamperPhase = 0; // 1..3: that phase's reply gets one byte flipped
     size_t tamperOffset = 0;
     Session session;
     uint32_t sequence = 0; // the sequence number the next request capsule must carry
-    int openDevices = 0;
+    bool open = false;
+};
+
+struct Run {
+    Input input;
+    Device fresh;      // the handle of a run's own wrapper
+    Device persistent; // the handle of the session that valid-session runs share
+    bool openingPersistent = false;
+    Device* current = &fresh; // the device of the call in progress
     int openSets = 0;
     int openKeys = 0;
 };
@@ -156,19 +165,13 @@ BOOL RawAnswer(uint8_t* out, DWORD outSize, LPDWORD bytesReturned) {
 }
 
 void Tamper(int phase, uint8_t* reply, size_t size) {
-    if (g_run.tamperPhase == phase && size != 0) {
-        reply[g_run.tamperOffset % size] ^= 0x01;
+    if (g_run.current->tamperPhase == phase && size != 0) {
+        reply[g_run.current->tamperOffset % size] ^= 0x01;
     }
 }
 
-// The session identifier a phase 2 or 3 request names; after a tampered phase 1 reply the
-// channel rightly names the identifier it received.
-bool SessionIdMatches(const uint8_t* field) {
-    return g_run.tamperPhase == 1 || Le32(field) == kSessionId;
-}
-
 BOOL Phase1(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWORD returned) {
-    Session& s = g_run.session;
+    Session& s = g_run.current->session;
     if (inSize != kPhase1Size || outSize != kPhase1Size || s.state != Session::State::None) {
         Fault("a malformed or repeated phase 1 request");
     }
@@ -190,10 +193,13 @@ BOOL Phase1(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWOR
 }
 
 BOOL Phase2(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWORD returned) {
-    Session& s = g_run.session;
+    Session& s = g_run.current->session;
     if (inSize != kPhase2RequestSize || outSize != kProofSize ||
-        s.state != Session::State::AwaitingProof || !SessionIdMatches(in + 4)) {
+        s.state != Session::State::AwaitingProof) {
         Fault("a malformed or misplaced phase 2 request");
+    }
+    if (Le32(in + 4) != kSessionId) { // after a tampered phase 1 reply: a session never issued
+        return Answer(FALSE, ERROR_INVALID_PARAMETER, 0, returned);
     }
     // Without tampering the client must prove Yc || Yd; after a tampered phase 1 its proof
     // covers the values it received, which this driver does not check.
@@ -201,7 +207,7 @@ BOOL Phase2(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWOR
     std::memcpy(values, s.clientPublic.data(), simbook::kDhBytes);
     std::memcpy(values + simbook::kDhBytes, DriverPublic().data(), simbook::kDhBytes);
     const auto expected = simbook::HmacSha1(s.t0.data(), s.t0.size(), values, sizeof values);
-    if (g_run.tamperPhase != 1 && std::memcmp(expected.data(), in + 8, kProofSize) != 0) {
+    if (g_run.current->tamperPhase != 1 && std::memcmp(expected.data(), in + 8, kProofSize) != 0) {
         Fault("a wrong client proof");
     }
     std::memcpy(values, DriverPublic().data(), simbook::kDhBytes);
@@ -217,9 +223,9 @@ BOOL Phase2(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWOR
 }
 
 BOOL Phase3(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWORD returned) {
-    Session& s = g_run.session;
+    Session& s = g_run.current->session;
     if (inSize != kPhase3RequestSize || outSize != kPhase3ReplySize ||
-        s.state != Session::State::AwaitingKey || !SessionIdMatches(in + 4)) {
+        s.state != Session::State::AwaitingKey || Le32(in + 4) != kSessionId) {
         Fault("a malformed or misplaced phase 3 request");
     }
     uint8_t sessionKey[16];
@@ -242,7 +248,7 @@ BOOL Phase3(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWOR
 }
 
 BOOL Handshake(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPDWORD returned) {
-    if (g_run.mode == 2) {
+    if (g_run.current->mode == 2) {
         return Answer(FALSE, ERROR_NOT_SUPPORTED, 0, returned);
     }
     if (inSize == 0) { // the probe
@@ -269,7 +275,7 @@ BOOL Handshake(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize, LPD
 // Checks a request capsule (deciphered in session mode) and returns its firmware packet; `room`
 // is the answer size it asks for.
 std::vector<uint8_t> OpenRequest(const uint8_t* in, DWORD inSize, DWORD outSize, size_t& room) {
-    const bool enciphered = g_run.mode == 1;
+    const bool enciphered = g_run.current->mode == 1;
     if (in == nullptr || inSize < 16 + 24) {
         Fault("a request capsule shorter than its fields");
     }
@@ -283,7 +289,7 @@ std::vector<uint8_t> OpenRequest(const uint8_t* in, DWORD inSize, DWORD outSize,
     std::vector<uint8_t> area(in + 12, in + inSize - 4);
     if (enciphered) {
         for (size_t at = 0; at + 8 <= area.size(); at += 8) {
-            g_run.session.cipher.Decipher(area.data() + at);
+            g_run.current->session.cipher.Decipher(area.data() + at);
         }
     }
     const uint8_t* r = area.data();
@@ -292,7 +298,7 @@ std::vector<uint8_t> OpenRequest(const uint8_t* in, DWORD inSize, DWORD outSize,
         Le32(r + 8) != kFirmwareCall) {
         Fault("a malformed encapsulated request");
     }
-    if (Le32(r) != g_run.sequence) {
+    if (Le32(r) != g_run.current->sequence) {
         Fault("a wrong sequence number");
     }
     room = Le32(r + 16);
@@ -304,7 +310,7 @@ std::vector<uint8_t> OpenRequest(const uint8_t* in, DWORD inSize, DWORD outSize,
 
 BOOL CapsuleAnswer(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize,
                    LPDWORD bytesReturned) {
-    if (g_run.mode == 1 && g_run.session.state != Session::State::Established) {
+    if (g_run.current->mode == 1 && g_run.current->session.state != Session::State::Established) {
         Fault("a capsule outside a session");
     }
     size_t room = 0;
@@ -332,11 +338,11 @@ BOOL CapsuleAnswer(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize,
 
     std::vector<uint8_t> reply(CapsuleSize(payload.size()), 0);
     PutLe32(reply.data(), (control & 2) != 0 ? lengthField : static_cast<uint32_t>(payload.size()));
-    PutLe32(reply.data() + 8, g_run.mode == 1 ? kSessionId : 0);
+    PutLe32(reply.data() + 8, g_run.current->mode == 1 ? kSessionId : 0);
     std::copy(payload.begin(), payload.end(), reply.begin() + 12);
-    if (g_run.mode == 1) {
+    if (g_run.current->mode == 1) {
         for (size_t at = 12; at + 8 <= reply.size() - 4; at += 8) {
-            g_run.session.cipher.Encipher(reply.data() + at);
+            g_run.current->session.cipher.Encipher(reply.data() + at);
         }
     }
     PutLe32(reply.data() + 4,
@@ -350,7 +356,7 @@ BOOL CapsuleAnswer(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize,
     }
     const bool fails = (control & 1) != 0;
     if (!fails || returned != 0) {
-        ++g_run.sequence; // the channel counts every answer that reached it
+        ++g_run.current->sequence; // the channel counts every answer that reached it
     }
     return Answer(fails ? FALSE : TRUE, kErrors[(control >> 4) & 7], static_cast<DWORD>(returned),
                   bytesReturned);
@@ -360,19 +366,27 @@ BOOL CapsuleAnswer(const uint8_t* in, DWORD inSize, uint8_t* out, DWORD outSize,
 
 namespace fuzz_driver {
 
-void Begin(const uint8_t* data, size_t size) {
+bool Begin(const uint8_t* data, size_t size) {
     g_run.input.Reset(data, size);
     const uint8_t flags = g_run.input.Byte();
-    g_run.mode = flags & 3;
-    g_run.tamperPhase = (flags >> 2) & 3;
-    g_run.tamperOffset = g_run.mode == 1 && g_run.tamperPhase != 0 ? g_run.input.Byte() : 0;
-    g_run.session.state = Session::State::None;
-    g_run.sequence = 0;
+    Device& d = g_run.fresh;
+    d.mode = flags & 3;
+    d.tamperPhase = d.mode == 1 ? (flags >> 2) & 3 : 0;
+    d.tamperOffset = d.tamperPhase != 0 ? g_run.input.Byte() : 0;
+    d.session.state = Session::State::None;
+    d.sequence = 0;
     t_lastError = ERROR_SUCCESS;
+    return d.mode == 1 && d.tamperPhase == 0;
+}
+
+void OpeningSharedSession() {
+    g_run.openingPersistent = true;
+    g_run.persistent.mode = 1;
+    g_run.persistent.tamperPhase = 0;
 }
 
 void End() {
-    if (g_run.openDevices != 0 || g_run.openSets != 0 || g_run.openKeys != 0) {
+    if (g_run.fresh.open || g_run.openSets != 0 || g_run.openKeys != 0) {
         Fault("no close for a handle it opened");
     }
 }
@@ -488,7 +502,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR, LPDWORD, LPDWORD type, LPBYTE
         Fault("a bad registry query");
     }
     std::vector<uint8_t> value;
-    if (g_run.mode == 3) {
+    if (g_run.current->mode == 3) {
         value = g_run.input.Take(g_run.input.Byte());
     } else {
         static const wchar_t kVersion[] = L"1.0.8.0";
@@ -524,24 +538,35 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWO
     if (name == nullptr || std::wcscmp(name, kDevicePath) != 0) {
         Fault("an open of another path");
     }
-    if (g_run.openDevices != 0) {
+    const bool persistent = g_run.openingPersistent;
+    g_run.openingPersistent = false;
+    Device& d = persistent ? g_run.persistent : g_run.fresh;
+    if (d.open) {
         Fault("a second open of the exclusive device");
     }
-    ++g_run.openDevices;
-    return kDevice;
+    d.open = true;
+    d.session.state = Session::State::None;
+    d.sequence = 0;
+    return persistent ? kPersistentDevice : kDevice;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (handle != kDevice || g_run.openDevices == 0) {
+    Device* d = handle == kDevice             ? &g_run.fresh
+                : handle == kPersistentDevice ? &g_run.persistent
+                                              : nullptr;
+    if (d == nullptr || !d->open) {
         Fault("a close of a handle that is not open");
     }
-    --g_run.openDevices;
+    d->open = false;
     return TRUE;
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer, DWORD inSize,
                             LPVOID outBuffer, DWORD outSize, LPDWORD returned, LPOVERLAPPED) {
-    if (device != kDevice || g_run.openDevices == 0) {
+    g_run.current = device == kDevice             ? &g_run.fresh
+                    : device == kPersistentDevice ? &g_run.persistent
+                                                  : nullptr;
+    if (g_run.current == nullptr || !g_run.current->open) {
         Fault("an I/O control on a handle that is not open");
     }
     if (returned == nullptr) {
@@ -561,7 +586,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID inBuffer, DWORD in
     if (code != kIoctlHandshake && code != kIoctlCapsule) {
         Fault("an unknown I/O-control code");
     }
-    if (g_run.mode == 0 || g_run.mode == 3) {
+    if (g_run.current->mode == 0 || g_run.current->mode == 3) {
         return RawAnswer(out, outSize, returned);
     }
     if (code == kIoctlHandshake) {

@@ -31,9 +31,14 @@
 
 namespace fuzz_driver {
 
-// Starts a run over `data`: the answers of every later platform call come from it.
-void Begin(const uint8_t* data, size_t size);
-// Ends the run: checks that every handle the channel opened is closed again.
+// Starts a run over `data`: the answers of every later platform call come from it. True for a
+// run over a valid session without tampering (mode 1), which may use the shared session.
+bool Begin(const uint8_t* data, size_t size);
+// The next open of the device is the shared session's: a handle of its own, kept open across
+// runs, with its own session key and sequence number, whose capsule answers come from the input
+// of the run in progress.
+void OpeningSharedSession();
+// Ends a run: checks that every handle the run's own wrapper opened is closed again.
 void End();
 
 } // namespace fuzz_driver
