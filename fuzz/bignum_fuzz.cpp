@@ -3,7 +3,8 @@
 // Input: [operation][words of each operand...][operand words, little-endian]; operands of up to
 // BIGNUM_MAX_WORDS words, exponents of up to 8. Operations:
 //   0  powmod(base, exponent, modulus) == BN_mod_exp, the base taken as a signed value and
-//      reduced into [0, |modulus|), the exponent as a non-negative value;
+//      reduced into [0, |modulus|), the exponent as a non-negative value (x^0 is 1, as the
+//      library defines it, even modulo 1);
 //   1  pow2mod(exponent, modulus) == BN_mod_exp(2, ...), and pow2mod(e1) * pow2mod(e2) reduced
 //      equals pow2mod(e1 + e2);
 //   2  bignum_divmod(x, y) == BN_div for signed values (truncating division), and
@@ -168,6 +169,9 @@ Bn Reference(const Bn& base, const std::vector<uint32_t>& exponent, const Bn& mo
     Check(BN_nnmod(b.get(), base.get(), m.get(), Context()) == 1 &&
               BN_mod_exp(r.get(), b.get(), e.get(), m.get(), Context()) == 1,
           "BN_mod_exp failed");
+    if (BN_is_zero(e.get())) {
+        BN_one(r.get()); // the library's convention: x^0 is 1 whatever the modulus, 1 included
+    }
     return r;
 }
 

@@ -37,8 +37,8 @@ void bignum_powmod(const bignum& base, const bignum& exponent, const bignum& mod
                    bignum& result);
 
 // Word-array forms: false (nothing written) for a null array, an array longer than
-// BIGNUM_MAX_WORDS, a modulus of more than BIGNUM_MAX_WORDS / 2 words (33, a little over 1024 bits
-// and its sign: the squares of its residues must fit a value) or a result larger than outCap.
+// BIGNUM_MAX_WORDS, a modulus of more than 1071 bits (the squares of its residues, with their
+// sign bit, must fit BIGNUM_MAX_WORDS words) or a result larger than outCap.
 bool powmod(uint32_t* out, uint32_t outCap, const uint32_t* base, uint32_t baseCount,
             const uint32_t* exponent, uint32_t exponentCount, const uint32_t* modulus,
             uint32_t modulusCount);
