@@ -135,6 +135,19 @@ INT SsidToString(const DOT11_SSID& ssid, std::wstring& text) {
     return result;
 }
 
+bool ParseInterfaceArgument(int argc, wchar_t** argv, GUID& interfaceGuid) {
+    if (argc != 2 || argv == nullptr || argv[1] == nullptr || argv[1][0] == L'\0') {
+        return false;
+    }
+    // Text that does not parse is refused even if the parser wrote part of a GUID before it
+    // gave up: only a complete, non-null interface GUID starts a scan.
+    if (FAILED(::IIDFromString(argv[1], &interfaceGuid))) {
+        return false;
+    }
+    static const GUID kNullGuid{};
+    return std::memcmp(&interfaceGuid, &kNullGuid, sizeof(GUID)) != 0;
+}
+
 int RunScan(const GUID& interfaceGuid) {
     CSundrel scan;
     std::vector<std::wstring> ssids;

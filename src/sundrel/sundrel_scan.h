@@ -56,5 +56,10 @@ private:
 // holds. The name ends at the first zero character.
 INT SsidToString(const DOT11_SSID& ssid, std::wstring& text);
 
+// The command line's one argument: a braced interface GUID that parses completely and is not the
+// null GUID. True with `interfaceGuid` set; false for any other command line (`interfaceGuid` may
+// then hold part of a GUID).
+bool ParseInterfaceArgument(int argc, wchar_t** argv, GUID& interfaceGuid);
+
 // Runs one scan on `interfaceGuid`, prints the report and returns the exit code.
 int RunScan(const GUID& interfaceGuid);

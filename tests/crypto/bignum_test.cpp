@@ -328,6 +328,22 @@ TEST(PowMod, RefusesWithoutWriting) {
     static uint32_t big[100] = {3};
     EXPECT_FALSE(powmod(out, 33, big, 100, e, 4, oakley_group2_prime, 33));
     EXPECT_FALSE(pow2mod(out, 33, big, 68, oakley_group2_prime, 33));
+    // A modulus whose residues' squares would outgrow a value (1072 bits, or 1072 once negated)
+    // is refused; 1071 bits, the most that fits, works.
+    uint32_t modulus[34] = {};
+    modulus[33] = 0x8000u; // 2^1071
+    EXPECT_FALSE(pow2mod(out, 33, e, 4, modulus, 34));
+    modulus[33] = 0xFFFF8000u; // -2^1071
+    EXPECT_FALSE(pow2mod(out, 33, e, 4, modulus, 34));
+    for (uint32_t w : out) {
+        ASSERT_EQ(w, 0xCCCCCCCCu);
+    }
+    uint32_t wide[35] = {};
+    std::memset(modulus, 0xFF, sizeof modulus);
+    modulus[33] = 0x7FFFu;                                         // 2^1071 - 1
+    ASSERT_TRUE(powmod(wide, 35, modulus, 32, e, 4, modulus, 34)); // (-1)^even
+    EXPECT_EQ(wide[0], 1u);
+    EXPECT_EQ(wide[1], 0u);
     for (uint32_t w : out) {
         ASSERT_EQ(w, 0xCCCCCCCCu);
     }

@@ -289,3 +289,41 @@ TEST_F(ScanHandlers, ReleaseLeavesNothingForALateHandler) {
 }
 
 } // namespace
+
+// The command line's argument: only a whole, non-null registry-form GUID is taken, and a text
+// the parser consumed in part is refused although part of a GUID was written.
+TEST(InterfaceArgument, OnlyAWholeNonNullGuidIsTaken) {
+    struct Case {
+        std::vector<const wchar_t*> args;
+        bool taken;
+    };
+    const std::vector<Case> cases = {
+        {{L"sundrel", L"{c799c725-24b9-464b-b6c7-5e300dce17d6}"}, true},
+        {{L"sundrel", L"{C799C725-24B9-464B-B6C7-5E300DCE17D6}"}, true},
+        {{L"sundrel", L"{c799c725-24b9-464b-b6c7-5e300dce17dZ}"}, false}, // partly parsed
+        {{L"sundrel", L"{00000000-0000-0000-0000-000000000000}"}, false},
+        {{L"sundrel", L"c799c725-24b9-464b-b6c7-5e300dce17d6"}, false},
+        {{L"sundrel", L""}, false},
+        {{L"sundrel", nullptr}, false},
+        {{L"sundrel"}, false},
+        {{L"sundrel", L"{c799c725-24b9-464b-b6c7-5e300dce17d6}", L"x"}, false},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        std::vector<wchar_t*> argv;
+        for (const wchar_t* arg : c.args) {
+            argv.push_back(const_cast<wchar_t*>(arg));
+        }
+        argv.push_back(nullptr);
+        GUID guid{};
+        const bool taken =
+            ParseInterfaceArgument(static_cast<int>(c.args.size()), argv.data(), guid);
+        EXPECT_EQ(taken, c.taken) << "case " << i;
+        if (taken) {
+            EXPECT_EQ(guid.Data1, 0xc799c725u);
+            EXPECT_EQ(guid.Data4[7], 0xd6);
+        }
+    }
+    GUID guid{};
+    EXPECT_FALSE(ParseInterfaceArgument(2, nullptr, guid));
+}

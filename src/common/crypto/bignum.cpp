@@ -737,6 +737,11 @@ void bignum_powmod(const bignum& base, const bignum& exponent, const bignum& mod
     bignum_copy(result, acc);
 }
 
+namespace {
+// The longest modulus whose residues' products, with their sign bit, fit BIGNUM_MAX_WORDS.
+constexpr int32_t kMaxModulusBits = (int32_t(BIGNUM_MAX_WORDS) * 32 - 1) / 2;
+} // namespace
+
 bool powmod(uint32_t* out, uint32_t outCap, const uint32_t* base, uint32_t baseCount,
             const uint32_t* exponent, uint32_t exponentCount, const uint32_t* modulus,
             uint32_t modulusCount) {
@@ -755,6 +760,16 @@ bool powmod(uint32_t* out, uint32_t outCap, const uint32_t* base, uint32_t baseC
     bignum_from_words(b, base, baseCount);
     bignum_from_words(e, exponent, exponentCount);
     bignum_from_words(m, modulus, modulusCount);
+    // Each step squares a residue: a modulus of more bits than half a value holds would make the
+    // square outgrow the storage, which ends the process. Such a modulus is refused instead.
+    bignum magnitude;
+    bignum_copy(magnitude, m);
+    if (magnitude.bits < 0) {
+        bignum_negate(magnitude);
+    }
+    if (magnitude.bits > kMaxModulusBits) {
+        return false;
+    }
     bignum_powmod(b, e, m, r);
 
     uint32_t n = bignum_used_words(r);

@@ -36,7 +36,9 @@ void bignum_divmod(const bignum& a, const bignum& d, bignum& q, bignum& r);
 void bignum_powmod(const bignum& base, const bignum& exponent, const bignum& modulus,
                    bignum& result);
 
-// Word-array forms: false (nothing written) for a null array or a result larger than outCap.
+// Word-array forms: false (nothing written) for a null array, an array longer than
+// BIGNUM_MAX_WORDS, a modulus of more than 1071 bits (the squares of its residues, with their
+// sign bit, must fit BIGNUM_MAX_WORDS words) or a result larger than outCap.
 bool powmod(uint32_t* out, uint32_t outCap, const uint32_t* base, uint32_t baseCount,
             const uint32_t* exponent, uint32_t exponentCount, const uint32_t* modulus,
             uint32_t modulusCount);
