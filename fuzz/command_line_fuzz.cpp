@@ -13,6 +13,7 @@
 #include "brenvik/brenvik.h"
 #include "platform/win32.h"
 #include "sundrel/sundrel_scan.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -26,15 +27,13 @@ void Check(bool condition, const char* what) {
 std::vector<std::wstring> Arguments(const uint8_t* data, size_t size) {
     std::vector<std::wstring> args{L"program"};
     std::wstring current;
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = 0; i < size;) {
         if (data[i] == 0) {
             args.push_back(current);
             current.clear();
-        } else if (data[i] == 0xFF && i + 2 < size) {
-            current += static_cast<wchar_t>(data[i + 1] | (data[i + 2] << 8));
-            i += 2;
+            ++i;
         } else {
-            current += static_cast<wchar_t>(data[i]);
+            i = fuzz_support::AppendWideCharacter(data, size, i, current);
         }
     }
     if (size != 0) {
@@ -86,48 +85,11 @@ void CheckBrenvik(int argc, wchar_t** argv, const std::vector<std::wstring>& arg
     }
 }
 
-int Hex(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
 // sundrel: "{8-4-4-4-12}" in hexadecimal digits, not all zero; the GUID it names.
 bool SundrelArgument(const std::wstring& text, GUID& guid) {
-    static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    if (text.size() != sizeof(kShape) - 1) {
-        return false;
-    }
-    uint8_t bytes[16] = {};
-    size_t nibble = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (kShape[i] != 'x') {
-            if (text[i] != static_cast<wchar_t>(kShape[i])) {
-                return false;
-            }
-            continue;
-        }
-        const int v = Hex(text[i]);
-        if (v < 0) {
-            return false;
-        }
-        bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] << 4 | v);
-        ++nibble;
-    }
-    guid.Data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-                 static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::memcpy(guid.Data4, bytes + 8, 8);
     static const GUID kNull{};
-    return std::memcmp(&guid, &kNull, sizeof guid) != 0;
+    return fuzz_support::RegistryFormGuid(text, guid) &&
+           std::memcmp(&guid, &kNull, sizeof guid) != 0;
 }
 
 void CheckSundrel(int argc, wchar_t** argv, const std::vector<std::wstring>& args) {

@@ -16,6 +16,7 @@
 
 #include "platform/win32.h"
 #include "stand_in_machine.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -26,58 +27,10 @@ void Check(bool condition, const char* what) {
     }
 }
 
-int Hex(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
-// The registry form "{8-4-4-4-12}" and the GUID it names.
-bool RegistryForm(const std::wstring& text, GUID& guid) {
-    static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    if (text.size() != sizeof(kShape) - 1) {
-        return false;
-    }
-    uint8_t bytes[16] = {};
-    size_t nibble = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (kShape[i] != 'x') {
-            if (text[i] != static_cast<wchar_t>(kShape[i])) {
-                return false;
-            }
-            continue;
-        }
-        const int v = Hex(text[i]);
-        if (v < 0) {
-            return false;
-        }
-        bytes[nibble / 2] = static_cast<uint8_t>(bytes[nibble / 2] << 4 | v);
-        ++nibble;
-    }
-    guid.Data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
-                 static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
-    guid.Data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
-    guid.Data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
-    std::memcpy(guid.Data4, bytes + 8, 8);
-    return true;
-}
-
 void CheckIid(const uint8_t* data, size_t size) {
     std::wstring text;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == 0xFF && i + 2 < size) {
-            text += static_cast<wchar_t>(data[i + 1] | (data[i + 2] << 8));
-            i += 2;
-        } else {
-            text += static_cast<wchar_t>(data[i]);
-        }
+    for (size_t i = 0; i < size;) {
+        i = fuzz_support::AppendWideCharacter(data, size, i, text);
     }
     // The text in a block of exactly its size; the parser reads up to its first zero.
     std::vector<wchar_t> block(text.begin(), text.end());
@@ -88,7 +41,7 @@ void CheckIid(const uint8_t* data, size_t size) {
     GUID untouched = guid;
     const HRESULT result = IIDFromString(block.data(), &guid);
     GUID expected{};
-    if (RegistryForm(seen, expected)) {
+    if (fuzz_support::RegistryFormGuid(seen, expected)) {
         Check(result == S_OK && std::memcmp(&guid, &expected, sizeof guid) == 0,
               "a registry-form GUID was not parsed to its value");
     } else if (seen.size() != 38) {
