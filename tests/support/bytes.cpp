@@ -1,36 +1,15 @@
 #include "bytes.h"
 
+#include <optional>
+
 #include <gtest/gtest.h>
+
+#include "simbook/bytes.h"
 
 namespace nwt::test {
 
-namespace {
-
-int Digit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-} // namespace
-
 std::string ToHex(const void* data, size_t size) {
-    static const char kDigits[] = "0123456789abcdef";
-    const auto* p = static_cast<const uint8_t*>(data);
-    std::string text;
-    text.reserve(2 * size);
-    for (size_t i = 0; i < size; ++i) {
-        text += kDigits[p[i] >> 4];
-        text += kDigits[p[i] & 0xf];
-    }
-    return text;
+    return simbook::HexText(data, size);
 }
 
 std::string ToHex(const Bytes& bytes) {
@@ -38,21 +17,16 @@ std::string ToHex(const Bytes& bytes) {
 }
 
 Bytes FromHex(const std::string& hex) {
-    Bytes bytes;
     if (hex.size() % 2 != 0) {
         ADD_FAILURE() << "odd hex length: " << hex;
-        return bytes;
+        return {};
     }
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = Digit(hex[i]);
-        const int low = Digit(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            ADD_FAILURE() << "not hex at " << i << ": " << hex;
-            break;
-        }
-        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    std::optional<Bytes> bytes = simbook::HexBytes(hex);
+    if (!bytes) {
+        ADD_FAILURE() << "not hex: " << hex;
+        return {};
     }
-    return bytes;
+    return std::move(*bytes);
 }
 
 uint16_t Le16(const uint8_t* p) {
