@@ -36,4 +36,10 @@ std::string HelpText(const std::string& command);
 // when it is missing. Empty, with the problem reported, when there is none.
 std::string MachinePath(const std::string& given, bool create);
 
+// Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
+// else the source tree's machines/ folder this simbook was built from.
+std::string MachinesDir();
+// The names of the ready machines in `dir` (their file names without ".json"), sorted.
+std::vector<std::string> ReadyMachines(const std::string& dir);
+
 } // namespace simbook::cli

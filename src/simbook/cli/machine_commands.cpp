@@ -464,8 +464,6 @@ int Reset(const Args& given) {
     });
 }
 
-namespace {
-
 // Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
 // else the source tree's machines/ folder this simbook was built from.
 std::string MachinesDir() {
@@ -492,6 +490,8 @@ std::vector<std::string> ReadyMachines(const std::string& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+namespace {
 
 // Writes `text` as a new file at `path`: created exclusively, or with `force` written aside and
 // renamed over what was there.
