@@ -72,9 +72,9 @@ enum class Phase3Fault {
 // capsule_total_field, capsule_extra_payload, capsule_empty_payload, capsule_error,
 // public_value), each off by
 // default. They let tests and procedure writers reproduce drivers that misbehave in the ways the
-// channel must survive. Further knobs: firmware.password_state_status,
-// firmware.setting58_stray_bits, firmware.failing_functions, wlan.notify_delay_ms,
-// wlan.wait_limit_ms.
+// channel must survive. Further knobs: driver.held_by_other_program,
+// firmware.password_state_status, firmware.setting58_stray_bits, firmware.failing_functions,
+// wlan.notify_delay_ms, wlan.wait_limit_ms.
 struct DriverFaults {
     std::optional<Dword> probeError;             // probe fails with this last error (0: succeeds)
     std::optional<Dword> phase1ReplyLength;      // bytes returned for phase 1 (the driver's 160)
@@ -119,6 +119,9 @@ struct Machine {
         std::array<uint8_t, 16> authKey{0xf2, 0xae, 0xe4, 0xfc, 0x34, 0xd1, 0xe4, 0x8c,
                                         0x54, 0xe0, 0x07, 0x42, 0xb7, 0xde, 0xf7, 0x0e};
         int busyReplies = 0;
+        // Another program holds the device exclusively: every open of it fails with
+        // ERROR_SHARING_VIOLATION, whatever share mode it asks for.
+        bool heldByOtherProgram = false;
         DriverFaults faults;
         friend bool operator==(const Driver&, const Driver&) = default;
     } driver;
@@ -162,6 +165,10 @@ constexpr size_t kMaxMachineFileSize = 1024 * 1024;
 // kMaxMachineFileSize bytes; opening it never waits (a FIFO is refused, not waited on). On
 // failure returns false with `problem` set to what is wrong ("is a directory").
 bool ReadMachineText(const std::string& path, std::string& text, std::string& problem);
+
+// The longest top-level "description" a machine file may carry, in bytes: one line that says
+// what the machine is for, read by people and listings; the machine itself ignores it.
+constexpr size_t kMaxDescriptionLength = 300;
 
 // Parses machine-file text. On error returns nullopt and sets `error` to "key: problem".
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error);

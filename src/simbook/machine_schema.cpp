@@ -241,7 +241,7 @@ void ParseDriver(const json& value, Machine& m) {
     RequireObject(value, where);
     CheckKeys(value, where,
               {"present", "interfaces", "driver_version", "sessions", "auth_key", "busy_replies",
-               "faults"});
+               "held_by_other_program", "faults"});
     auto& d = m.driver;
     if (value.contains("present")) {
         d.present = GetBool(value["present"], "driver.present");
@@ -272,6 +272,10 @@ void ParseDriver(const json& value, Machine& m) {
     if (value.contains("busy_replies")) {
         d.busyReplies =
             static_cast<int>(GetInteger(value["busy_replies"], "driver.busy_replies", 0, 1000000));
+    }
+    if (value.contains("held_by_other_program")) {
+        d.heldByOtherProgram =
+            GetBool(value["held_by_other_program"], "driver.held_by_other_program");
     }
     if (value.contains("faults")) {
         ParseFaults(value["faults"], d.faults);
@@ -403,6 +407,25 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
     return wi;
 }
 
+// The machine's one-line description: text for people and listings, never a control character
+// (C0, DEL, or C1 as UTF-8: U+0080 to U+009F), so that it prints as one line and a terminal
+// shows it as it is. The JSON reader has already refused text that is not UTF-8.
+void CheckDescription(const json& value) {
+    const std::string text = GetString(value, "description");
+    if (text.size() > kMaxDescriptionLength) {
+        Fail("description", "must be at most " + std::to_string(kMaxDescriptionLength) +
+                                " bytes, got " + std::to_string(text.size()));
+    }
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 =
+            c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (c < 0x20 || c == 0x7F || c1) {
+            Fail("description", "must be one line without control characters");
+        }
+    }
+}
+
 void ParseWlan(const json& value, Machine& m) {
     const std::string where = "wlan";
     RequireObject(value, where);
@@ -448,9 +471,14 @@ std::optional<Machine> ParseMachine(const std::string& text, std::string& error)
     try {
         Machine m;
         RequireObject(root, "(top level)");
-        CheckKeys(root, "", {"$schema", "ansi_code_page", "clock", "driver", "firmware", "wlan"});
+        CheckKeys(
+            root, "",
+            {"$schema", "description", "ansi_code_page", "clock", "driver", "firmware", "wlan"});
         if (root.contains("$schema")) {
             GetString(root["$schema"], "$schema"); // where editors find the schema; not used
+        }
+        if (root.contains("description")) {
+            CheckDescription(root["description"]); // for people and listings; not used
         }
         if (root.contains("ansi_code_page")) {
             int64_t cp = GetInteger(root["ansi_code_page"], "ansi_code_page", 0, 0xFFFF);
@@ -530,6 +558,7 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
         {"sessions", m.driver.sessions},
         {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
         {"busy_replies", m.driver.busyReplies},
+        {"held_by_other_program", m.driver.heldByOtherProgram},
         {"faults",
          {{"probe_error", optional(f.probeError)},
           {"phase1_reply_length", optional(f.phase1ReplyLength)},

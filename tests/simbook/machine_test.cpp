@@ -66,9 +66,11 @@ TEST(MachineFile, DefaultTextParsesToTheDefaults) {
 TEST(MachineFile, ValuesAreRead) {
     std::string error;
     auto m = simbook::ParseMachine(R"({
+      "description": "a machine of every kind of value",
       "ansi_code_page": 65001,
       "clock": {"system_time": [2020, 2, 6, 29, 23, 59, 58, 999]},
       "driver": {"driver_version": null, "interfaces": 3, "busy_replies": 2,
+                 "held_by_other_program": true,
                  "faults": {"proof": "wrong_order", "capsule_error": 31}},
       "firmware": {"setting58": 3, "failing_functions": [4, 5], "wlan_item_data": "0aFF"},
       "wlan": {"interfaces": [{"guid": "{00000000-0000-0000-0000-000000000001}",
@@ -82,6 +84,8 @@ TEST(MachineFile, ValuesAreRead) {
     EXPECT_EQ(m->clock.systemTime[3], 29);
     EXPECT_EQ(m->clock.performanceCounter, 1234567890); // unpinned field keeps its default
     EXPECT_FALSE(m->driver.driverVersion.has_value());
+    EXPECT_TRUE(m->driver.heldByOtherProgram);
+    EXPECT_TRUE(simbook::MachineJson(*m)["driver"]["held_by_other_program"].get<bool>());
     EXPECT_EQ(m->driver.faults.proof, simbook::ProofFault::WrongOrder);
     EXPECT_EQ(m->driver.faults.capsuleError, std::optional<simbook::Dword>(31));
     EXPECT_EQ(m->firmware.wlanItemData, (std::vector<uint8_t>{0x0a, 0xff}));
@@ -170,6 +174,21 @@ TEST(MachineFile, ErrorsNameTheKey) {
               "firmware.setting58_stray_bits: must lie above the 2 bits of setting58_width");
     EXPECT_EQ(ErrorOf(R"({"firmware": {"setting58_stray_bits": 1, "setting58_width": 32}})"),
               "firmware.setting58_stray_bits: must lie above the 32 bits of setting58_width");
+    EXPECT_EQ(ErrorOf(R"({"driver": {"held_by_other_program": "yes"}})"),
+              "driver.held_by_other_program: must be true or false");
+    EXPECT_EQ(ErrorOf(R"({"description": 1})"), "description: must be a string");
+    EXPECT_EQ(ErrorOf(R"({"description": ")" + std::string(301, 'd') + R"("})"),
+              "description: must be at most 300 bytes, got 301");
+    for (const char* line : {R"({"description": "two\nlines"})", R"({"description": "\u001b[2J"})",
+                             R"({"description": "\u009b2J"})", R"({"description": "\u007f"})"}) {
+        EXPECT_EQ(ErrorOf(line), "description: must be one line without control characters")
+            << line;
+    }
+    std::string error; // 300 bytes, U+00A0 just past the C1 controls
+    EXPECT_TRUE(simbook::ParseMachine(
+                    R"({"description": "\u00e9\u00a0)" + std::string(296, 'd') + R"("})", error)
+                    .has_value())
+        << error;
     EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
     EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
 }

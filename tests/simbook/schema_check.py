@@ -83,6 +83,8 @@ VALID = [(name, open(os.path.join(MACHINES, name), encoding="utf-8").read())
 VALID += [
     ("the full default machine", json.dumps(full)),
     ("$schema named", '{"$schema": "machine.schema.json"}'),
+    ("described", json.dumps({"description": "d" * 298 + "é"})),
+    ("held by another program", '{"driver": {"held_by_other_program": true}}'),
     ("stray bits above the width", '{"firmware": {"setting58_stray_bits": 4294967292}}'),
     ("every fault set", json.dumps({"driver": {"faults": {
         "probe_error": 50, "phase1_reply_length": 159, "proof": "wrong_order",
@@ -123,6 +125,11 @@ INVALID = [
     ("proof by another name", '{"driver": {"faults": {"proof": "bad"}}}'),
     ("not an object", '[]'),
     ("$schema not text", '{"$schema": 1}'),
+    ("description not text", '{"description": ["healthy"]}'),
+    ("description of two lines", '{"description": "one\\ntwo"}'),
+    ("description with a C1 control", '{"description": "csi \\u009b"}'),
+    ("description of 301 bytes", json.dumps({"description": "d" * 301})),
+    ("held by a number", '{"driver": {"held_by_other_program": 1}}'),
 ]
 
 for name, text in VALID:

@@ -83,6 +83,13 @@ uint64_t Open(const std::string& tracedPath, bool exclusive, uint32_t& error) {
         TraceOpen("refused", tracedPath, error, 0);
         return 0;
     }
+    if (machine->driver.heldByOtherProgram) {
+        // Another program keeps the device open exclusively: whatever share mode this open
+        // asks for, it conflicts, as it does on Windows.
+        error = win32::kSharingViolation;
+        TraceOpen("refused", tracedPath, error, 0);
+        return 0;
+    }
     auto handle = std::make_shared<Handle>();
     error = win32::kSuccess;
     if (!handle->lock.Acquire(machine->path, exclusive, error)) {

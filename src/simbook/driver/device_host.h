@@ -36,7 +36,8 @@ namespace device {
 // Opens a handle on the driver's device of the current machine. `tracedPath` is the device path
 // the program named, as a JSON string literal for the trace. Share mode 0 (`exclusive`) holds
 // the machine file exclusively, also against other processes. Returns the handle's number, or
-// 0 with `error` set (ERROR_FILE_NOT_FOUND when no driver is there, ERROR_SHARING_VIOLATION).
+// 0 with `error` set (ERROR_FILE_NOT_FOUND when no driver is there, ERROR_SHARING_VIOLATION when
+// another handle holds the device or the machine says another program does).
 uint64_t Open(const std::string& tracedPath, bool exclusive, uint32_t& error);
 
 // An I/O control on an open handle (METHOD_BUFFERED: `in` is a copy, `outRoom` the room the
