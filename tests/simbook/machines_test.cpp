@@ -1,6 +1,7 @@
 // The ready machine files: each parses and shows the situation it is named for.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -38,4 +39,30 @@ TEST(ReadyMachines, EachShowsItsSituation) {
     ASSERT_EQ(networks.size(), 6u);
     EXPECT_TRUE(networks[1].empty());
     EXPECT_EQ(networks[2], networks[3]);
+}
+
+// What every ready machine shares: a pinned clock (reproducible runs), a one-line description,
+// and a situation the Windows build under Wine shows too, so no Linux-only knob.
+TEST(ReadyMachines, EachIsPinnedDescribedAndBehavesAlikeUnderWine) {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(MACHINES_DIR)) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        ++count;
+        const simbook::Machine m = Load(name);
+        EXPECT_TRUE(m.clock.pinned);
+        EXPECT_TRUE(m.wlan.missingEntries.empty());
+        EXPECT_EQ(m.ansiCodePage, 1252u);
+        EXPECT_FALSE(m.wlan.waitLimitMs.has_value());
+        for (const simbook::WlanInterface& wi : m.wlan.interfaces) {
+            EXPECT_NE(wi.scan, simbook::ScanBehaviour::Silent) << "waits 15 s under Wine";
+        }
+        std::ifstream in(entry.path());
+        const nlohmann::json file = nlohmann::json::parse(in);
+        EXPECT_FALSE(file.value("description", "").empty());
+    }
+    EXPECT_GE(count, 18u);
 }
