@@ -41,5 +41,8 @@ std::string MachinePath(const std::string& given, bool create);
 std::string MachinesDir();
 // The names of the ready machines in `dir` (their file names without ".json"), sorted.
 std::vector<std::string> ReadyMachines(const std::string& dir);
+// The one-line "description" of the ready machine `name` in `dir` (`dir`/`name`.json); empty
+// when the file has none, or cannot be read or is not a machine the programs accept.
+std::string ReadyMachineDescription(const std::string& dir, const std::string& name);
 
 } // namespace simbook::cli

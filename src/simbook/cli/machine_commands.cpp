@@ -491,6 +491,19 @@ std::vector<std::string> ReadyMachines(const std::string& dir) {
     return names;
 }
 
+std::string ReadyMachineDescription(const std::string& dir, const std::string& name) {
+    std::string text;
+    std::string problem;
+    // The machine reader checks the description (one line, bounded) along with the rest.
+    if (!ReadMachineText(dir + "/" + name + ".json", text, problem) ||
+        !ParseMachine(text, problem)) {
+        return {};
+    }
+    const oj root = oj::parse(text, nullptr, false);
+    const auto it = root.find("description");
+    return it != root.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
 namespace {
 
 // Writes `text` as a new file at `path`: created exclusively, or with `force` written aside and
@@ -537,8 +550,21 @@ int New(const Args& args) {
     }
     const std::string dir = MachinesDir();
     if (from == "list") {
-        for (const std::string& name : ReadyMachines(dir)) {
-            std::printf("%s\n", name.c_str());
+        // One machine a line, its name first (scripts take the first word), descriptions in
+        // one column.
+        const std::vector<std::string> names = ReadyMachines(dir);
+        size_t width = 0;
+        for (const std::string& name : names) {
+            width = std::max(width, name.size());
+        }
+        for (const std::string& name : names) {
+            const std::string description = ReadyMachineDescription(dir, name);
+            if (description.empty()) {
+                std::printf("%s\n", name.c_str());
+            } else {
+                std::printf("%-*s  %s\n", static_cast<int>(width), name.c_str(),
+                            description.c_str());
+            }
         }
         return kDone;
     }
