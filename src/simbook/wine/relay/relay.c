@@ -96,7 +96,8 @@ static ULONG fill_request(PIRP get, const EVENT* ev) {
             r->in_length = x->link.Length;
             RtlCopyMemory(r + 1, x->link.Buffer, x->link.Length);
         }
-    } else if (ev->kind == RELAY_CONTROL) {
+    } else if (ev->irp != NULL) {
+        /* CONTROL, BEGIN and DRAIN: buffered I/O controls. */
         PIO_STACK_LOCATION s = IoGetCurrentIrpStackLocation(ev->irp);
         r->code = s->Parameters.DeviceIoControl.IoControlCode;
         r->in_length = s->Parameters.DeviceIoControl.InputBufferLength;
@@ -295,7 +296,7 @@ static NTSTATUS put_answer(PIRP irp, PIO_STACK_LOCATION s) {
         if (!NT_SUCCESS((NTSTATUS)a->status)) {
             cs->FileObject->FsContext = NULL;
         }
-    } else if (ev->kind == RELAY_CONTROL) {
+    } else {
         n = a->out_length;
         if (n > cs->Parameters.DeviceIoControl.OutputBufferLength) {
             n = cs->Parameters.DeviceIoControl.OutputBufferLength;
@@ -360,8 +361,11 @@ static NTSTATUS control_ioctl(PIRP irp, PIO_STACK_LOCATION s) {
         }
         return put_answer(irp, s);
     }
-    if (code == RELAY_IOCTL_DRAIN) {
-        return queue_event(RELAY_DRAIN, 0, 0, irp);
+    if (code == RELAY_IOCTL_DRAIN || code == RELAY_IOCTL_BEGIN) {
+        if (s->Parameters.DeviceIoControl.InputBufferLength > RELAY_MAX_INPUT) {
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        }
+        return queue_event(code == RELAY_IOCTL_DRAIN ? RELAY_DRAIN : RELAY_BEGIN, 0, 0, irp);
     }
     return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }

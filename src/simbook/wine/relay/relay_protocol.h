@@ -5,9 +5,11 @@
  * The server opens the control device, claims it with RELAY_IOCTL_SERVE (the number of device
  * interfaces to publish), then loops: RELAY_IOCTL_GET hands it the next client event as a
  * request record, RELAY_IOCTL_PUT gives the driver the answer that completes the client's IRP.
- * Any other opener (the launcher) may send RELAY_IOCTL_DRAIN at the end of a run: the server
- * answers it after every event queued before it (so the program's last close has been seen)
- * and then ends.
+ * Any other opener (the launcher) starts a run with RELAY_IOCTL_BEGIN, whose input is the run's
+ * environment (see below) and whose output is the server's answer, and ends it with
+ * RELAY_IOCTL_DRAIN: the server answers the drain after every event queued before it (so the
+ * program's last close has been seen), with what it wrote to standard error during the run.
+ * The server stays up between runs.
  * All numbers are little-endian 32-bit words. */
 #ifndef SIMBOOK_WINE_RELAY_PROTOCOL_H
 #define SIMBOOK_WINE_RELAY_PROTOCOL_H
@@ -30,12 +32,22 @@
 #define RELAY_IOCTL_GET RELAY_CTL(1)   /* out: a request record */
 #define RELAY_IOCTL_PUT RELAY_CTL(2)   /* in: an answer record */
 #define RELAY_IOCTL_DRAIN RELAY_CTL(3) /* completes when the queue before it is answered */
+#define RELAY_IOCTL_BEGIN RELAY_CTL(4) /* in: the run's environment; out: the server's answer */
+
+/* BEGIN's input: UTF-16 entries, each ending in a null unit: "NAME=value" for a variable the
+ * run has, "NAME" for one it has not (SIMBOOK, SIMBOOK_TRACE, XDG_STATE_HOME, HOME).
+ * BEGIN's output: UTF-8 text "<dll overrides>\n<machine file>\n" (either may be empty).
+ * DRAIN's output: UTF-8 text the server wrote to standard error for the run (at most
+ * RELAY_DRAIN_ROOM bytes). */
+#define RELAY_BEGIN_ROOM 8192u
+#define RELAY_DRAIN_ROOM 16384u
 
 enum relay_kind {
     RELAY_OPEN = 1,    /* IRP_MJ_CREATE on an interface; answered */
     RELAY_CONTROL = 2, /* IRP_MJ_DEVICE_CONTROL on an open file; answered */
     RELAY_CLOSE = 3,   /* IRP_MJ_CLOSE of an open file; the driver completed it already */
-    RELAY_DRAIN = 4    /* a drain marker; answered */
+    RELAY_DRAIN = 4,   /* a drain marker; answered */
+    RELAY_BEGIN = 5    /* the start of a run, with its environment; answered */
 };
 
 /* Request record (GET output): header, then `in_length` input bytes. */
@@ -45,10 +57,10 @@ struct relay_request {
     uint32_t file;      /* the driver's number for the client's file object */
     uint32_t iface;     /* OPEN: index of the interface opened */
     uint32_t share;     /* OPEN: the share access the caller asked for (0: exclusive) */
-    uint32_t code;      /* CONTROL: the I/O control code */
-    uint32_t in_length; /* bytes that follow: CONTROL's input, OPEN's interface link name
-                           (UTF-16, \??\...) */
-    uint32_t out_room;  /* CONTROL: the caller's output buffer length */
+    uint32_t code;      /* CONTROL, BEGIN, DRAIN: the I/O control code */
+    uint32_t in_length; /* bytes that follow: CONTROL's and BEGIN's input, OPEN's interface
+                           link name (UTF-16, \??\...) */
+    uint32_t out_room;  /* CONTROL, BEGIN, DRAIN: the caller's output buffer length */
 };
 
 /* Answer record (PUT input): header, then `out_length` output bytes. */

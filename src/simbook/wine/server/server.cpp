@@ -3,11 +3,17 @@
 // registry), simbook's device host on the other (the Linux driver and firmware models, over the
 // machine file, with the trace), exactly as the Linux stand-in's device calls use it.
 //
-// At start it reads the machine (a machine file that cannot be read is reported on standard
-// error by simbook, and then no interface is published), writes or deletes "DriverVersion" in
-// the driver key of every device node, tells the relay how many interfaces to publish, and
-// prints one line "ready [dll overrides]" on standard output. It then answers the relay's
-// events until a drain comes (the end of a run) or the control device goes.
+// It stays up for the whole Wine session and serves one run after another. At start it claims
+// the relay's control device with no interface published and prints "ready" on standard output.
+// A run begins with the launcher's BEGIN, which carries the run's SIMBOOK, SIMBOOK_TRACE and the
+// variables that locate the default machine: the server takes them over, reads that machine
+// afresh (a machine file that cannot be read is reported by simbook, and then no interface is
+// published), writes or deletes "DriverVersion" in the driver key of every device node, has the
+// relay publish as many interfaces as the machine has, and answers with the DLL overrides the
+// machine asks for and the machine file's path. It then answers the program's opens, I/O
+// controls and closes. The launcher's DRAIN ends the run: every handle still open is closed, and
+// the drain is answered with what simbook wrote to standard error meanwhile, for the launcher to
+// pass on to the run's own standard error.
 #include <windows.h>
 #include <setupapi.h>
 #include <winternl.h>
@@ -20,6 +26,7 @@
 #include <vector>
 
 #include "relay/relay_protocol.h"
+#include "server/run_scope.h"
 #include "server/wlan_choice.h"
 #include "simbook/driver/device_host.h"
 
@@ -85,6 +92,20 @@ std::vector<WCHAR> Utf16(const std::string& utf8) {
     std::vector<WCHAR> out(static_cast<size_t>(n) + 1, 0);
     if (n > 0) {
         MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    }
+    return out;
+}
+
+std::string Utf8(const std::vector<WCHAR>& utf16) {
+    if (utf16.empty()) {
+        return {};
+    }
+    int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
+                                0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
+                            nullptr, nullptr);
     }
     return out;
 }
@@ -188,13 +209,30 @@ private:
     size_t size_;
 };
 
+// Has the relay publish the machine's interfaces (none when it has no readable driver); the
+// first call also claims the control device for this server.
+bool Publish(HANDLE control, const simbook::DevicePublication& device) {
+    WineBuffer count(sizeof(uint32_t));
+    uint32_t interfaces =
+        device.readable && device.present ? static_cast<uint32_t>(device.interfaces) : 0;
+    std::memcpy(count.data(), &interfaces, sizeof interfaces);
+    DWORD got = 0;
+    if (!DeviceIoControl(control, RELAY_IOCTL_SERVE, count.data(), sizeof interfaces, nullptr, 0,
+                         &got, nullptr)) {
+        Fail("the relay refused to be served", GetLastError());
+        return false;
+    }
+    return true;
+}
+
 class Server {
 public:
     explicit Server(HANDLE control)
         : control_(control), record_(RELAY_RECORD_ROOM),
           answer_(sizeof(relay_answer) + RELAY_RECORD_ROOM) {}
 
-    // Answers events until a drain or a failure of the control device. Returns the exit status.
+    // Answers events until the control device fails (the session ends). Returns the exit
+    // status.
     int Run() {
         for (;;) {
             DWORD got = 0;
@@ -224,10 +262,12 @@ public:
             case RELAY_CLOSE:
                 OnClose(request.file);
                 break;
+            case RELAY_BEGIN:
+                OnBegin(request, in);
+                break;
             case RELAY_DRAIN:
-                Put(request.id, 0, nullptr, 0);
-                CloseAll();
-                return 0;
+                OnDrain(request);
+                break;
             default:
                 Fail("unknown request kind", request.kind);
                 return 1;
@@ -291,6 +331,57 @@ private:
         Put(request.id, status, answer.out.data(), seenCount);
     }
 
+    // The run's environment from BEGIN's input: "NAME=value" or "NAME" entries, each ending in
+    // a null unit. Only the variables the server knows are taken.
+    static std::vector<simbook_wine::RunVariable> RunVariables(const uint8_t* in, uint32_t size) {
+        std::vector<simbook_wine::RunVariable> variables;
+        std::vector<WCHAR> entry;
+        for (uint32_t i = 0; i + 1 < size; i += 2) {
+            WCHAR c = static_cast<WCHAR>(in[i] | (in[i + 1] << 8));
+            if (c != 0) {
+                entry.push_back(c);
+                continue;
+            }
+            std::string text = Utf8(entry);
+            entry.clear();
+            size_t equals = text.find('=');
+            std::string name = text.substr(0, equals);
+            if (name != "SIMBOOK" && name != "SIMBOOK_TRACE" && name != "XDG_STATE_HOME" &&
+                name != "HOME") {
+                continue;
+            }
+            if (equals == std::string::npos) {
+                variables.emplace_back(name, std::nullopt);
+            } else {
+                variables.emplace_back(name, text.substr(equals + 1));
+            }
+        }
+        return variables;
+    }
+
+    void OnBegin(const relay_request& request, const uint8_t* in) {
+        CloseAll(); // a run that never drained leaves nothing open for this one
+        simbook_wine::EndRun(0);
+        simbook_wine::BeginRun(RunVariables(in, request.in_length));
+        simbook::DevicePublication device = simbook::PublishedDevice();
+        std::string answer =
+            simbook_wine::HiddenWlanLibraries() + "\n" + simbook_wine::RunMachinePath() + "\n";
+        bool published = WriteDriverVersion(device) && Publish(control_, device);
+        if (!published || answer.size() > request.out_room) {
+            Put(request.id, static_cast<NTSTATUS>(0xC0000001u), nullptr, 0);
+            return;
+        }
+        Put(request.id, 0, reinterpret_cast<const uint8_t*>(answer.data()),
+            static_cast<uint32_t>(answer.size()));
+    }
+
+    void OnDrain(const relay_request& request) {
+        CloseAll();
+        std::string messages = simbook_wine::EndRun(request.out_room);
+        Put(request.id, 0, reinterpret_cast<const uint8_t*>(messages.data()),
+            static_cast<uint32_t>(messages.size()));
+    }
+
     void OnClose(uint32_t file) {
         auto it = files_.find(file);
         if (it != files_.end()) {
@@ -315,28 +406,15 @@ private:
 } // namespace
 
 int main() {
-    simbook::DevicePublication device = simbook::PublishedDevice();
-    std::string overrides = simbook_wine::HiddenWlanLibraries();
     HANDLE control = OpenControl();
     if (control == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    if (!WriteDriverVersion(device)) {
+    if (!Publish(control, simbook::DevicePublication{})) {
         CloseHandle(control);
         return 1;
     }
-    WineBuffer count(sizeof(uint32_t));
-    uint32_t interfaces =
-        device.readable && device.present ? static_cast<uint32_t>(device.interfaces) : 0;
-    std::memcpy(count.data(), &interfaces, sizeof interfaces);
-    DWORD got = 0;
-    if (!DeviceIoControl(control, RELAY_IOCTL_SERVE, count.data(), sizeof interfaces, nullptr, 0,
-                         &got, nullptr)) {
-        Fail("the relay refused to be served", GetLastError());
-        CloseHandle(control);
-        return 1;
-    }
-    std::printf("ready%s%s\n", overrides.empty() ? "" : " ", overrides.c_str());
+    std::printf("ready\n");
     std::fflush(stdout);
     int status = Server(control).Run();
     CloseHandle(control);
