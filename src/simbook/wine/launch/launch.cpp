@@ -7,12 +7,12 @@
 //   NAME.exe [arguments...]                                       a copy named like a program
 //
 // A traced run: the launcher tells the device server through the relay that a run begins, with
-// the run's SIMBOOK and SIMBOOK_TRACE (the server rereads the machine and answers with the DLL
-// overrides it asks for), appends the start line {"op":"start","run":N,"program":...,"args":[...]}
-// to the trace, runs the program, asks the relay to drain (the server answers after the
-// program's last close, with the messages it had for the run, which go to standard error), and
-// appends {"op":"exit","status":N}. The status file then gets the GetExitCodeProcess value as a
-// signed decimal.
+// the run's SIMBOOK and SIMBOOK_TRACE (the server rereads the machine, has Wine refuse the Wi-Fi
+// libraries it hides and answers with the machine file's path), appends the start line
+// {"op":"start","run":N,"program":...,"args":[...]} to the trace, runs the program, asks the relay
+// to drain (the server answers after the program's last close, with the messages it had for the
+// run, which go to standard error), and appends {"op":"exit","status":N}. The status file then gets
+// the GetExitCodeProcess value as a signed decimal.
 //
 // A procedure (a .cmd or .bat file, or a program) runs under cmd.exe /s /c, untraced itself; the
 // runner puts copies named like the programs first on its PATH, so each program it runs is traced.
@@ -245,9 +245,9 @@ public:
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // Starts a run with this process's environment. On success `overrides` and `machine` hold
-    // the server's answer.
-    bool Begin(std::wstring& overrides, std::wstring& machine, DWORD& error) {
+    // Starts a run with this process's environment. On success `machine` holds the machine
+    // file the server reads.
+    bool Begin(std::wstring& machine, DWORD& error) {
         std::wstring input;
         for (const wchar_t* name : {L"SIMBOOK", L"SIMBOOK_TRACE", L"XDG_STATE_HOME", L"HOME"}) {
             std::wstring value;
@@ -264,14 +264,12 @@ public:
             error = GetLastError();
             return false;
         }
-        size_t first = answer.find('\n');
-        size_t second = first == std::string::npos ? first : answer.find('\n', first + 1);
-        if (second == std::string::npos) {
+        size_t end = answer.find('\n');
+        if (end == std::string::npos) {
             error = ERROR_INVALID_DATA;
             return false;
         }
-        overrides = Utf16(answer.substr(0, first));
-        machine = Utf16(answer.substr(first + 1, second - first - 1));
+        machine = Utf16(answer.substr(0, end));
         return true;
     }
 
@@ -310,17 +308,10 @@ int Run(const std::wstring& program, std::wstring commandLine, bool traced,
         const std::string& traceName, const std::vector<std::wstring>& args, DWORD& code) {
     Relay relay;
     if (traced) {
-        std::wstring overrides;
         std::wstring machine;
         DWORD error = 0;
-        if (!relay.Begin(overrides, machine, error)) {
+        if (!relay.Begin(machine, error)) {
             return Fail(kNoServer, L"the device server does not answer", error);
-        }
-        if (!overrides.empty()) {
-            std::wstring all;
-            Variable(L"WINEDLLOVERRIDES", all);
-            all += all.empty() ? L"" : L";";
-            SetEnvironmentVariableW(L"WINEDLLOVERRIDES", (all + overrides).c_str());
         }
         if (!machine.empty()) {
             SetEnvironmentVariableW(L"SIMBOOK", machine.c_str());

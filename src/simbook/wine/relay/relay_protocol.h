@@ -36,7 +36,7 @@
 
 /* BEGIN's input: UTF-16 entries, each ending in a null unit: "NAME=value" for a variable the
  * run has, "NAME" for one it has not (SIMBOOK, SIMBOOK_TRACE, XDG_STATE_HOME, HOME).
- * BEGIN's output: UTF-8 text "<dll overrides>\n<machine file>\n" (either may be empty).
+ * BEGIN's output: UTF-8 text "<machine file>\n" (empty when there is none).
  * DRAIN's output: UTF-8 text the server wrote to standard error for the run (at most
  * RELAY_DRAIN_ROOM bytes). */
 #define RELAY_BEGIN_ROOM 8192u

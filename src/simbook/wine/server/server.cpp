@@ -9,8 +9,9 @@
 // variables that locate the default machine: the server takes them over, reads that machine
 // afresh (a machine file that cannot be read is reported by simbook, and then no interface is
 // published), writes or deletes "DriverVersion" in the driver key of every device node, has the
-// relay publish as many interfaces as the machine has, and answers with the DLL overrides the
-// machine asks for and the machine file's path. It then answers the program's opens, I/O
+// relay publish as many interfaces as the machine has, has Wine refuse the Wi-Fi libraries the
+// machine hides (Wine's DLL overrides in the registry, which every program reads when it
+// starts), and answers with the machine file's path. It then answers the program's opens, I/O
 // controls and closes. The launcher's DRAIN ends the run: every handle still open is closed, and
 // the drain is answered with what simbook wrote to standard error meanwhile, for the launcher to
 // pass on to the run's own standard error.
@@ -209,6 +210,38 @@ private:
     size_t size_;
 };
 
+// Has Wine refuse a library (the override "disabled", an empty text) or load it as usual (no
+// override), in the per-user overrides every program of the prefix reads as it starts. Written
+// only when it changes.
+bool SetLibraryRefused(const WCHAR* name, bool refused) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", 0, nullptr,
+                                     0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        Fail("cannot open Wine's DLL overrides", static_cast<DWORD>(status));
+        return false;
+    }
+    DWORD type = 0;
+    WCHAR value[8] = {};
+    DWORD size = sizeof value;
+    bool present = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                                    &size) == ERROR_SUCCESS;
+    bool refusedNow = present && type == REG_SZ && value[0] == 0;
+    status = ERROR_SUCCESS;
+    if (refused && !refusedNow) {
+        status =
+            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(WCHAR));
+    } else if (!refused && present) {
+        status = RegDeleteValueW(key, name);
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        Fail("cannot change Wine's DLL overrides", static_cast<DWORD>(status));
+        return false;
+    }
+    return true;
+}
+
 // Has the relay publish the machine's interfaces (none when it has no readable driver); the
 // first call also claims the control device for this server.
 bool Publish(HANDLE control, const simbook::DevicePublication& device) {
@@ -364,9 +397,11 @@ private:
         simbook_wine::EndRun(0);
         simbook_wine::BeginRun(RunVariables(in, request.in_length));
         simbook::DevicePublication device = simbook::PublishedDevice();
-        std::string answer =
-            simbook_wine::HiddenWlanLibraries() + "\n" + simbook_wine::RunMachinePath() + "\n";
-        bool published = WriteDriverVersion(device) && Publish(control_, device);
+        simbook_wine::HiddenLibraries hidden = simbook_wine::HiddenWlanLibraries();
+        std::string answer = simbook_wine::RunMachinePath() + "\n";
+        bool published = WriteDriverVersion(device) && Publish(control_, device) &&
+                         SetLibraryRefused(L"wlanapi", hidden.wlanapi) &&
+                         SetLibraryRefused(L"wlanui", hidden.wlanui);
         if (!published || answer.size() > request.out_room) {
             Put(request.id, static_cast<NTSTATUS>(0xC0000001u), nullptr, 0);
             return;

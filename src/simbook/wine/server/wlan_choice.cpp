@@ -4,19 +4,14 @@
 
 namespace simbook_wine {
 
-std::string HiddenWlanLibraries() {
+HiddenLibraries HiddenWlanLibraries() {
     const simbook::Machine* machine = simbook::CurrentMachine();
-    std::string out;
-    if (machine == nullptr) {
-        return out;
+    HiddenLibraries hidden;
+    if (machine != nullptr) {
+        hidden.wlanapi = !machine->wlan.library;
+        hidden.wlanui = !machine->wlan.uiLibrary;
     }
-    if (!machine->wlan.library) {
-        out = "wlanapi=d";
-    }
-    if (!machine->wlan.uiLibrary) {
-        out += out.empty() ? "wlanui=d" : ",wlanui=d";
-    }
-    return out;
+    return hidden;
 }
 
 } // namespace simbook_wine
