@@ -17,6 +17,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -218,30 +219,103 @@ void ReopenTraceForTests() {
     g_opened = false;
 }
 
+namespace {
+
+// Writes one line. Called with g_mutex held and the trace open.
+void WriteLine(const nlohmann::ordered_json& line) {
+    std::string text = line.dump() + '\n';
+#ifndef _WIN32
+    if (g_checkEnd) {
+        g_checkEnd = false;
+        if (EndsInPartialLine()) {
+            text.insert(text.begin(), '\n');
+        }
+    }
+#endif
+    std::string problem;
+    if (!WriteWhole(text, problem)) {
+        CloseTrace(); // g_opened stays set: the trace is off for the rest of the process
+        ReportProblem(g_path, "trace incomplete: " + problem + "; no further lines written");
+    }
+}
+
+} // namespace
+
 void TraceLine(const nlohmann::ordered_json& line) {
     try {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (!EnsureOpen()) {
-            return;
-        }
-        std::string text = line.dump() + '\n';
-#ifndef _WIN32
-        if (g_checkEnd) {
-            g_checkEnd = false;
-            if (EndsInPartialLine()) {
-                text.insert(text.begin(), '\n');
-            }
-        }
-#endif
-        std::string problem;
-        if (!WriteWhole(text, problem)) {
-            CloseTrace(); // g_opened stays set: the trace is off for the rest of the process
-            ReportProblem(g_path, "trace incomplete: " + problem + "; no further lines written");
+        if (EnsureOpen()) {
+            WriteLine(line);
         }
     } catch (...) {
         // A line that cannot be formed is left out; the traced call answers all the same.
     }
 }
+
+#ifndef _WIN32
+namespace {
+
+// How many runs the trace holds already: its lines that begin with a start op.
+int64_t RunsInTrace() {
+    int fd = open(g_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
+    struct stat st {};
+    int64_t runs = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        static const std::string kStart = "{\"op\":\"start\"";
+        std::string head; // the first bytes of the current line, up to kStart's length
+        bool lineStart = true;
+        char buffer[65536];
+        ssize_t n = 0;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+            for (ssize_t i = 0; i < n; ++i) {
+                const char c = buffer[i];
+                if (c == '\n') {
+                    head.clear();
+                    lineStart = true;
+                    continue;
+                }
+                if (!lineStart) {
+                    continue;
+                }
+                head += c;
+                if (head.size() == kStart.size()) {
+                    runs += head == kStart ? 1 : 0;
+                    lineStart = false;
+                } else if (kStart.compare(0, head.size(), head) != 0) {
+                    lineStart = false;
+                }
+            }
+        }
+    }
+    close(fd);
+    return runs;
+}
+
+} // namespace
+
+void TraceRunStart(const std::string& program, const std::vector<std::string>& args) {
+    try {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!EnsureOpen()) {
+            return;
+        }
+        // Other programs of the procedure may append at the same time: the count and the line
+        // are taken under the file's lock, so that each run gets a number of its own.
+        const bool locked = flock(g_fd, LOCK_EX) == 0;
+        nlohmann::ordered_json line = {
+            {"op", "start"}, {"run", RunsInTrace() + 1}, {"program", program}, {"args", args}};
+        WriteLine(line);
+        if (locked && g_fd >= 0) {
+            flock(g_fd, LOCK_UN);
+        }
+    } catch (...) {
+        // As for any line: left out when it cannot be formed.
+    }
+}
+#endif
 
 std::string EscapedForLine(const std::string& text) {
     static const char kHex[] = "0123456789abcdef";

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -20,6 +21,11 @@ bool TraceEnabled();
 // takes only part of a line (a full disk), the part is taken back where no other writer has
 // appended since, tracing stops, and standard error says once that the trace is incomplete.
 void TraceLine(const nlohmann::ordered_json& line);
+// Appends the line that begins a program's run, {"op":"start","run":N,"program":P,"args":[...]},
+// N counting the runs of the whole trace from 1, so that a trace of a procedure tells which
+// program each run was. Does nothing when off. Linux build only (under Wine the runner writes
+// it).
+void TraceRunStart(const std::string& program, const std::vector<std::string>& args);
 // Closes the trace so that the next line reads SIMBOOK_TRACE again. For tests.
 void ReopenTraceForTests();
 

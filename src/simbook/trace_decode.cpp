@@ -349,6 +349,8 @@ public:
             Wifi(number, op, line);
         } else if (op == "LoadLibraryW" || op == "FreeLibrary") {
             Library(number, op, line);
+        } else if (op == "start") {
+            Start(number, line);
         } else if (op == "exit") {
             Exit(number, line);
         } else {
@@ -568,9 +570,32 @@ private:
              oj{{"call", op}, {"library", library}, {"result", ok}});
     }
 
+    // The line a run begins with: which program, with which arguments.
+    void Start(size_t number, const oj& line) {
+        signs_.Clear();
+        started_ = Field<std::string>(line, "program", "");
+        std::string text = "run " + std::to_string(Field<int64_t>(line, "run", 0)) + ": " +
+                           (started_.empty() ? "(unnamed program)" : started_);
+        oj args = oj::array();
+        if (line.contains("args") && line["args"].is_array()) {
+            for (const oj& a : line["args"]) {
+                if (a.is_string()) {
+                    text += " " + a.get<std::string>();
+                    args.push_back(a);
+                }
+            }
+        }
+        Emit(number, "start", text,
+             oj{{"run", line.value("run", oj())},
+                {"program", started_.empty() ? oj(nullptr) : oj(started_)},
+                {"args", args}});
+    }
+
     void Exit(size_t number, const oj& line) {
         const int64_t status = Field<int64_t>(line, "status", 0);
-        std::string program = program_;
+        // A start line names the run's program; --program is for traces without one.
+        std::string program = started_.empty() ? program_ : started_;
+        started_.clear();
         if (program.empty()) {
             program = signs_.wifi                    ? "sundrel"
                       : signs_.settingWrite          ? "brenvik"
@@ -590,6 +615,7 @@ private:
     }
 
     std::string program_;
+    std::string started_;    // the program the current run's start line named
     std::deque<oj> pending_; // firmware lines waiting for their capsule line
     std::optional<std::string> lastBusy_;
     RunSigns signs_;

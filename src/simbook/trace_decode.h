@@ -17,8 +17,8 @@ namespace simbook {
 
 struct TraceEvent {
     size_t line = 0;              // 1-based line of the trace
-    std::string kind;             // open, refused, close, probe, handshake, end_session, capsule,
-                                  // ioctl, wlan, notify, library, exit, raw
+    std::string kind;             // start, open, refused, close, probe, handshake, end_session,
+                                  // capsule, ioctl, wlan, notify, library, exit, raw
     std::string text;             // one readable line
     nlohmann::ordered_json facts; // {"line", "event", ...}: the event for programs
 
@@ -31,8 +31,9 @@ struct TraceEvent {
     ~TraceEvent() = default;
 };
 
-// Decodes the lines of a trace. `program` ("brenvik", "tolmare", "sundrel") names the program
-// whose exit statuses are explained; empty: each run's program is told from what it did.
+// Decodes the lines of a trace. A run's start line names its program; for runs without one,
+// `program` ("brenvik", "tolmare", "sundrel") names the program whose exit statuses are
+// explained, and when it is empty the program is told from what the run did.
 std::vector<TraceEvent> DecodeTrace(const std::vector<std::string>& lines,
                                     const std::string& program = "");
 

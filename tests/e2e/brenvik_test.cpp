@@ -52,7 +52,9 @@ TEST_F(BrenvikRun, RejectedCommandLinesNeverOpenTheDriver) {
         EXPECT_EQ(run.out, FAILURE);
         ExpectStatus(run, -3);
         EXPECT_TRUE(IoControls(run).empty());
-        EXPECT_EQ(run.trace.size(), 1u) << "only the exit line is expected";
+        ASSERT_EQ(run.trace.size(), 2u) << "only the start and exit lines are expected";
+        EXPECT_EQ(run.trace[0]["op"], "start");
+        EXPECT_EQ(run.trace[0]["args"], nlohmann::json(args));
         EXPECT_EQ(MachineText(), before);
     }
 }

@@ -124,8 +124,19 @@ TEST(ProgramMain, ConvertsArgumentsAndTracesTheFullStatus) {
                        trace),
               0x94);
     EXPECT_EQ(RunProbe({"7"}, trace), 7);
+    // Each run begins with a line naming the program and its arguments, numbered through the
+    // whole trace, so that a procedure's trace tells whose lines follow.
     const std::vector<nlohmann::json> lines = nwt::test::ReadTrace(trace);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], nlohmann::json::parse(R"({"op":"exit","status":-1073741676})"));
-    EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","status":7})"));
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string name = std::string(MAIN_PROBE).substr(std::string(MAIN_PROBE).rfind('/') + 1);
+    EXPECT_EQ(lines[0], nlohmann::json({{"op", "start"},
+                                        {"run", 1},
+                                        {"program", name},
+                                        {"args",
+                                         {"-1073741676", "gr\xc3\xbc\xc3\x9f"
+                                                         "e"}}}));
+    EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","status":-1073741676})"));
+    EXPECT_EQ(lines[2]["run"], 2);
+    EXPECT_EQ(lines[2]["args"], nlohmann::json::array({"7"}));
+    EXPECT_EQ(lines[3], nlohmann::json::parse(R"({"op":"exit","status":7})"));
 }

@@ -1,15 +1,20 @@
 // The programs' `main` on Linux: sets a UTF-8 locale for wide-character handling, converts the
 // arguments from the locale's multibyte text to wide strings, calls the program's `wmain` and
 // returns its status. A Linux exit status keeps only the low 8 bits, so when a trace is on the
-// full 32-bit signed status goes into the trace's last line, {"op":"exit","status":N}.
+// full 32-bit signed status goes into the trace's last line, {"op":"exit","status":N}; the run's
+// first line, {"op":"start","run":N,"program":P,"args":[...]}, names the program, so that the
+// trace of a whole procedure tells whose lines follow.
 #include "platform/win32.h"
 
 #include <clocale>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "simbook/trace.h"
 
@@ -42,6 +47,41 @@ std::wstring Widen(const char* text) {
     return out;
 }
 
+// The argument as UTF-8, as the program sees it (undecodable bytes are U+FFFD already).
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t wc : text) {
+        auto c = static_cast<uint32_t>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The program's own name (its file's, whatever argv[0] says), for the trace's start line.
+std::string ProgramName(const char* argv0) {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string name = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv0);
+    return name.substr(name.find_last_of('/') + 1);
+}
+
 void SetUtf8Locale() {
     // The user's locale when it is a UTF-8 one, else a UTF-8 locale every system has.
     const char* chosen = std::setlocale(LC_ALL, "");
@@ -67,6 +107,13 @@ int main(int argc, char** argv) {
         wargv.push_back(a.data());
     }
     wargv.push_back(nullptr);
+    if (simbook::TraceEnabled()) {
+        std::vector<std::string> traced;
+        for (size_t i = 1; i < args.size(); ++i) {
+            traced.push_back(Narrow(args[i]));
+        }
+        simbook::TraceRunStart(ProgramName(argc > 0 ? argv[0] : ""), traced);
+    }
     int status = wmain(argc, wargv.data());
     simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(status)}});
     return status;
