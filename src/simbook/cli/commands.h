@@ -8,7 +8,10 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace simbook::cli {
 
@@ -23,6 +26,9 @@ int Set(const Args& args);
 int Reset(const Args& args);
 int New(const Args& args);
 int Trace(const Args& args);
+// simbook run: its exit status is the procedure's (125 for its own failures), or with --each
+// 0 when every row passed, 1 when one failed.
+int Run(const Args& args);
 
 // One line "simbook <command>: <problem>" on standard error.
 void Complain(const std::string& command, const std::string& problem);
@@ -35,6 +41,13 @@ std::string HelpText(const std::string& command);
 // programs create from the built-in default on first use. `create` makes that default file
 // when it is missing. Empty, with the problem reported, when there is none.
 std::string MachinePath(const std::string& given, bool create);
+
+// Every leaf key of `value` (arrays of objects element by element) with its dotted path
+// ("wlan.interfaces[0].scan"), in order.
+void Flatten(const nlohmann::ordered_json& value, const std::string& path,
+             std::vector<std::pair<std::string, nlohmann::ordered_json>>& out);
+// The value at dotted `key` in `root`, or null when the key is not there or not a key.
+const nlohmann::ordered_json* Lookup(const nlohmann::ordered_json& root, const std::string& key);
 
 // Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
 // else the source tree's machines/ folder this simbook was built from.

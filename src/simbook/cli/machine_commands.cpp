@@ -204,6 +204,45 @@ std::optional<oj> ParseFileText(const std::string& text, std::string& problem) {
 
 // ---- show -----------------------------------------------------------------------------------
 
+struct Item {
+    const char* name;
+    std::optional<bool> on; // nullopt: tolmare cannot read it and fails
+    int bit;
+};
+
+// The five items as the check tool decodes the firmware values.
+std::vector<Item> Items(const Machine& m) {
+    const Machine::Firmware& f = m.firmware;
+    std::vector<Item> items;
+    const int wlan = (f.wlanFlags & 0x0100) != 0 ? (f.wlanFlags & 3) : (f.wlanFlags & 1);
+    items.push_back({"WLAN", wlan <= 1 ? std::optional<bool>(wlan == 1) : std::nullopt, 16});
+    const uint32_t width = f.setting58Width;
+    const uint32_t value = width >= 32 ? f.setting58 : f.setting58 & ((1u << width) - 1);
+    const bool readable = value <= 3;
+    items.push_back(
+        {"WirelessSwitch", readable ? std::optional<bool>((value & 1) != 0) : std::nullopt, 20});
+    items.push_back({"WirelessSwitchDisplay",
+                     readable ? std::optional<bool>((value & 2) == 0) : std::nullopt, 21});
+    auto password = [&](bool set) -> std::optional<bool> {
+        if (!f.passwordStateStatus) {
+            return set;
+        }
+        if (*f.passwordStateStatus == 0 || *f.passwordStateStatus == 2) {
+            return *f.passwordStateStatus == 0;
+        }
+        return std::nullopt;
+    };
+    items.push_back({"SupervisorPassword", password(f.supervisorPassword), 24});
+    items.push_back({"UserPassword", password(f.userPassword), 25});
+    return items;
+}
+
+std::string ValueText(const oj& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+} // namespace
+
 // Every leaf key of `value` (arrays of objects element by element), with its path.
 void Flatten(const oj& value, const std::string& path,
              std::vector<std::pair<std::string, oj>>& out) {
@@ -245,45 +284,6 @@ const oj* Lookup(const oj& root, const std::string& key) {
     }
     return node;
 }
-
-struct Item {
-    const char* name;
-    std::optional<bool> on; // nullopt: tolmare cannot read it and fails
-    int bit;
-};
-
-// The five items as the check tool decodes the firmware values.
-std::vector<Item> Items(const Machine& m) {
-    const Machine::Firmware& f = m.firmware;
-    std::vector<Item> items;
-    const int wlan = (f.wlanFlags & 0x0100) != 0 ? (f.wlanFlags & 3) : (f.wlanFlags & 1);
-    items.push_back({"WLAN", wlan <= 1 ? std::optional<bool>(wlan == 1) : std::nullopt, 16});
-    const uint32_t width = f.setting58Width;
-    const uint32_t value = width >= 32 ? f.setting58 : f.setting58 & ((1u << width) - 1);
-    const bool readable = value <= 3;
-    items.push_back(
-        {"WirelessSwitch", readable ? std::optional<bool>((value & 1) != 0) : std::nullopt, 20});
-    items.push_back({"WirelessSwitchDisplay",
-                     readable ? std::optional<bool>((value & 2) == 0) : std::nullopt, 21});
-    auto password = [&](bool set) -> std::optional<bool> {
-        if (!f.passwordStateStatus) {
-            return set;
-        }
-        if (*f.passwordStateStatus == 0 || *f.passwordStateStatus == 2) {
-            return *f.passwordStateStatus == 0;
-        }
-        return std::nullopt;
-    };
-    items.push_back({"SupervisorPassword", password(f.supervisorPassword), 24});
-    items.push_back({"UserPassword", password(f.userPassword), 25});
-    return items;
-}
-
-std::string ValueText(const oj& value) {
-    return value.is_string() ? value.get<std::string>() : value.dump();
-}
-
-} // namespace
 
 int Show(const Args& given) {
     bool json = false;

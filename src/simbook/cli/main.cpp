@@ -1,6 +1,7 @@
 // simbook: the simulated notebook from the command line, for people who write service
-// procedures: show a machine file, change it with the reader's own checks, make a new one, and
-// read a trace decoded. See HelpText for each subcommand.
+// procedures: show a machine file, change it with the reader's own checks, make a new one, run
+// a whole procedure against one machine or a table of them, and read a trace decoded. See HelpText
+// for each subcommand.
 #include <cstdio>
 #include <string>
 
@@ -23,6 +24,9 @@ int Dispatch(const std::string& command, const Args& args) {
     if (command == "new") {
         return simbook::cli::New(args);
     }
+    if (command == "run") {
+        return simbook::cli::Run(args);
+    }
     return simbook::cli::Trace(args);
 }
 
@@ -42,9 +46,12 @@ int main(int argc, char** argv) {
     }
     const std::string& command = all[0];
     if (command == "trace" || command == "show" || command == "set" || command == "reset" ||
-        command == "new") {
+        command == "new" || command == "run") {
         const Args args(all.begin() + 1, all.end());
         for (const std::string& a : args) {
+            if (a == "--") {
+                break; // what follows is the procedure's command line
+            }
             if (a == "--help" || a == "-h") {
                 std::fputs(simbook::cli::HelpText(command).c_str(), stdout);
                 return simbook::cli::kDone;
@@ -52,6 +59,6 @@ int main(int argc, char** argv) {
         }
         return Dispatch(command, args);
     }
-    simbook::cli::Complain(command, "no such command (show, set, reset, new, trace, help)");
+    simbook::cli::Complain(command, "no such command (show, set, reset, new, run, trace, help)");
     return simbook::cli::kUsage;
 }

@@ -1,0 +1,83 @@
+// What one run of a procedure on one simulated notebook did, read back from its trace and its
+// machine file, and how it is told: the report of `simbook run`, a row of the `--each` table,
+// the checks of an expectation file, JUnit XML.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace simbook::cli {
+
+struct ProgramRun {
+    int64_t number = 0;            // from the start line; 0 when the run had none
+    std::string program;           // brenvik, tolmare, sundrel; empty when not named
+    std::vector<std::string> args; // as the program was given them
+    std::optional<int64_t> status; // the full exit status; none when the run never ended
+};
+
+struct KeyChange {
+    std::string key; // dotted, as simbook set takes it
+    nlohmann::ordered_json before;
+    nlohmann::ordered_json after;
+};
+
+struct Outcome {
+    std::string machine; // the ready machine's name, or the file's name without ".json"
+    std::string file;    // the machine file the run started from
+    std::string description;
+    std::vector<ProgramRun> runs;
+    std::vector<KeyChange> changes;
+    nlohmann::ordered_json after; // every key of the machine after the run (MachineJson)
+    int64_t exit = 0;             // the procedure's exit status
+    bool timedOut = false;
+    bool interrupted = false;          // simbook was interrupted and ended the procedure
+    int leftovers = 0;                 // processes the procedure left running, then ended
+    double seconds = 0;                // wall time of the procedure
+    std::string output;                // what it printed, when captured (--each)
+    std::vector<std::string> failures; // expectations that did not hold
+    bool checked = false;              // an expectation applied to this row
+};
+
+// The program runs of a trace, in order: each start line opens a run, each exit line closes
+// the last open one (or stands for a run of its own in a trace without start lines). Lines
+// that are not JSON objects of those two ops are passed over.
+std::vector<ProgramRun> RunsOfTrace(const std::vector<std::string>& lines);
+
+// The keys whose values differ between two machines (MachineJson of each), in file order.
+std::vector<KeyChange> Changes(const nlohmann::ordered_json& before,
+                               const nlohmann::ordered_json& after);
+
+// "SUCCESS", "FAILURE" or "(nothing)": the verdict line the program printed for `status`.
+std::string Verdict(const std::string& program, int64_t status);
+
+// A status as a procedure reads it: tolmare's bit mask in hex, the rest in decimal.
+std::string StatusText(const std::string& program, int64_t status);
+
+// The expectations of an --expect file: machine name (or "*") -> {"exit": N, "dotted.key":
+// value}. Checked when read: every entry an object, every name "exit" or a key. Empty
+// `problem` on success.
+struct Expectations {
+    nlohmann::ordered_json byMachine = nlohmann::ordered_json::object();
+};
+std::optional<Expectations> ReadExpectations(const std::string& path, std::string& problem);
+
+// Applies the expectations for `outcome.machine` (and "*") to it: fills failures and checked.
+void Check(const Expectations& expect, Outcome& outcome);
+
+// The report of one run, for a person (several lines) and as JSON.
+std::string ReportText(const Outcome& outcome, bool inPlace);
+nlohmann::ordered_json ReportJson(const Outcome& outcome);
+
+// The --each table's head and one row (with the lines of its failures); `width` is the
+// machine column's, at least the longest name's.
+std::string TableHead(size_t width);
+std::string TableRow(const Outcome& outcome, size_t width);
+
+// JUnit XML of a table: one test case per machine.
+std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows);
+
+} // namespace simbook::cli
