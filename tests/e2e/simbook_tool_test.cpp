@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <sys/wait.h>
 
 #include "simbook/driver/store.h"
@@ -51,6 +53,24 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string SimbookErrors() const { return ReadFile(_scratch.Path("simbook.err")); }
+
+    // `simbook run ARGS -- sh -c SCRIPT` with its temporary folder in the scratch folder; the
+    // exit status, standard output in `out`.
+    int SimbookRun(const std::vector<std::string>& args, const std::string& script,
+                   std::string& out) {
+        std::filesystem::create_directories(_scratch.Path("tmp"));
+        std::string command = "TMPDIR=" + _scratch.Path("tmp") + " " + SIMBOOK_PATH + " run";
+        for (const std::string& a : args) {
+            command += " '" + a + "'";
+        }
+        WriteFile(_scratch.Path("procedure.sh"), script);
+        command += " -- sh " + _scratch.Path("procedure.sh") + " >" + _scratch.Path("run.out") +
+                   " 2>" + _scratch.Path("simbook.err");
+        const int status = std::system(command.c_str());
+        out = ReadFile(_scratch.Path("run.out"));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    bool TemporaryFolderEmpty() const { return std::filesystem::is_empty(_scratch.Path("tmp")); }
 };
 
 TEST_F(SimbookTool, SessionRunOfTolmareDecodesEveryStepAndValueRead) {
@@ -305,6 +325,82 @@ TEST_F(SimbookTool, ResetAndNew) {
     EXPECT_EQ(ReadFile(made), simbook::DefaultMachineText());
     EXPECT_EQ(Simbook({"new", "--from", "no-such-machine", _scratch.Path("other.json")}), 1);
     EXPECT_NE(SimbookErrors().find("healthy"), std::string::npos) << SimbookErrors();
+}
+
+// A procedure on a copy: each program run with its verdict and full status, the changes key
+// by key, the procedure's own status; the machine file itself keeps every byte.
+TEST_F(SimbookTool, RunReportsEveryProgramRunAndTheChangesOfACopy) {
+    E2E_LINUX_ONLY("the simbook command runs the Linux build's programs");
+    UseMachine({{"firmware", {{"wlan_flags", 1}, {"setting58", 1}}}});
+    const std::string before = MachineText();
+    std::string out;
+    ASSERT_EQ(SimbookRun({"--json", "--machine", MachinePath()},
+                         "brenvik /wl:DISABLE; tolmare >/dev/null; brenvik /wl:bad; exit 7", out),
+              7)
+        << SimbookErrors();
+    EXPECT_EQ(MachineText(), before);
+    EXPECT_TRUE(TemporaryFolderEmpty());
+    const nlohmann::json report = nlohmann::json::parse(out);
+    ASSERT_EQ(report["runs"].size(), 3u) << out;
+    EXPECT_EQ(report["runs"][0]["program"], "brenvik");
+    EXPECT_EQ(report["runs"][0]["args"], nlohmann::json::array({"/wl:DISABLE"}));
+    EXPECT_EQ(report["runs"][0]["verdict"], "SUCCESS");
+    EXPECT_EQ(report["runs"][1]["status"], 0x00300000);
+    EXPECT_EQ(report["runs"][2]["run"], 3);
+    EXPECT_EQ(report["runs"][2]["status"], -3);
+    EXPECT_EQ(report["runs"][2]["verdict"], "FAILURE");
+    EXPECT_EQ(report["changes"],
+              nlohmann::json::parse(R"([{"key":"firmware.wlan_flags","before":1,"after":0}])"));
+    EXPECT_EQ(report["exit"], 7);
+
+    // --in-place changes the file itself.
+    ASSERT_EQ(SimbookRun({"--in-place", "--machine", MachinePath()}, "brenvik /ws:DISABLE", out),
+              0);
+    EXPECT_NE(out.find("firmware.setting58: 1 -> 0"), std::string::npos) << out;
+    EXPECT_EQ(Firmware("setting58", -1), 0);
+}
+
+// A table with expectations: a row that does not hold fails, naming the machine and the key;
+// one that holds passes; the exit status says a row failed.
+TEST_F(SimbookTool, EachFailsTheRowsWhoseExpectationsDoNotHold) {
+    E2E_LINUX_ONLY("the simbook command runs the Linux build's programs");
+    WriteFile(_scratch.Path("expect.json"), R"({"*": {"exit": 0},
+        "healthy": {"firmware.wlan_flags": 0},
+        "passwords-set": {"firmware.user_password": false, "firmware.wlan_flags": 0}})");
+    std::string out;
+    EXPECT_EQ(
+        SimbookRun({"--each", "healthy,passwords-set", "--expect", _scratch.Path("expect.json")},
+                   "brenvik /wl:DISABLE >/dev/null", out),
+        1)
+        << SimbookErrors();
+    EXPECT_NE(out.find("firmware.wlan_flags 1->0  pass"), std::string::npos) << out;
+    EXPECT_NE(out.find("    exit: 252, expected 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("    firmware.user_password: true, expected false"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("    firmware.wlan_flags: 1, expected 0"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 machines: 1 passed, 1 failed"), std::string::npos) << out;
+    // An expectation of something that is no key is refused before anything runs.
+    WriteFile(_scratch.Path("expect.json"), R"({"healthy": {"firmware.wlan_flag": 1}})");
+    EXPECT_EQ(
+        SimbookRun({"--each", "healthy", "--expect", _scratch.Path("expect.json")}, "exit 0", out),
+        125);
+    EXPECT_NE(SimbookErrors().find("firmware.wlan_flag"), std::string::npos) << SimbookErrors();
+}
+
+// A procedure that hangs is ended at its time limit with every process it started, even one
+// that left its process group; nothing stays in the temporary folder.
+TEST_F(SimbookTool, RunEndsAHungProcedureAndEverythingItStarted) {
+    E2E_LINUX_ONLY("the simbook command runs the Linux build's programs");
+    const std::string pid = _scratch.Path("pid");
+    std::string out;
+    EXPECT_EQ(SimbookRun({"--timeout", "1"},
+                         "setsid sleep 600 & echo $! >" + pid + "; tolmare; sleep 600", out),
+              124);
+    EXPECT_NE(out.find("timed out"), std::string::npos) << out;
+    EXPECT_NE(out.find("1  tolmare"), std::string::npos) << out;
+    const pid_t left = std::stoi(ReadFile(pid));
+    EXPECT_NE(kill(left, 0), 0) << "the background process still runs";
+    EXPECT_TRUE(TemporaryFolderEmpty());
 }
 
 } // namespace
