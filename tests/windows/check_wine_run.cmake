@@ -1,6 +1,6 @@
 # Runs a Windows program through scripts/wine-run on a machine file of its own and checks the
 # runner's contract: the exact standard output bytes, the exit status (low byte), the trace's
-# final exit line with the full status, standard error, what the machine file holds afterwards,
+# first line naming the run and its arguments and its final exit line with the full status, standard error, what the machine file holds afterwards,
 # and that the run left no wineserver behind.
 #
 #   cmake -DRUNNER=<scripts/wine-run> -DPROGRAM=<bin/x.exe> [-DARGS=a|b] -DSCRATCH=<dir>
@@ -47,10 +47,25 @@ endif()
 if(NOT stderr MATCHES "${EXPECT_STDERR}")
     string(APPEND failures "\n  stderr: expected to match ${EXPECT_STDERR}, got [${stderr}]")
 endif()
+set(first "")
 set(last "")
 if(EXISTS ${trace})
     file(STRINGS ${trace} lines)
+    list(GET lines 0 first)
     list(GET lines -1 last)
+endif()
+get_filename_component(name ${PROGRAM} NAME_WE)
+string(TOLOWER "${name}" name)
+set(args_json "")
+foreach(arg ${args})
+    string(REPLACE "\\" "\\\\" arg "${arg}")
+    string(REPLACE "\"" "\\\"" arg "${arg}")
+    list(APPEND args_json "\"${arg}\"")
+endforeach()
+list(JOIN args_json "," args_json)
+set(start "{\"op\":\"start\",\"run\":1,\"program\":\"${name}\",\"args\":[${args_json}]}")
+if(NOT first STREQUAL start)
+    string(APPEND failures "\n  trace: expected the start line ${start}, first line [${first}]")
 endif()
 if(NOT last STREQUAL "{\"op\":\"exit\",\"status\":${EXPECT_STATUS}}")
     string(APPEND failures "\n  trace: expected the exit line with ${EXPECT_STATUS}, last line [${last}]")

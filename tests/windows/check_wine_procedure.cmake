@@ -1,0 +1,180 @@
+# Runs service procedures through scripts/wine-run --procedure and checks the runner's contract
+# for them, in a Wine prefix of the test's own.
+#
+#   cmake -DRUNNER=<scripts/wine-run> -DBIN=<windows bin> -DSCRATCH=<dir> -DCACHE=<dir>
+#         -DMODE=procedure|timeout -P check_wine_procedure.cmake
+#
+# procedure: the runner's refusals (a Wi-Fi library missing, a path Wine would read otherwise);
+#   a batch file on a machine copy in a session of its own: the three traced runs with their
+#   start and exit lines, brenvik's change in the machine file, the full status of "exit /b -3"
+#   in the status file; then a kept session started twice, serving two calls on two machines,
+#   one of them a program whose name starts with "-".
+# timeout: a procedure that hangs is ended at --timeout with every process of the session.
+foreach(var RUNNER BIN SCRATCH CACHE MODE)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "check_wine_procedure: ${var} not set")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${SCRATCH})
+file(MAKE_DIRECTORY ${SCRATCH})
+set(failures "")
+set(guid "{c799c725-24b9-464b-b6c7-5e300dce17d6}")
+
+# run(<name> <machine file> <runner arguments>...): <name>_rc, <name>_out (and _out_hex),
+# <name>_err
+function(run name machine)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${machine}
+                            SIMBOOK_TRACE=${SCRATCH}/${name}.jsonl XDG_CACHE_HOME=${CACHE}
+                            XDG_STATE_HOME=${SCRATCH}/state ${RUNNER} ${ARGN}
+                    WORKING_DIRECTORY ${SCRATCH} INPUT_FILE /dev/null
+                    OUTPUT_FILE ${SCRATCH}/${name}.out ERROR_VARIABLE err RESULT_VARIABLE rc)
+    # Compared as hex: reading the bytes as text (an output variable, file(READ)) drops the CRs.
+    file(READ ${SCRATCH}/${name}.out out_hex HEX)
+    file(READ ${SCRATCH}/${name}.out out)
+    string(REGEX REPLACE "wine-run: preparing the Wine prefix[^\n]*\n" "" err "${err}")
+    set(${name}_rc "${rc}" PARENT_SCOPE)
+    set(${name}_out "${out}" PARENT_SCOPE)
+    set(${name}_out_hex "${out_hex}" PARENT_SCOPE)
+    set(${name}_err "${err}" PARENT_SCOPE)
+endfunction()
+
+# expect(<what> <condition>): notes <what> as a failure unless the if() condition holds.
+function(expect what condition)
+    cmake_language(EVAL CODE "if(${condition})\nset(holds TRUE)\nendif()")
+    if(NOT holds)
+        set(failures "${failures}\n  ${what}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# The trace's start and exit lines, one per list element.
+function(runs_of trace out)
+    file(STRINGS ${trace} lines REGEX "^{\"op\":\"(start|exit)\"")
+    set(${out} "${lines}" PARENT_SCOPE)
+endfunction()
+
+# Nothing of the session may be left: no process of the prefix, no server folder, no run folder.
+function(expect_nothing_left)
+    set(prefix ${CACHE}/simbook-wine/prefix)
+    execute_process(
+        COMMAND sh -c "for e in /proc/[0-9]*/environ; do { tr '\\\\0' '\\\\n' <\"$e\"; } 2>/dev/null | grep -qxF 'WINEPREFIX=${prefix}' && echo \"\${e%/environ}\"; done"
+        OUTPUT_VARIABLE left OUTPUT_STRIP_TRAILING_WHITESPACE)
+    file(GLOB runs ${CACHE}/simbook-wine/run.*)
+    execute_process(COMMAND stat -c "%d %i" ${prefix} OUTPUT_VARIABLE ids
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    separate_arguments(ids)
+    list(GET ids 0 dev)
+    list(GET ids 1 ino)
+    math(EXPR dev "${dev}" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR ino "${ino}" OUTPUT_FORMAT HEXADECIMAL)
+    string(REPLACE "0x" "" name "server-${dev}-${ino}")
+    file(GLOB dirs /tmp/wine-*/${name} /tmp/.wine-*/${name})
+    if(left OR runs OR dirs)
+        set(failures "${failures}\n  left behind: processes [${left}], run folders [${runs}], server folders [${dirs}]" PARENT_SCOPE)
+    endif()
+endfunction()
+
+if(MODE STREQUAL "procedure")
+    # Refused before Wine starts: a programs' folder without wlanapi.dll (sundrel would use Wine's
+    # own Wi-Fi service), and a machine path whose backslash Wine would read as a separator.
+    file(MAKE_DIRECTORY ${SCRATCH}/partial)
+    file(GLOB parts ${BIN}/*.exe ${BIN}/*.so ${BIN}/*.sys ${BIN}/wlanui.dll)
+    foreach(part ${parts})
+        get_filename_component(part_name ${part} NAME)
+        file(CREATE_LINK ${part} ${SCRATCH}/partial/${part_name} SYMBOLIC)
+    endforeach()
+    file(WRITE ${SCRATCH}/machine.json "{}")
+    file(WRITE ${SCRATCH}/a\\b.json "{}")
+    run(no_dll ${SCRATCH}/machine.json ${SCRATCH}/partial/tolmare.exe)
+    expect("missing wlanapi.dll: rc ${no_dll_rc}, stderr [${no_dll_err}]"
+           "no_dll_rc EQUAL 125 AND no_dll_err MATCHES \"^wine-run: wlanapi.dll is missing[^\n]*\n$\"")
+    run(backslash ${SCRATCH}/a\\b.json ${BIN}/tolmare.exe)
+    expect("backslash in SIMBOOK: rc ${backslash_rc}, stderr [${backslash_err}]"
+           "backslash_rc EQUAL 125 AND backslash_err MATCHES \"^wine-run: SIMBOOK [^\n]*cannot be reached from Wine\"")
+
+    # A procedure in a session of its own: three traced runs, the change written back, the full
+    # status of its end.
+    file(WRITE ${SCRATCH}/procedure.cmd
+         "@echo off\r\ntolmare\r\necho tolmare said %ERRORLEVEL%\r\nbrenvik /wl:DISABLE\r\n"
+         "echo  brenvik said %ERRORLEVEL%\r\ntolmare.exe >NUL\r\necho tolmare said %ERRORLEVEL%\r\n"
+         "echo args [%~1] [%2]\r\nexit /b -3\r\n")
+    run(procedure ${SCRATCH}/machine.json --procedure ${BIN} --status-file ${SCRATCH}/status
+        -- procedure.cmd "two words" x)
+    expect("procedure: exit status ${procedure_rc} (253 expected), stderr [${procedure_err}]"
+           "procedure_rc EQUAL 253 AND procedure_err STREQUAL \"\"")
+    file(READ ${SCRATCH}/status status)
+    expect("status file [${status}]" "status STREQUAL \"-3\n\"")
+    string(CONCAT expected_out "tolmare[SUCCESS]\r\nWLAN[ENABLE]\r\nWirelessSwitch[ENABLE]\r\n"
+           "WirelessSwitchDisplay[ENABLE]\r\nSupervisorPassword[DISABLE]\r\nUserPassword[DISABLE]\r\n"
+           "tolmare said 3211264\r\nbrenvik[SUCCESS] brenvik said 0\r\ntolmare said 3145728\r\n"
+           "args [two words] [x]\r\n")
+    string(HEX "${expected_out}" expected_hex)
+    expect("procedure output [${procedure_out}]" "procedure_out_hex STREQUAL expected_hex")
+    runs_of(${SCRATCH}/procedure.jsonl runs)
+    set(expected_runs
+        "{\"op\":\"start\",\"run\":1,\"program\":\"tolmare\",\"args\":[]}"
+        "{\"op\":\"exit\",\"status\":3211264}"
+        "{\"op\":\"start\",\"run\":2,\"program\":\"brenvik\",\"args\":[\"/wl:DISABLE\"]}"
+        "{\"op\":\"exit\",\"status\":0}"
+        "{\"op\":\"start\",\"run\":3,\"program\":\"tolmare\",\"args\":[]}"
+        "{\"op\":\"exit\",\"status\":3145728}")
+    expect("trace runs [${runs}]" "runs STREQUAL expected_runs")
+    # Each run's device lines lie between its start and its exit line.
+    file(STRINGS ${SCRATCH}/procedure.jsonl lines)
+    list(GET lines 1 second)
+    list(GET lines -2 before_last)
+    expect("trace order: [${second}] ... [${before_last}]"
+           "second MATCHES \"^{\\\"op\\\":\\\"open\\\"\" AND before_last MATCHES \"^{\\\"op\\\":\\\"close\\\"\"")
+    file(READ ${SCRATCH}/machine.json machine_text)
+    expect("brenvik's change in the machine file:\n${machine_text}"
+           "machine_text MATCHES \"\\\"wlan_flags\\\": *0[^0-9x]\"")
+    expect_nothing_left()
+
+    # A kept session: started twice (quietly), one call per machine, a program named "-...".
+    run(start ${SCRATCH}/machine.json --session start ${BIN}/tolmare.exe)
+    run(again ${SCRATCH}/machine.json --session start ${BIN}/tolmare.exe)
+    expect("second session start: rc ${again_rc}, stderr [${again_err}]"
+           "start_rc EQUAL 0 AND again_rc EQUAL 0 AND again_err STREQUAL \"\"")
+    file(WRITE ${SCRATCH}/absent.json "{\"driver\":{\"present\":false}}")
+    run(absent ${SCRATCH}/absent.json --status-file ${SCRATCH}/absent.status ${BIN}/tolmare.exe)
+    file(READ ${SCRATCH}/absent.status absent_status)
+    expect("no driver in the kept session: rc ${absent_rc}, status [${absent_status}]"
+           "absent_rc EQUAL 254 AND absent_status STREQUAL \"-2\n\"")
+    file(WRITE ${SCRATCH}/fresh.json "{}")
+    file(MAKE_DIRECTORY ${SCRATCH}/odd)
+    foreach(part ${parts} ${BIN}/wlanapi.dll)
+        get_filename_component(part_name ${part} NAME)
+        file(CREATE_LINK ${part} ${SCRATCH}/odd/${part_name} SYMBOLIC)
+    endforeach()
+    file(CREATE_LINK ${BIN}/tolmare.exe ${SCRATCH}/odd/-tolmare.exe SYMBOLIC)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${SCRATCH}/fresh.json
+                            SIMBOOK_TRACE=${SCRATCH}/dash.jsonl XDG_CACHE_HOME=${CACHE}
+                            ${RUNNER} -tolmare.exe /x
+                    WORKING_DIRECTORY ${SCRATCH}/odd INPUT_FILE /dev/null
+                    OUTPUT_QUIET ERROR_VARIABLE dash_err RESULT_VARIABLE dash_rc)
+    runs_of(${SCRATCH}/dash.jsonl dash_runs)
+    set(expected_dash "{\"op\":\"start\",\"run\":1,\"program\":\"-tolmare\",\"args\":[\"/x\"]}"
+                      "{\"op\":\"exit\",\"status\":3211264}")
+    expect("program named -tolmare.exe: rc ${dash_rc}, stderr [${dash_err}], runs [${dash_runs}]"
+           "dash_rc EQUAL 0 AND dash_runs STREQUAL expected_dash")
+    run(stop ${SCRATCH}/machine.json --session stop)
+    expect("session stop: rc ${stop_rc}" "stop_rc EQUAL 0")
+    expect_nothing_left()
+elseif(MODE STREQUAL "timeout")
+    # sundrel waits 15 s under Wine for a scan that never reports its end.
+    file(WRITE ${SCRATCH}/silent.json
+         "{\"wlan\":{\"interfaces\":[{\"guid\":\"${guid}\",\"scan\":\"silent\"}]}}")
+    file(WRITE ${SCRATCH}/hang.cmd "@echo off\r\nsundrel ${guid}\r\necho not reached\r\n")
+    run(hang ${SCRATCH}/silent.json --procedure ${BIN} --status-file ${SCRATCH}/status
+        --timeout 3 -- hang.cmd)
+    expect("time-out: rc ${hang_rc}, stdout [${hang_out}], stderr [${hang_err}]"
+           "hang_rc EQUAL 124 AND hang_out STREQUAL \"\" AND hang_err MATCHES \"^wine-run: timed out after 3 s[^\n]*\n$\"")
+    expect("a status file after a time-out" "NOT EXISTS ${SCRATCH}/status")
+    expect_nothing_left()
+else()
+    message(FATAL_ERROR "check_wine_procedure: unknown MODE ${MODE}")
+endif()
+
+if(failures)
+    message(FATAL_ERROR "wine-run --procedure (${MODE}):${failures}")
+endif()
+file(REMOVE_RECURSE ${SCRATCH})
