@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -399,7 +400,14 @@ private:
         simbook::DevicePublication device = simbook::PublishedDevice();
         simbook_wine::HiddenLibraries hidden = simbook_wine::HiddenWlanLibraries();
         std::string answer = simbook_wine::RunMachinePath() + "\n";
-        bool published = WriteDriverVersion(device) && Publish(control_, device) &&
+        // The nodes' "DriverVersion" is the server's alone: rewritten only when it changes.
+        if (!versionWritten_ || *versionWritten_ != device.driverVersion) {
+            versionWritten_.reset();
+            if (WriteDriverVersion(device)) {
+                versionWritten_ = device.driverVersion;
+            }
+        }
+        bool published = versionWritten_ && Publish(control_, device) &&
                          SetLibraryRefused(L"wlanapi", hidden.wlanapi) &&
                          SetLibraryRefused(L"wlanui", hidden.wlanui);
         if (!published || answer.size() > request.out_room) {
@@ -433,6 +441,8 @@ private:
     }
 
     HANDLE control_;
+    // The "DriverVersion" the nodes hold (the inner nullopt: none), once written.
+    std::optional<std::optional<std::string>> versionWritten_;
     WineBuffer record_;
     WineBuffer answer_;
     std::map<uint32_t, OpenFile> files_;
