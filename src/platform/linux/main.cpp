@@ -51,7 +51,7 @@ std::wstring Widen(const char* text) {
 std::string Narrow(const std::wstring& text) {
     std::string out;
     for (wchar_t wc : text) {
-        auto c = static_cast<uint32_t>(wc);
+        uint32_t c = std::char_traits<wchar_t>::to_int_type(wc);
         if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             c = 0xFFFD;
         }

@@ -40,6 +40,14 @@ struct Outcome {
     std::string output;                // what it printed, when captured (--each)
     std::vector<std::string> failures; // expectations that did not hold
     bool checked = false;              // an expectation applied to this row
+
+    // Moves are left without noexcept: a JSON value's move is not declared so to every checker.
+    Outcome() noexcept(false) {}
+    Outcome(const Outcome&) = default;
+    Outcome& operator=(const Outcome&) = default;
+    Outcome(Outcome&&) noexcept(false) = default;
+    Outcome& operator=(Outcome&&) noexcept(false) = default;
+    ~Outcome() = default;
 };
 
 // The program runs of a trace, in order: each start line opens a run, each exit line closes

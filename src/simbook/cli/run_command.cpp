@@ -502,7 +502,7 @@ private:
         }
         env.push_back("PATH=" + (o_.windows.empty() ? bin_ + ":" : std::string()) + path);
         for (const auto& [name, value] : set) {
-            env.push_back(name + "=" + value);
+            env.push_back(std::string(name).append("=").append(value));
         }
         return env;
     }
