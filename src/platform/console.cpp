@@ -66,6 +66,9 @@ bool WriteAll(const std::string& bytes) {
             if (errno == EINTR) {
                 continue;
             }
+            // A reader that closed the pipe: the write fails as it does on Windows, and the
+            // program goes on to its end.
+            SetLastError(errno == EPIPE ? ERROR_NO_DATA : ERROR_GEN_FAILURE);
             return false;
         }
         done += static_cast<size_t>(n);

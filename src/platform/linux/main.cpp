@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,9 @@ void SetUtf8Locale() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write to a pipe whose reader has gone fails (ERROR_NO_DATA) instead of ending the
+    // process, as on Windows, so the run still ends normally and its exit line is written.
+    std::signal(SIGPIPE, SIG_IGN);
     SetUtf8Locale();
     std::vector<std::wstring> args;
     args.reserve(static_cast<size_t>(argc));
