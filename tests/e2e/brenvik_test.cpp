@@ -1,6 +1,9 @@
 // brenvik run end to end against simulated notebooks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "tool_fixture.h"
 
 namespace e2e {
@@ -223,6 +226,14 @@ TEST_F(BrenvikRun, BusyFirmwareIsAskedOnceMore) {
     ExpectStatus(run, 0);
     EXPECT_EQ(IoControls(run, IOCTL_CAPSULE).size(), PASSWORD_GUARD_REQUESTS + 1 + 1);
     EXPECT_EQ(Firmware("wlan_flags", -1), 0);
+    if (!UnderWine()) {
+        // The repeat comes once, 100 ms after the busy answer, and at no other time.
+        std::vector<nlohmann::json> sleeps;
+        std::copy_if(run.trace.begin(), run.trace.end(), std::back_inserter(sleeps),
+                     [](const nlohmann::json& line) { return line["op"] == "Sleep"; });
+        EXPECT_EQ(sleeps,
+                  std::vector<nlohmann::json>{nlohmann::json::parse(R"({"op":"Sleep","ms":100})")});
+    }
 
     // Busy again on the repeat: the run gives up before any write.
     UseMachine({{"driver", {{"busy_replies", 2}}}, {"firmware", {{"wlan_flags", 1}}}});

@@ -10,6 +10,10 @@
 // The machine file's `wlan.wait_limit_ms`, when set, caps every finite timeout of
 // WaitForSingleObject, so that a test of a service that never answers need not wait out the
 // caller's full timeout. INFINITE waits are never capped.
+//
+// With a trace on, each Sleep and each wait gets a line with the time the caller asked for
+// ({"op":"Sleep","ms":100}, {"op":"WaitForSingleObject","ms":15000,"capped_ms":200,
+// "result":258}), so that the waits a program's behaviour depends on can be seen and checked.
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -18,6 +22,7 @@
 
 #include "handles.h"
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 namespace {
 
@@ -34,7 +39,9 @@ std::shared_ptr<Event> FindEvent(HANDLE handle) {
 
 } // namespace
 
-extern "C" VOID WINAPI Sleep(DWORD dwMilliseconds) {
+namespace {
+
+void SleepFor(DWORD dwMilliseconds) {
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
         return;
@@ -45,6 +52,23 @@ extern "C" VOID WINAPI Sleep(DWORD dwMilliseconds) {
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+DWORD Waited(DWORD requested, DWORD timeout, DWORD result) {
+    nlohmann::ordered_json line = {{"op", "WaitForSingleObject"}, {"ms", requested}};
+    if (timeout != requested) {
+        line["capped_ms"] = timeout;
+    }
+    line["result"] = result;
+    simbook::TraceLine(line);
+    return result;
+}
+
+} // namespace
+
+extern "C" VOID WINAPI Sleep(DWORD dwMilliseconds) {
+    simbook::TraceLine({{"op", "Sleep"}, {"ms", dwMilliseconds}});
+    SleepFor(dwMilliseconds);
 }
 
 extern "C" HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
@@ -109,18 +133,21 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
         }
     }
     if (!event) { // the running process never becomes signalled
-        Sleep(timeout);
-        return WAIT_TIMEOUT;
+        SleepFor(timeout);
+        return Waited(dwMilliseconds, timeout, WAIT_TIMEOUT);
     }
-    std::unique_lock<std::mutex> lock(event->mutex);
-    auto ready = [&] { return event->signalled; };
-    if (timeout == INFINITE) {
-        event->changed.wait(lock, ready);
-    } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout), ready)) {
-        return WAIT_TIMEOUT;
+    {
+        std::unique_lock<std::mutex> lock(event->mutex);
+        auto ready = [&] { return event->signalled; };
+        if (timeout == INFINITE) {
+            event->changed.wait(lock, ready);
+        } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(timeout), ready)) {
+            lock.unlock();
+            return Waited(dwMilliseconds, timeout, WAIT_TIMEOUT);
+        }
+        if (!event->manualReset) {
+            event->signalled = false;
+        }
     }
-    if (!event->manualReset) {
-        event->signalled = false;
-    }
-    return WAIT_OBJECT_0;
+    return Waited(dwMilliseconds, timeout, WAIT_OBJECT_0);
 }
