@@ -1,7 +1,12 @@
 // tolmare run end to end against simulated notebooks.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tool_fixture.h"
 
@@ -186,6 +191,35 @@ TEST_F(TolmareRun, ArgumentsChangeNothing) {
         ExpectStatus(run, *plain.exitStatus);
     }
     EXPECT_EQ(plain.out, Report(true, true, false, false, true));
+}
+
+// A reader that has closed the pipe (`tolmare | head -c1`): every write fails, as on Windows,
+// and the program still ends by itself, its exit line in the trace.
+TEST_F(TolmareRun, ClosedOutputPipeFailsTheWritesNotTheRun) {
+    E2E_LINUX_ONLY("the stand-in's pipes");
+    UseMachine();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    const std::string trace = _scratch.Path("trace.jsonl");
+    std::string machineVar = "SIMBOOK=" + MachinePath();
+    std::string traceVar = "SIMBOOK_TRACE=" + trace;
+    std::string program = TOLMARE_PATH;
+    char* argv[] = {program.data(), nullptr};
+    char* envp[] = {machineVar.data(), traceVar.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string lines = ReadFile(trace);
+    EXPECT_NE(lines.find("{\"op\":\"exit\",\"status\":3211264}"), std::string::npos) << lines;
 }
 
 } // namespace
