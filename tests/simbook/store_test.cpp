@@ -6,6 +6,9 @@
 #include <functional>
 #include <set>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,4 +202,28 @@ TEST(MachineStore, SharedHolderMayNotWriteBack) {
     ASSERT_TRUE(lock.Acquire(path, false, error));
     EXPECT_FALSE(lock.WriteBack(simbook::Machine::Firmware{}));
     EXPECT_EQ(ReadFile(path), "{}");
+}
+
+// A write that fails after the temporary file was made (here: the file-size limit, as a full
+// disk would) leaves neither the temporary file nor a changed machine file behind.
+TEST(MachineStore, WriteFailingAfterTheTemporaryFileIsMadeLeavesNoTemporaryFile) {
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, "{}");
+    simbook::Dword error = 0;
+    simbook::MachineLock lock;
+    ASSERT_TRUE(lock.Acquire(path, true, error));
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = 8;
+    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string problem;
+    const bool replaced = lock.Replace("{\"ansi_code_page\": 65001}\n", problem);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_FALSE(replaced);
+    EXPECT_NE(problem.find("cannot write the temporary file"), std::string::npos) << problem;
+    EXPECT_EQ(ReadFile(path), "{}");
+    EXPECT_EQ(Names(scratch).size(), 1u);
 }
