@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "simbook/bytes.h"
+#include "simbook/json_nesting.h"
 
 namespace simbook {
 namespace {
@@ -459,6 +460,11 @@ void ParseWlan(const json& value, Machine& m) {
 } // namespace
 
 std::optional<Machine> ParseMachine(const std::string& text, std::string& error) {
+    // Counted before parsing: the parsed value is copied and walked recursively.
+    if (!NestedWithin(text, kMaxJsonNesting)) {
+        error = "(top level): nests deeper than " + std::to_string(kMaxJsonNesting) + " levels";
+        return std::nullopt;
+    }
     json root;
     try {
         root = json::parse(text);

@@ -191,6 +191,12 @@ TEST(MachineFile, ErrorsNameTheKey) {
         << error;
     EXPECT_EQ(ErrorOf("[]"), "(top level): must be an object");
     EXPECT_EQ(ErrorOf("{\"driver\": ").rfind("not valid JSON", 0), 0u);
+    // Nesting is refused before anything is built, however deep (a string may hold brackets).
+    EXPECT_EQ(ErrorOf(R"({"x": )" + std::string(500000, '[')),
+              "(top level): nests deeper than 32 levels");
+    EXPECT_TRUE(
+        simbook::ParseMachine(R"({"description": ")" + std::string(100, '[') + R"("})", error))
+        << error;
 }
 
 TEST(MachineFile, BadFileIsReportedOnceOnStderrAndNothingOnStdout) {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "simbook/cli/commands.h"
+#include "simbook/json_nesting.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 #include "simbook/trace_decode.h"
@@ -16,32 +17,6 @@ namespace simbook::cli {
 namespace {
 
 using oj = nlohmann::ordered_json;
-
-// Whether `text` nests arrays and objects at most `limit` deep, counted without parsing, so
-// that no parser recurses on a depth a file chose.
-bool NestedWithin(const std::string& text, int limit) {
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) {
-                return false;
-            }
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
 
 std::string Hex32(int64_t value) {
     char text[16];
