@@ -3,12 +3,14 @@
 #include "simbook/trace_decode.h"
 
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <optional>
 
 #include "simbook/bytes.h"
+#include "simbook/json_nesting.h"
 
 namespace simbook {
 namespace {
@@ -318,12 +320,22 @@ struct RunSigns {
     void Clear() { *this = RunSigns{}; }
 };
 
-class Decoder {
+} // namespace
+
+class TraceDecoder::Decoder {
 public:
-    explicit Decoder(std::string program) : program_(std::move(program)) {}
+    Decoder(std::string program, Sink sink)
+        : program_(std::move(program)), sink_(std::move(sink)) {}
 
     void Line(size_t number, const std::string& text) {
         if (text.empty()) {
+            return;
+        }
+        if (!NestedWithin(text, kMaxJsonNesting)) {
+            Emit(number, "raw",
+                 "not a trace line (nests deeper than " + std::to_string(kMaxJsonNesting) +
+                     " levels): " + text.substr(0, 80),
+                 oj{{"text", text}});
             return;
         }
         oj line = oj::parse(text, nullptr, false);
@@ -334,7 +346,11 @@ public:
         }
         const std::string op = line["op"].get<std::string>();
         if (op == "firmware") {
-            pending_.push_back(line);
+            if (pending_.size() == kMaxWaitingFirmwareLines) {
+                Unpaired(pending_.front());
+                pending_.pop_front();
+            }
+            pending_.push_back({number, std::move(line)});
         } else if (op == "open" || op == "refused") {
             Open(number, op, line);
         } else if (op == "close") {
@@ -358,17 +374,30 @@ public:
         }
     }
 
-    std::vector<TraceEvent> Finish() {
+    void Overlong(size_t number, size_t limit) {
+        Emit(number, "raw", "not a trace line: longer than " + std::to_string(limit) + " bytes",
+             oj{{"text", nullptr}});
+    }
+
+    void Finish() {
         // Firmware lines whose capsule line never came (a trace cut short).
-        for (const oj& line : pending_) {
-            FirmwareCall call = DescribeFirmware(line);
-            Emit(0, "capsule", "capsule (no reply recorded): " + call.text, call.facts);
+        for (const Waiting& waiting : pending_) {
+            Unpaired(waiting);
         }
         pending_.clear();
-        return std::move(events_);
     }
 
 private:
+    struct Waiting {
+        size_t number; // the firmware line's
+        oj line;
+    };
+
+    void Unpaired(const Waiting& waiting) {
+        FirmwareCall call = DescribeFirmware(waiting.line);
+        Emit(waiting.number, "capsule", "capsule (no reply recorded): " + call.text, call.facts);
+    }
+
     void Emit(size_t number, const std::string& kind, const std::string& text, oj facts) {
         TraceEvent e;
         e.line = number;
@@ -378,7 +407,7 @@ private:
         if (facts.is_object()) {
             e.facts.update(facts);
         }
-        events_.push_back(std::move(e));
+        sink_(std::move(e));
     }
 
     void Open(size_t number, const std::string& op, const oj& line) {
@@ -468,8 +497,8 @@ private:
     // The firmware line of this capsule: the oldest one waiting for the capsule's session.
     std::optional<oj> TakeFirmware(std::optional<uint32_t> session) {
         for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-            if (!session || Field<uint64_t>(*it, "session", 0) == *session) {
-                oj line = *it;
+            if (!session || Field<uint64_t>(it->line, "session", 0) == *session) {
+                oj line = std::move(it->line);
                 pending_.erase(it);
                 return line;
             }
@@ -591,8 +620,38 @@ private:
                 {"args", args}});
     }
 
+    // The exit line's status when it is one: an integer in the 32-bit signed range.
+    static std::optional<int64_t> ExitStatus(const oj& line) {
+        const auto it = line.find("status");
+        if (it == line.end() || !it->is_number_integer()) {
+            return std::nullopt;
+        }
+        if (it->is_number_unsigned()) {
+            const uint64_t value = it->get<uint64_t>();
+            return value <= INT32_MAX ? std::optional<int64_t>(static_cast<int64_t>(value))
+                                      : std::nullopt;
+        }
+        const int64_t value = it->get<int64_t>();
+        return value >= INT32_MIN && value <= INT32_MAX ? std::optional<int64_t>(value)
+                                                        : std::nullopt;
+    }
+
     void Exit(size_t number, const oj& line) {
-        const int64_t status = Field<int64_t>(line, "status", 0);
+        const std::optional<int64_t> readable = ExitStatus(line);
+        if (!readable) {
+            // Nothing can be said of the run's outcome; the next run starts afresh.
+            const auto it = line.find("status");
+            const std::string given = it == line.end() ? "missing" : it->dump();
+            started_.clear();
+            signs_.Clear();
+            lastBusy_.reset();
+            Emit(number, "exit",
+                 "exit status unreadable (" + given.substr(0, 80) +
+                     "): not a 32-bit status; the run's outcome is unknown",
+                 oj{{"status", nullptr}, {"program", nullptr}, {"meaning", "unreadable"}});
+            return;
+        }
+        const int64_t status = *readable;
         // A start line names the run's program; --program is for traces without one.
         std::string program = started_.empty() ? program_ : started_;
         started_.clear();
@@ -615,14 +674,29 @@ private:
     }
 
     std::string program_;
-    std::string started_;    // the program the current run's start line named
-    std::deque<oj> pending_; // firmware lines waiting for their capsule line
+    Sink sink_;
+    std::string started_;         // the program the current run's start line named
+    std::deque<Waiting> pending_; // firmware lines waiting for their capsule line, oldest first
     std::optional<std::string> lastBusy_;
     RunSigns signs_;
-    std::vector<TraceEvent> events_;
 };
 
-} // namespace
+TraceDecoder::TraceDecoder(std::string program, Sink sink)
+    : decoder_(std::make_unique<Decoder>(std::move(program), std::move(sink))) {}
+
+TraceDecoder::~TraceDecoder() = default;
+
+void TraceDecoder::Line(size_t number, const std::string& text) {
+    decoder_->Line(number, text);
+}
+
+void TraceDecoder::Overlong(size_t number, size_t limit) {
+    decoder_->Overlong(number, limit);
+}
+
+void TraceDecoder::Finish() {
+    decoder_->Finish();
+}
 
 std::string Win32ErrorText(uint64_t error) {
     static const std::map<uint64_t, const char*> kNames = {
@@ -666,11 +740,13 @@ std::string ExplainExitStatus(int64_t status, const std::string& program) {
 
 std::vector<TraceEvent> DecodeTrace(const std::vector<std::string>& lines,
                                     const std::string& program) {
-    Decoder decoder(program);
+    std::vector<TraceEvent> events;
+    TraceDecoder decoder(program, [&](TraceEvent&& e) { events.push_back(std::move(e)); });
     for (size_t i = 0; i < lines.size(); ++i) {
         decoder.Line(i + 1, lines[i]);
     }
-    return decoder.Finish();
+    decoder.Finish();
+    return events;
 }
 
 } // namespace simbook

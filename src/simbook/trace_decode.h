@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,9 +33,38 @@ struct TraceEvent {
     ~TraceEvent() = default;
 };
 
-// Decodes the lines of a trace. A run's start line names its program; for runs without one,
-// `program` ("brenvik", "tolmare", "sundrel") names the program whose exit statuses are
-// explained, and when it is empty the program is told from what the run did.
+// Decodes a trace line by line, handing each event to the sink as soon as it is known, so that
+// a trace of any length is decoded in bounded memory and time linear in its length. A run's
+// start line names its program; for runs without one, `program` ("brenvik", "tolmare",
+// "sundrel") names the program whose exit statuses are explained, and when it is empty the
+// program is told from what the run did.
+//
+// A firmware line waits for the capsule line that carries it (the next one of its session);
+// at most kMaxWaitingFirmwareLines wait, and the oldest beyond them is shown unpaired.
+class TraceDecoder {
+public:
+    using Sink = std::function<void(TraceEvent&&)>;
+    static constexpr size_t kMaxWaitingFirmwareLines = 64;
+
+    TraceDecoder(std::string program, Sink sink);
+    ~TraceDecoder();
+    TraceDecoder(const TraceDecoder&) = delete;
+    TraceDecoder& operator=(const TraceDecoder&) = delete;
+
+    // Line `number` (1-based) of the trace, without its line end. Lines nesting deeper than
+    // kMaxJsonNesting are shown raw without being parsed.
+    void Line(size_t number, const std::string& text);
+    // Line `number` was longer than a reader keeps; it is shown as such, unread.
+    void Overlong(size_t number, size_t limit);
+    // The end of the trace: firmware lines still waiting are shown unpaired.
+    void Finish();
+
+private:
+    class Decoder;
+    std::unique_ptr<Decoder> decoder_;
+};
+
+// Decodes the lines of a whole trace at once (see TraceDecoder).
 std::vector<TraceEvent> DecodeTrace(const std::vector<std::string>& lines,
                                     const std::string& program = "");
 

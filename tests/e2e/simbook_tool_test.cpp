@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "simbook/driver/store.h"
@@ -42,17 +44,19 @@ std::string AllText(const Events& events) {
 
 class SimbookTool : public ToolTest {
 protected:
-    // Runs the simbook command; its exit status (-1 when it did not exit).
+    // Runs the simbook command, ended after a minute should it hang; its exit status (-1 when
+    // it did not exit).
     int Simbook(const std::vector<std::string>& args) {
-        std::string command = SIMBOOK_PATH;
+        std::string command = std::string("timeout -s KILL 60 ") + SIMBOOK_PATH;
         for (const std::string& a : args) {
             command += " '" + a + "'";
         }
-        command += " 2>" + _scratch.Path("simbook.err");
+        command += " >" + _scratch.Path("simbook.out") + " 2>" + _scratch.Path("simbook.err");
         const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return WIFEXITED(status) && WEXITSTATUS(status) < 124 ? WEXITSTATUS(status) : -1;
     }
     std::string SimbookErrors() const { return ReadFile(_scratch.Path("simbook.err")); }
+    std::string SimbookOutput() const { return ReadFile(_scratch.Path("simbook.out")); }
 
     // `simbook run ARGS -- sh -c SCRIPT` with its temporary folder in the scratch folder; the
     // exit status, standard output in `out`.
@@ -261,6 +265,70 @@ TEST(TraceDecode, LinesItDoesNotKnowAreShownRaw) {
     EXPECT_EQ(events[3].kind, "capsule");
     EXPECT_NE(events[3].text.find("ERROR_INVALID_PARAMETER (87)"), std::string::npos);
     EXPECT_EQ(events[4].facts["program"], "brenvik");
+
+    // Nesting far deeper than any trace line is shown raw, never parsed.
+    const std::string deep = std::string(80000, '[') + std::string(80000, ']') + "}";
+    for (const std::string& line : std::vector<std::string>{
+             R"({"op":"WlanScan","interface":)" + deep, R"({"op":"firmware","request":)" + deep,
+             R"({"op":"open","path":"[{"})"}) {
+        const Events shown = simbook::DecodeTrace({line});
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].kind, line.size() > 1000 ? "raw" : "open");
+    }
+}
+
+// Only an integer in the 32-bit signed range is an exit status; anything else is unreadable,
+// never explained as a status.
+TEST(TraceDecode, ExitStatusesOutsideTheRangeAreUnreadable) {
+    const struct {
+        const char* line;
+        std::optional<int64_t> status;
+    } cases[] = {
+        {R"({"op":"exit"})", std::nullopt},
+        {R"({"op":"exit","status":"0"})", std::nullopt},
+        {R"({"op":"exit","status":null})", std::nullopt},
+        {R"({"op":"exit","status":0.5})", std::nullopt},
+        {R"({"op":"exit","status":2147483648})", std::nullopt},
+        {R"({"op":"exit","status":18446744073709551615})", std::nullopt},
+        {R"({"op":"exit","status":-2147483649})", std::nullopt},
+        {R"({"op":"exit","status":2147483647})", 2147483647},
+        {R"({"op":"exit","status":-2147483648})", -2147483648LL},
+        {R"({"op":"exit","status":0})", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const Events events = simbook::DecodeTrace({c.line}, "brenvik");
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].kind, "exit");
+        if (c.status) {
+            EXPECT_EQ(events[0].facts["status"], *c.status);
+            continue;
+        }
+        EXPECT_TRUE(events[0].facts["status"].is_null());
+        EXPECT_EQ(events[0].facts["meaning"], "unreadable");
+        EXPECT_EQ(events[0].text.rfind("exit status unreadable", 0), 0u) << events[0].text;
+    }
+}
+
+// Firmware lines that never pair wait in bounded number: the oldest is shown as soon as too
+// many wait, not at the end; a capsule still pairs with its own session's line.
+TEST(TraceDecode, UnpairedFirmwareLinesAreShownAsTheyAgeOut) {
+    std::vector<std::string> shown;
+    simbook::TraceDecoder decoder("", [&](simbook::TraceEvent&& e) { shown.push_back(e.text); });
+    const size_t waiting = simbook::TraceDecoder::kMaxWaitingFirmwareLines;
+    for (size_t i = 0; i < waiting; ++i) {
+        decoder.Line(i + 1, R"({"op":"firmware","session":7,"request":"0c"})");
+    }
+    EXPECT_TRUE(shown.empty());
+    decoder.Line(waiting + 1, R"({"op":"firmware","session":9,"request":"11"})");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("capsule (no reply recorded): ReadIndexedSetting", 0), 0u);
+    decoder.Line(waiting + 2, R"({"op":"DeviceIoControl","code":2236424,"in":")" +
+                                  std::string(16, '0') + R"(09000000","out":"","result":true})");
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_NE(shown[1].find("GetSetupItem"), std::string::npos) << shown[1];
+    decoder.Finish();
+    EXPECT_EQ(shown.size(), waiting + 1);
 }
 
 TEST_F(SimbookTool, SetRefusesWhatTheReaderRefusesAndChangesNothing) {
