@@ -395,6 +395,158 @@ TEST_F(SimbookTool, ResetAndNew) {
     EXPECT_NE(SimbookErrors().find("healthy"), std::string::npos) << SimbookErrors();
 }
 
+// What is not a machine file the programs would read is refused by every command at once, and
+// left as it is: a FIFO (never waited on), a folder, a file over the size limit, a device.
+TEST_F(SimbookTool, CommandsRefuseWhatTheProgramsReaderRefuses) {
+    const std::string fifo = _scratch.Path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string folder = _scratch.Path("folder");
+    std::filesystem::create_directories(folder);
+    const std::string big = _scratch.Path("big.json");
+    WriteFile(big, "{}" + std::string(2 * 1024 * 1024, ' '));
+    const std::string made = _scratch.Path("made.json");
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"show", fifo}, "is a FIFO, not a regular file"},
+        {{"set", "--file", fifo, "firmware.setting58=2"}, "is a FIFO, not a regular file"},
+        {{"reset", "--file", fifo}, "is a FIFO, not a regular file"},
+        {{"reset", "--file", fifo, "firmware.setting58"}, "is a FIFO, not a regular file"},
+        {{"new", "--force", fifo}, "is a FIFO, not a regular file"},
+        {{"new", "--from", fifo, made}, "is a FIFO, not a regular file"},
+        {{"reset", "--file", "/dev/null"}, "is a device, not a regular file"},
+        {{"new", "--from", "/dev/zero", made}, "is a device, not a regular file"},
+        {{"show", big}, "larger than 1048576 bytes"},
+        {{"new", "--from", big, made}, "larger than 1048576 bytes"},
+        {{"set", "--file", big, "firmware.setting58=2"}, "larger than 1048576 bytes"},
+        {{"reset", "--file", folder}, "is a directory, not a machine file"},
+        {{"set", "--file", folder, "firmware.setting58=2"}, "is a directory, not a machine file"},
+        {{"new", "--force", folder}, "is a directory, not a machine file"},
+        {{"new", folder}, "is a directory, not a machine file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        EXPECT_EQ(Simbook(c.args), 1);
+        EXPECT_NE(SimbookErrors().find(c.says), std::string::npos) << SimbookErrors();
+        const std::string errors = SimbookErrors();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
+    }
+    struct stat st {};
+    EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_FALSE(std::filesystem::exists(made));
+}
+
+// new --force replaces a file only as set and reset do: not while a program has the device,
+// through a symbolic link, never a file with another name or a read-only one.
+TEST_F(SimbookTool, NewForceReplacesUnderTheDevicesRules) {
+    UseMachine();
+    const std::string before = MachineText();
+    {
+        simbook::MachineLock held;
+        simbook::Dword error = 0;
+        ASSERT_TRUE(held.Acquire(MachinePath(), true, error));
+        EXPECT_EQ(Simbook({"new", "--force", "--from", "passwords-set", MachinePath()}), 1);
+        EXPECT_NE(SimbookErrors().find("in use"), std::string::npos) << SimbookErrors();
+        EXPECT_EQ(MachineText(), before);
+    }
+    const std::string link = _scratch.Path("link.json");
+    std::filesystem::create_symlink(MachinePath(), link);
+    EXPECT_EQ(Simbook({"new", "--force", "--from", "passwords-set", link}), 0) << SimbookErrors();
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_NE(MachineText().find("supervisor_password"), std::string::npos);
+
+    const std::string second = _scratch.Path("second.json");
+    std::filesystem::create_hard_link(MachinePath(), second);
+    EXPECT_EQ(Simbook({"new", "--force", MachinePath()}), 1);
+    EXPECT_NE(SimbookErrors().find("hard links"), std::string::npos) << SimbookErrors();
+    std::filesystem::remove(second);
+
+    std::filesystem::permissions(MachinePath(), std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::group_read |
+                                                    std::filesystem::perms::others_read);
+    EXPECT_EQ(Simbook({"new", "--force", MachinePath()}), 1);
+    EXPECT_NE(SimbookErrors().find("read-only"), std::string::npos) << SimbookErrors();
+    EXPECT_NE(MachineText().find("supervisor_password"), std::string::npos);
+}
+
+// Nesting beyond the limit is refused before anything is built, in a value and in a trace.
+TEST_F(SimbookTool, DeepNestingIsRefused) {
+    UseMachine();
+    const std::string before = MachineText();
+    EXPECT_EQ(Simbook({"set", "--file", MachinePath(), "firmware.zz=" + std::string(60000, '[')}),
+              1);
+    EXPECT_NE(SimbookErrors().find("nests deeper than 32 levels"), std::string::npos)
+        << SimbookErrors();
+    std::string key = "a";
+    for (int i = 0; i < 40; ++i) {
+        key += ".a";
+    }
+    EXPECT_EQ(Simbook({"set", "--file", MachinePath(), key + "=1"}), 1);
+    EXPECT_EQ(MachineText(), before);
+
+    WriteFile(_scratch.Path("trace.jsonl"), R"({"op":"WlanScan","interface":)" +
+                                                std::string(80000, '[') + std::string(80000, ']') +
+                                                "}\n" + R"({"op":"exit","status":0})" + "\n");
+    EXPECT_EQ(Simbook({"trace", _scratch.Path("trace.jsonl")}), 0) << SimbookErrors();
+    EXPECT_NE(SimbookOutput().find("nests deeper than 32 levels"), std::string::npos);
+}
+
+// Text output is one line an event or a key, whatever a trace, a machine file or a path holds.
+TEST_F(SimbookTool, UntrustedTextIsShownOneLineEach) {
+    WriteFile(_scratch.Path("trace.jsonl"),
+              R"({"op":"WlanScan","interface":"a\u0000b\u001b[2J\nc","result":0})"
+              "\n"
+              R"({"op":"exit","status":0})"
+              "\n");
+    EXPECT_EQ(Simbook({"trace", _scratch.Path("trace.jsonl")}), 0) << SimbookErrors();
+    const std::string shown = SimbookOutput();
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 2) << shown;
+    EXPECT_NE(shown.find(R"(interface=a\x00b\x1b[2J\nc)"), std::string::npos) << shown;
+
+    WriteFile(MachinePath(), Machine({{"driver", {{"driver_version", "1.0\x1b[2J\n8"}}}}).dump());
+    EXPECT_EQ(Simbook({"show", MachinePath()}), 0) << SimbookErrors();
+    EXPECT_NE(SimbookOutput().find(R"(1.0\x1b[2J\n8)"), std::string::npos) << SimbookOutput();
+    EXPECT_EQ(SimbookOutput().find('\x1b'), std::string::npos);
+
+    EXPECT_EQ(Simbook({"show", _scratch.Path("no\nsuch\x1b")}), 1);
+    EXPECT_NE(SimbookErrors().find(R"(no\nsuch\x1b: cannot be read)"), std::string::npos)
+        << SimbookErrors();
+}
+
+// Commands that change one machine at the same time take turns: each waits for the other's
+// moment instead of failing as if a program had the device.
+TEST_F(SimbookTool, ConcurrentSetsTakeTurns) {
+    UseMachine();
+    const std::vector<std::string> sets = {"firmware.wlan_flags=0",
+                                           "firmware.setting58=0",
+                                           "firmware.user_password=true",
+                                           "firmware.supervisor_password=true",
+                                           "driver.busy_replies=2",
+                                           "driver.interfaces=2",
+                                           "firmware.password_data_length=16",
+                                           "ansi_code_page=65001"};
+    std::string script;
+    for (size_t i = 0; i < sets.size(); ++i) {
+        script += std::string(SIMBOOK_PATH) + " set --file " + MachinePath() + " " + sets[i] +
+                  " 2>" + _scratch.Path("err" + std::to_string(i)) + " & ";
+    }
+    script += "wait";
+    for (size_t i = 0; i < sets.size(); ++i) {
+        script += "; [ ! -s " + _scratch.Path("err" + std::to_string(i)) + " ] || exit 1";
+    }
+    for (int round = 0; round < 3; ++round) {
+        UseMachine();
+        EXPECT_EQ(std::system(script.c_str()), 0);
+        const nlohmann::json after = MachineAfter();
+        EXPECT_EQ(after["firmware"]["wlan_flags"], 0);
+        EXPECT_EQ(after["firmware"]["user_password"], true);
+        EXPECT_EQ(after["driver"]["interfaces"], 2);
+        EXPECT_EQ(after["ansi_code_page"], 65001);
+    }
+}
+
 // A procedure on a copy: each program run with its verdict and full status, the changes key
 // by key, the procedure's own status; the machine file itself keeps every byte.
 TEST_F(SimbookTool, RunReportsEveryProgramRunAndTheChangesOfACopy) {

@@ -5,6 +5,7 @@
 
 #include "simbook/cli/commands.h"
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 namespace simbook::cli {
 namespace {
@@ -46,7 +47,9 @@ const std::map<std::string, std::string>& Texts() {
          "auth_key='\"00...\"'.\n"
          "The whole file is checked by the programs' own reader before it is written; a key or\n"
          "value the reader refuses changes nothing. The file is replaced atomically, every other\n"
-         "key kept; while a program has the device open the file is in use and nothing changes.\n"},
+         "key kept; while a program has the device open the file is in use and nothing changes\n"
+         "(another simbook command holding it is waited for, up to 2 seconds). A value nesting\n"
+         "deeper than 32 levels, its key's steps included, is refused.\n"},
         {"reset",
          "usage: simbook reset [--file FILE] [KEY...]\n"
          "\n"
@@ -58,7 +61,10 @@ const std::map<std::string, std::string>& Texts() {
          "\n"
          "Creates a machine file: the built-in default, or the ready machine NAME (healthy,\n"
          "passwords-set, busy-firmware, ...; a path to a machine file also works). An existing\n"
-         "FILE is kept unless --force is given. `simbook new --from list` lists the ready\n"
+         "FILE is kept unless --force is given; --force replaces it the way set does: under the\n"
+         "device's lock (in use while a program has it open), atomically, through a symbolic\n"
+         "link, keeping its mode, and never a file with other hard links, a read-only file or\n"
+         "anything that is not a regular file. `simbook new --from list` lists the ready\n"
          "machines.\n"},
         {"run",
          "usage: simbook run [--machine NAME|FILE] [--in-place] [--trace FILE] [--json]\n"
@@ -97,7 +103,10 @@ const std::map<std::string, std::string>& Texts() {
          "(function, setting or item, value read or written, status; busy answers and their\n"
          "repeats), Wi-Fi calls and notifications, and each exit status explained. NAME\n"
          "(brenvik, tolmare, sundrel) says whose statuses they are; otherwise each run's program\n"
-         "is told from what it did. Lines it does not know are shown as they are.\n"
+         "is told from what it did; an exit line whose status is not a 32-bit integer is shown\n"
+         "as unreadable. Lines it does not know are shown as they are, unprintable characters\n"
+         "escaped (\\n, \\x1b); lines nesting deeper than 32 levels or longer than 1 MiB are not\n"
+         "read. The trace is decoded as it is read.\n"
          "--json: one JSON object per event.\n"},
     };
     return texts;
@@ -114,7 +123,10 @@ std::string HelpText(const std::string& command) {
 }
 
 void Complain(const std::string& command, const std::string& problem) {
-    std::fprintf(stderr, "simbook %s: %s\n", command.c_str(), problem.c_str());
+    // One line, whatever a file name or a file's text put into the problem.
+    const std::string line =
+        "simbook " + EscapedForLine(command) + ": " + EscapedForLine(problem) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 std::string MachinePath(const std::string& given, bool create) {

@@ -3,40 +3,66 @@
 // exclusive lock and its atomic replace.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include "simbook/cli/commands.h"
 #include "simbook/driver/store.h"
+#include "simbook/json_nesting.h"
 #include "simbook/machine.h"
+#include "simbook/trace.h"
 
 namespace simbook::cli {
 namespace {
 
 using oj = nlohmann::ordered_json;
 
+// Reads the machine file as the programs do (a regular file of at most kMaxMachineFileSize
+// bytes, never waited on); the problem names the file.
 bool ReadText(const std::string& path, std::string& text, std::string& problem) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        problem = path + ": cannot be read: " + std::strerror(errno);
+    if (!ReadMachineText(path, text, problem)) {
+        problem = path + ": " + problem;
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        problem = path + ": read error";
-        return false;
+    return true;
+}
+
+// Takes the machine file's exclusive lock. Another simbook command holds it for a moment (it
+// reads, checks and replaces the file), a program for its whole run: a held lock is waited on
+// for kWaitForCommand before it counts as a program's. False, with the problem told, when the
+// lock is not had; `missing` then says whether the file does not exist.
+constexpr auto kWaitForCommand = std::chrono::seconds(2);
+
+bool LockMachine(const std::string& command, const std::string& path, MachineLock& lock,
+                 bool& missing) {
+    const auto deadline = std::chrono::steady_clock::now() + kWaitForCommand;
+    Dword error = 0;
+    while (!lock.Acquire(path, true, error)) {
+        missing = error == win32::kFileNotFound;
+        if (error != win32::kSharingViolation) {
+            if (!missing) {
+                Complain(command, path + ": cannot be opened: " + std::strerror(errno));
+            }
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Complain(command, path + ": in use: a program has the device open; nothing changed "
+                                     "(try again when it has ended)");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    text = ss.str();
+    missing = false;
     return true;
 }
 
@@ -144,21 +170,18 @@ std::optional<std::string> Checked(const oj& root, std::string& problem) {
 // gives text the reader accepts. `edit` returns false (with a problem) to change nothing.
 template <class Edit> int Rewrite(const std::string& command, const std::string& path, Edit edit) {
     MachineLock lock;
-    Dword error = 0;
-    if (!lock.Acquire(path, true, error)) {
-        Complain(command,
-                 path + (error == win32::kSharingViolation
-                             ? ": in use: a program has the device open; nothing "
-                               "changed (try again when it has ended)"
-                         : error == win32::kFileNotFound
-                             ? ": no such file (create one with simbook new)"
-                             : ": cannot be opened: " + std::string(std::strerror(errno))));
+    bool missing = false;
+    if (!LockMachine(command, path, lock, missing)) {
+        if (missing) {
+            Complain(command, path + ": no such file (create one with simbook new)");
+        }
         return kFailed;
     }
+    // Read as the programs read it: a FIFO, a device or a directory is refused, never replaced.
     std::string text;
     std::string problem;
     if (!ReadText(path, text, problem)) {
-        Complain(command, problem);
+        Complain(command, problem + "; nothing changed");
         return kFailed;
     }
     std::optional<std::string> updated = edit(text, problem);
@@ -194,6 +217,10 @@ bool TakeFileOption(const std::string& command, Args& args, std::string& file) {
 }
 
 std::optional<oj> ParseFileText(const std::string& text, std::string& problem) {
+    if (!NestedWithin(text, kMaxJsonNesting)) {
+        problem = "nests deeper than " + std::to_string(kMaxJsonNesting) + " levels";
+        return std::nullopt;
+    }
     oj root = oj::parse(text, nullptr, false);
     if (root.is_discarded() || !root.is_object()) {
         problem = "not a JSON object (simbook reset writes the default machine)";
@@ -340,7 +367,9 @@ int Show(const Args& given) {
         std::printf("%s\n", out.dump(2).c_str());
         return kDone;
     }
-    std::printf("machine file %s\n\nitems, as tolmare reports them:\n", path.c_str());
+    // Text output is one line a key: the path and text values are escaped.
+    std::printf("machine file %s\n\nitems, as tolmare reports them:\n",
+                EscapedForLine(path).c_str());
     for (auto it = items.begin(); it != items.end(); ++it) {
         std::printf("  %-22s %s\n", it.key().c_str(),
                     it->is_null() ? "(unreadable: tolmare fails)" : it->get<std::string>().c_str());
@@ -352,7 +381,8 @@ int Show(const Args& given) {
     std::printf("\nkeys:\n");
     for (const auto& [key, value] : keys) {
         const oj* def = Lookup(defaults, key);
-        std::printf("  %-36s %s%s\n", key.c_str(), ValueText(value).c_str(),
+        std::printf("  %-36s %s%s\n", EscapedForLine(key).c_str(),
+                    EscapedForLine(ValueText(value)).c_str(),
                     def && *def == value ? "  (default)" : "");
     }
     return kDone;
@@ -380,6 +410,15 @@ int Set(const Args& given) {
             return kUsage;
         }
         const std::string text = a.substr(eq + 1);
+        // Counted before anything is parsed or built: the key's steps and the value's own
+        // nesting together are how deep the value lands in the file.
+        if (steps->size() > static_cast<size_t>(kMaxJsonNesting) ||
+            !NestedWithin(text, kMaxJsonNesting - static_cast<int>(steps->size()))) {
+            Complain("set", a.substr(0, std::min<size_t>(eq, 80)) + ": nests deeper than " +
+                                std::to_string(kMaxJsonNesting) +
+                                " levels with its key; nothing changed");
+            return kFailed;
+        }
         oj value = oj::parse(text, nullptr, false);
         assignments.emplace_back(std::move(*steps), value.is_discarded() ? oj(text) : value);
     }
@@ -506,28 +545,67 @@ std::string ReadyMachineDescription(const std::string& dir, const std::string& n
 
 namespace {
 
-// Writes `text` as a new file at `path`: created exclusively, or with `force` written aside and
-// renamed over what was there.
-bool WriteNew(const std::string& path, const std::string& text, bool force, std::string& problem) {
-    const std::string target = force ? path + ".new." + std::to_string(getpid()) : path;
-    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+// Writes `text` as a new file at `path`, created exclusively.
+bool WriteNew(const std::string& path, const std::string& text, std::string& problem) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
-        problem = errno == EEXIST ? "exists already (--force replaces it)"
-                                  : std::string("cannot be created: ") + std::strerror(errno);
+        const int saved = errno;
+        struct stat st {};
+        problem = saved != EEXIST ? std::string("cannot be created: ") + std::strerror(saved)
+                  : lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                      ? "is a directory, not a machine file"
+                  : S_ISLNK(st.st_mode) ? "is a symbolic link to a file that does not exist"
+                                        : "exists already (--force replaces it)";
         return false;
     }
     bool ok =
         write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
     const int saved = errno;
     ok = close(fd) == 0 && ok;
-    if (ok && force && rename(target.c_str(), path.c_str()) != 0) {
-        ok = false;
-    }
     if (!ok) {
-        problem = std::string("cannot be written: ") + std::strerror(ok ? errno : saved);
-        unlink(target.c_str());
+        problem = std::string("cannot be written: ") + std::strerror(saved);
+        unlink(path.c_str());
     }
     return ok;
+}
+
+// Replaces the machine file at `path` with `text` as `set` and `reset` do: under the device's
+// exclusive lock, atomically, following a symbolic link, keeping the mode, refusing a file with
+// other names, a read-only file and anything that is not a regular file. A file that does not
+// exist is created. False, with the problem told, when nothing was written.
+bool Overwrite(const std::string& path, const std::string& text) {
+    MachineLock lock;
+    bool missing = false;
+    std::string problem;
+    if (LockMachine("new", path, lock, missing)) {
+        // Only a machine file is replaced: a device, a FIFO or a folder the name leads to is
+        // refused in the reader's words (its content is not read: --force may replace a file
+        // the reader refuses).
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            Complain("new", path + ": " +
+                                (S_ISDIR(st.st_mode)    ? "is a directory, not a machine file"
+                                 : S_ISFIFO(st.st_mode) ? "is a FIFO, not a regular file"
+                                 : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)
+                                     ? "is a device, not a regular file"
+                                     : "is not a regular file") +
+                                "; nothing changed");
+            return false;
+        }
+        if (!lock.Replace(text, problem)) {
+            Complain("new", path + ": " + problem + "; nothing changed");
+            return false;
+        }
+        return true;
+    }
+    if (!missing) {
+        return false;
+    }
+    if (!WriteNew(path, text, problem)) {
+        Complain("new", path + ": " + problem);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -560,10 +638,10 @@ int New(const Args& args) {
         for (const std::string& name : names) {
             const std::string description = ReadyMachineDescription(dir, name);
             if (description.empty()) {
-                std::printf("%s\n", name.c_str());
+                std::printf("%s\n", EscapedForLine(name).c_str());
             } else {
-                std::printf("%-*s  %s\n", static_cast<int>(width), name.c_str(),
-                            description.c_str());
+                std::printf("%-*s  %s\n", static_cast<int>(width), EscapedForLine(name).c_str(),
+                            EscapedForLine(description).c_str());
             }
         }
         return kDone;
@@ -576,6 +654,10 @@ int New(const Args& args) {
                                        ? dir + "/" + from
                                        : dir + "/" + from + ".json";
         if (!ReadText(source, text, problem)) {
+            if (from.find('/') != std::string::npos) {
+                Complain("new", problem);
+                return kFailed;
+            }
             std::string names;
             for (const std::string& name : ReadyMachines(dir)) {
                 names += (names.empty() ? "" : ", ") + name;
@@ -597,11 +679,15 @@ int New(const Args& args) {
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, ec);
     }
-    if (!WriteNew(path, text, force, problem)) {
+    if (force) {
+        if (!Overwrite(path, text)) {
+            return kFailed;
+        }
+    } else if (!WriteNew(path, text, problem)) {
         Complain("new", path + ": " + problem);
         return kFailed;
     }
-    std::printf("%s\n", path.c_str());
+    std::printf("%s\n", EscapedForLine(path).c_str());
     return kDone;
 }
 
