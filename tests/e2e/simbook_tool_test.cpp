@@ -555,13 +555,15 @@ TEST_F(SimbookTool, RunReportsEveryProgramRunAndTheChangesOfACopy) {
     const std::string before = MachineText();
     std::string out;
     ASSERT_EQ(SimbookRun({"--json", "--machine", MachinePath()},
-                         "brenvik /wl:DISABLE; tolmare >/dev/null; brenvik /wl:bad; exit 7", out),
+                         "brenvik /wl:DISABLE; tolmare >/dev/null; brenvik /wl:bad; sundrel; "
+                         "echo '{\"op\":\"exit\",\"status\":-4}' >>\"$SIMBOOK_TRACE\"; exit 7",
+                         out),
               7)
         << SimbookErrors();
     EXPECT_EQ(MachineText(), before);
     EXPECT_TRUE(TemporaryFolderEmpty());
     const nlohmann::json report = nlohmann::json::parse(out);
-    ASSERT_EQ(report["runs"].size(), 3u) << out;
+    ASSERT_EQ(report["runs"].size(), 5u) << out;
     EXPECT_EQ(report["runs"][0]["program"], "brenvik");
     EXPECT_EQ(report["runs"][0]["args"], nlohmann::json::array({"/wl:DISABLE"}));
     EXPECT_EQ(report["runs"][0]["verdict"], "SUCCESS");
@@ -569,6 +571,11 @@ TEST_F(SimbookTool, RunReportsEveryProgramRunAndTheChangesOfACopy) {
     EXPECT_EQ(report["runs"][2]["run"], 3);
     EXPECT_EQ(report["runs"][2]["status"], -3);
     EXPECT_EQ(report["runs"][2]["verdict"], "FAILURE");
+    EXPECT_EQ(report["runs"][3]["verdict"], "(nothing)"); // sundrel's -2 prints nothing
+    // An exit line without a start line is a run of its own, of no known program.
+    EXPECT_EQ(report["runs"][3]["status"], -2);
+    EXPECT_EQ(report["runs"][4]["program"], nullptr);
+    EXPECT_EQ(report["runs"][4]["status"], -4);
     EXPECT_EQ(report["changes"],
               nlohmann::json::parse(R"([{"key":"firmware.wlan_flags","before":1,"after":0}])"));
     EXPECT_EQ(report["exit"], 7);
@@ -613,9 +620,15 @@ TEST_F(SimbookTool, RunEndsAHungProcedureAndEverythingItStarted) {
     E2E_LINUX_ONLY("the simbook command runs the Linux build's programs");
     const std::string pid = _scratch.Path("pid");
     std::string out;
+    const std::string trapped = _scratch.Path("trapped");
+    // The procedure is asked to end first, so that it can clear up; then made to.
     EXPECT_EQ(SimbookRun({"--timeout", "1"},
-                         "setsid sleep 600 & echo $! >" + pid + "; tolmare; sleep 600", out),
+                         "trap 'echo ended >" + trapped +
+                             "; exit 1' TERM; setsid sleep 600 & echo $! >" + pid +
+                             "; tolmare; sleep 600 & wait $!",
+                         out),
               124);
+    EXPECT_EQ(ReadFile(trapped), "ended\n");
     EXPECT_NE(out.find("timed out"), std::string::npos) << out;
     EXPECT_NE(out.find("1  tolmare"), std::string::npos) << out;
     const pid_t left = std::stoi(ReadFile(pid));
