@@ -2,7 +2,7 @@
 # for them, in a Wine prefix of the test's own.
 #
 #   cmake -DRUNNER=<scripts/wine-run> -DBIN=<windows bin> -DSCRATCH=<dir> -DCACHE=<dir>
-#         -DMODE=procedure|timeout -P check_wine_procedure.cmake
+#         -DMODE=procedure|timeout|killed -P check_wine_procedure.cmake
 #
 # procedure: the runner's refusals (a Wi-Fi library missing, a path Wine would read otherwise);
 #   a batch file on a machine copy in a session of its own: the three traced runs with their
@@ -10,6 +10,9 @@
 #   in the status file; then a kept session started twice, serving two calls on two machines,
 #   one of them a program whose name starts with "-".
 # timeout: a procedure that hangs is ended at --timeout with every process of the session.
+# killed: a runner killed (SIGKILL) in the middle of a run, alone and in a kept session: nothing
+#   holds the prefix's lock afterwards, the next run ends what the dead one left (its program
+#   among them) and works, and `--session stop` works and leaves nothing.
 foreach(var RUNNER BIN SCRATCH CACHE MODE)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "check_wine_procedure: ${var} not set")
@@ -48,7 +51,10 @@ endfunction()
 
 # The trace's start and exit lines, one per list element.
 function(runs_of trace out)
-    file(STRINGS ${trace} lines REGEX "^{\"op\":\"(start|exit)\"")
+    set(lines "")
+    if(EXISTS ${trace})
+        file(STRINGS ${trace} lines REGEX "^{\"op\":\"(start|exit)\"")
+    endif()
     set(${out} "${lines}" PARENT_SCOPE)
 endfunction()
 
@@ -74,22 +80,44 @@ function(expect_nothing_left)
 endfunction()
 
 if(MODE STREQUAL "procedure")
-    # Refused before Wine starts: a programs' folder without wlanapi.dll (sundrel would use Wine's
-    # own Wi-Fi service), and a machine path whose backslash Wine would read as a separator.
-    file(MAKE_DIRECTORY ${SCRATCH}/partial)
-    file(GLOB parts ${BIN}/*.exe ${BIN}/*.so ${BIN}/*.sys ${BIN}/wlanui.dll)
-    foreach(part ${parts})
-        get_filename_component(part_name ${part} NAME)
-        file(CREATE_LINK ${part} ${SCRATCH}/partial/${part_name} SYMBOLIC)
-    endforeach()
+    # Refused before Wine starts, with one line: a programs' folder without one of the Wi-Fi
+    # libraries (sundrel would use Wine's own Wi-Fi service), and paths that Wine would read
+    # otherwise than Linux (a backslash is a separator there; a quote breaks the command lines
+    # that carry the path to the launcher and the device server).
+    file(GLOB parts ${BIN}/*.exe ${BIN}/*.so ${BIN}/*.sys ${BIN}/*.dll)
+    # parts_in(<folder> <left out>): links to the programs and their parts, but one.
+    function(parts_in folder left_out)
+        file(MAKE_DIRECTORY ${folder})
+        foreach(part ${parts})
+            get_filename_component(part_name ${part} NAME)
+            if(NOT part_name STREQUAL left_out)
+                file(CREATE_LINK ${part} ${folder}/${part_name} SYMBOLIC)
+            endif()
+        endforeach()
+    endfunction()
+    parts_in(${SCRATCH}/no_api wlanapi.dll)
+    parts_in(${SCRATCH}/no_ui wlanui.dll)
+    parts_in(${SCRATCH}/q\"dir "")
     file(WRITE ${SCRATCH}/machine.json "{}")
     file(WRITE ${SCRATCH}/a\\b.json "{}")
-    run(no_dll ${SCRATCH}/machine.json ${SCRATCH}/partial/tolmare.exe)
-    expect("missing wlanapi.dll: rc ${no_dll_rc}, stderr [${no_dll_err}]"
-           "no_dll_rc EQUAL 125 AND no_dll_err MATCHES \"^wine-run: wlanapi.dll is missing[^\n]*\n$\"")
-    run(backslash ${SCRATCH}/a\\b.json ${BIN}/tolmare.exe)
-    expect("backslash in SIMBOOK: rc ${backslash_rc}, stderr [${backslash_err}]"
-           "backslash_rc EQUAL 125 AND backslash_err MATCHES \"^wine-run: SIMBOOK [^\n]*cannot be reached from Wine\"")
+    file(WRITE ${SCRATCH}/q\"m.json "{}")
+    # <name> <machine file> <program> <stderr>
+    set(refusals
+        "no_api|${SCRATCH}/machine.json|${SCRATCH}/no_api/tolmare.exe|wlanapi.dll is missing"
+        "no_ui|${SCRATCH}/machine.json|${SCRATCH}/no_ui/sundrel.exe|wlanui.dll is missing"
+        "backslash|${SCRATCH}/a\\b.json|${BIN}/sundrel.exe|SIMBOOK [^\n]*cannot be reached from Wine"
+        "quote|${SCRATCH}/q\"m.json|${BIN}/sundrel.exe|SIMBOOK [^\n]*cannot be reached from Wine"
+        "quote_folder|${SCRATCH}/machine.json|${SCRATCH}/q\"dir/brenvik.exe|the program [^\n]*cannot be reached from Wine")
+    foreach(row ${refusals})
+        string(REPLACE "|" ";" row "${row}")
+        list(GET row 0 name)
+        list(GET row 1 machine)
+        list(GET row 2 program)
+        list(GET row 3 message)
+        run(${name} ${machine} ${program} /wl:ENABLE)
+        expect("refusal ${name}: rc ${${name}_rc}, stdout [${${name}_out}], stderr [${${name}_err}]"
+               "${name}_rc EQUAL 125 AND ${name}_out STREQUAL \"\" AND ${name}_err MATCHES \"^wine-run: ${message}[^\n]*\n$\"")
+    endforeach()
 
     # A procedure in a session of its own: three traced runs, the change written back, the full
     # status of its end.
@@ -101,7 +129,10 @@ if(MODE STREQUAL "procedure")
         -- procedure.cmd "two words" x)
     expect("procedure: exit status ${procedure_rc} (253 expected), stderr [${procedure_err}]"
            "procedure_rc EQUAL 253 AND procedure_err STREQUAL \"\"")
-    file(READ ${SCRATCH}/status status)
+    set(status "")
+    if(EXISTS ${SCRATCH}/status)
+        file(READ ${SCRATCH}/status status)
+    endif()
     expect("status file [${status}]" "status STREQUAL \"-3\n\"")
     string(CONCAT expected_out "tolmare[SUCCESS]\r\nWLAN[ENABLE]\r\nWirelessSwitch[ENABLE]\r\n"
            "WirelessSwitchDisplay[ENABLE]\r\nSupervisorPassword[DISABLE]\r\nUserPassword[DISABLE]\r\n"
@@ -119,9 +150,13 @@ if(MODE STREQUAL "procedure")
         "{\"op\":\"exit\",\"status\":3145728}")
     expect("trace runs [${runs}]" "runs STREQUAL expected_runs")
     # Each run's device lines lie between its start and its exit line.
-    file(STRINGS ${SCRATCH}/procedure.jsonl lines)
-    list(GET lines 1 second)
-    list(GET lines -2 before_last)
+    set(second "")
+    set(before_last "")
+    if(EXISTS ${SCRATCH}/procedure.jsonl)
+        file(STRINGS ${SCRATCH}/procedure.jsonl lines)
+        list(GET lines 1 second)
+        list(GET lines -2 before_last)
+    endif()
     expect("trace order: [${second}] ... [${before_last}]"
            "second MATCHES \"^{\\\"op\\\":\\\"open\\\"\" AND before_last MATCHES \"^{\\\"op\\\":\\\"close\\\"\"")
     file(READ ${SCRATCH}/machine.json machine_text)
@@ -136,20 +171,20 @@ if(MODE STREQUAL "procedure")
            "start_rc EQUAL 0 AND again_rc EQUAL 0 AND again_err STREQUAL \"\"")
     file(WRITE ${SCRATCH}/absent.json "{\"driver\":{\"present\":false}}")
     run(absent ${SCRATCH}/absent.json --status-file ${SCRATCH}/absent.status ${BIN}/tolmare.exe)
-    file(READ ${SCRATCH}/absent.status absent_status)
+    set(absent_status "")
+    if(EXISTS ${SCRATCH}/absent.status)
+        file(READ ${SCRATCH}/absent.status absent_status)
+    endif()
     expect("no driver in the kept session: rc ${absent_rc}, status [${absent_status}]"
            "absent_rc EQUAL 254 AND absent_status STREQUAL \"-2\n\"")
     file(WRITE ${SCRATCH}/fresh.json "{}")
     file(MAKE_DIRECTORY ${SCRATCH}/odd)
-    foreach(part ${parts} ${BIN}/wlanapi.dll)
-        get_filename_component(part_name ${part} NAME)
-        file(CREATE_LINK ${part} ${SCRATCH}/odd/${part_name} SYMBOLIC)
-    endforeach()
+    parts_in(${SCRATCH}/odd "")
     file(CREATE_LINK ${BIN}/tolmare.exe ${SCRATCH}/odd/-tolmare.exe SYMBOLIC)
     execute_process(COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${SCRATCH}/fresh.json
                             SIMBOOK_TRACE=${SCRATCH}/dash.jsonl XDG_CACHE_HOME=${CACHE}
                             ${RUNNER} -tolmare.exe /x
-                    WORKING_DIRECTORY ${SCRATCH}/odd INPUT_FILE /dev/null
+                    WORKING_DIRECTORY ${SCRATCH}/odd INPUT_FILE /dev/null TIMEOUT 60
                     OUTPUT_QUIET ERROR_VARIABLE dash_err RESULT_VARIABLE dash_rc)
     runs_of(${SCRATCH}/dash.jsonl dash_runs)
     set(expected_dash "{\"op\":\"start\",\"run\":1,\"program\":\"-tolmare\",\"args\":[\"/x\"]}"
@@ -170,6 +205,66 @@ elseif(MODE STREQUAL "timeout")
            "hang_rc EQUAL 124 AND hang_out STREQUAL \"\" AND hang_err MATCHES \"^wine-run: timed out after 3 s[^\n]*\n$\"")
     expect("a status file after a time-out" "NOT EXISTS ${SCRATCH}/status")
     expect_nothing_left()
+elseif(MODE STREQUAL "killed")
+    file(WRITE ${SCRATCH}/silent.json
+         "{\"wlan\":{\"interfaces\":[{\"guid\":\"${guid}\",\"scan\":\"silent\"}]}}")
+    file(WRITE ${SCRATCH}/fresh.json "{}")
+    set(lock ${CACHE}/simbook-wine/lock)
+    # A lock left held makes every later run wait this long, then fail.
+    set(ENV{SIMBOOK_WINE_WAIT} 20)
+    # killed(<name>): sundrel waiting for a scan that never ends, its runner killed with SIGKILL
+    # once the scan was asked for; then whether anything still holds the prefix's lock.
+    function(killed name)
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${SCRATCH}/silent.json
+                    SIMBOOK_TRACE=${SCRATCH}/${name}.jsonl XDG_CACHE_HOME=${CACHE}
+                    sh -c "\"$0\" \"$1\" \"$2\" </dev/null >/dev/null 2>&1 & runner=$!
+                           i=0
+                           until grep -q WlanScan \"$3\" 2>/dev/null || [ $i -ge 600 ]; do
+                               sleep 0.1; i=$((i + 1))
+                           done
+                           kill -KILL $runner; wait $runner
+                           flock -n \"$4\" true || echo the prefix lock is held"
+                    ${RUNNER} ${BIN}/sundrel.exe ${guid} ${SCRATCH}/${name}.jsonl ${lock}
+            OUTPUT_VARIABLE held ERROR_VARIABLE held)
+        set(scan "")
+        if(EXISTS ${SCRATCH}/${name}.jsonl)
+            file(STRINGS ${SCRATCH}/${name}.jsonl scan REGEX WlanScan)
+        endif()
+        expect("${name}: the run reached its scan before the kill" "scan")
+        expect("${name}: after the kill [${held}]" "held STREQUAL \"\"")
+    endfunction()
+    # The dead runner's program, still running in the prefix's session?
+    function(sundrel_left out)
+        execute_process(
+            COMMAND sh -c "for p in /proc/[0-9]*; do grep -qs sundrel.exe $p/cmdline && tr '\\0' '\\n' <$p/environ 2>/dev/null | grep -qxF 'WINEPREFIX=${CACHE}/simbook-wine/prefix' && echo \"\${p#/proc/}\"; done"
+            OUTPUT_VARIABLE left OUTPUT_STRIP_TRAILING_WHITESPACE)
+        set(${out} "${left}" PARENT_SCOPE)
+    endfunction()
+
+    # Alone: a later `--session stop` ends the dead run's session without waiting for the lock.
+    killed(alone)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env XDG_CACHE_HOME=${CACHE} ${RUNNER} --session stop
+                    ERROR_VARIABLE stop_err RESULT_VARIABLE stop_rc)
+    expect("session stop after a killed run: rc ${stop_rc}, stderr [${stop_err}]"
+           "stop_rc EQUAL 0 AND stop_err STREQUAL \"\"")
+    expect_nothing_left()
+
+    # In a kept session: the next run ends the dead run's program and serves its own machine.
+    run(start ${SCRATCH}/fresh.json --session start ${BIN}/tolmare.exe)
+    killed(kept)
+    run(next ${SCRATCH}/fresh.json ${BIN}/tolmare.exe)
+    sundrel_left(left)
+    expect("the run after a killed one: rc ${next_rc}, stderr [${next_err}], stdout [${next_out}], the dead run's program [${left}]"
+           "next_rc EQUAL 0 AND next_err STREQUAL \"\" AND next_out MATCHES \"^tolmare.SUCCESS.\" AND left STREQUAL \"\"")
+    run(stop ${SCRATCH}/fresh.json --session stop)
+    expect("session stop: rc ${stop_rc}" "stop_rc EQUAL 0")
+    expect_nothing_left()
+    if(failures)
+        # Whatever the runner left goes with the prefix's wineserver.
+        execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${CACHE}/simbook-wine/prefix
+                                wineserver -k OUTPUT_QUIET ERROR_QUIET)
+    endif()
 else()
     message(FATAL_ERROR "check_wine_procedure: unknown MODE ${MODE}")
 endif()
