@@ -165,13 +165,17 @@ TEST_F(BrenvikRun, MissingDriverIsMinusTwo) {
 }
 
 TEST_F(BrenvikRun, DriverThatFailsItsProofIsMinusTwo) {
-    UseMachine({{"driver", {{"faults", {{"proof", "flip_last_byte"}}}}}});
-    const std::string before = MachineText();
-    const RunResult run = RunBrenvik({"/wl:DISABLE"});
-    EXPECT_EQ(run.out, FAILURE);
-    ExpectStatus(run, -2);
-    EXPECT_TRUE(IoControls(run, IOCTL_CAPSULE).empty());
-    EXPECT_EQ(MachineText(), before);
+    // A procedure tells this (reinstall the driver) from a driver that is merely unwilling (-1).
+    for (const char* proof : {"flip_last_byte", "wrong_order"}) {
+        SCOPED_TRACE(proof);
+        UseMachine({{"driver", {{"faults", {{"proof", proof}}}}}});
+        const std::string before = MachineText();
+        const RunResult run = RunBrenvik({"/wl:DISABLE"});
+        EXPECT_EQ(run.out, FAILURE);
+        ExpectStatus(run, -2);
+        EXPECT_TRUE(IoControls(run, IOCTL_CAPSULE).empty());
+        EXPECT_EQ(MachineText(), before);
+    }
 }
 
 TEST_F(BrenvikRun, HandshakeRefusedByTheDriverIsMinusOne) {
@@ -179,6 +183,7 @@ TEST_F(BrenvikRun, HandshakeRefusedByTheDriverIsMinusOne) {
     for (const nlohmann::json& driver :
          {nlohmann::json{{"auth_key", "00000000000000000000000000000000"}},
           nlohmann::json{{"faults", {{"phase1_reply_length", 159}}}},
+          nlohmann::json{{"faults", {{"phase3_reply", "swapped_halves"}}}},
           nlohmann::json{{"driver_version", nullptr}}}) {
         SCOPED_TRACE(driver.dump());
         UseMachine({{"driver", driver}});
