@@ -2,7 +2,7 @@
 # for them, in a Wine prefix of the test's own.
 #
 #   cmake -DRUNNER=<scripts/wine-run> -DBIN=<windows bin> -DSCRATCH=<dir> -DCACHE=<dir>
-#         -DMODE=procedure|timeout|killed -P check_wine_procedure.cmake
+#         -DMODE=procedure|timeout|console|killed -P check_wine_procedure.cmake
 #
 # procedure: the runner's refusals (a Wi-Fi library missing, a path Wine would read otherwise);
 #   a batch file on a machine copy in a session of its own: the three traced runs with their
@@ -10,6 +10,8 @@
 #   in the status file; then a kept session started twice, serving two calls on two machines,
 #   one of them a program whose name starts with "-".
 # timeout: a procedure that hangs is ended at --timeout with every process of the session.
+# console: the programs' verdicts written to a console (a pty, which Wine makes the programs'
+#   console): the text a person sees, line ends as the terminal shows them, and the full status.
 # killed: a runner killed (SIGKILL) in the middle of a run, alone and in a kept session: nothing
 #   holds the prefix's lock afterwards, the next run ends what the dead one left (its program
 #   among them) and works, and `--session stop` works and leaves nothing.
@@ -204,6 +206,50 @@ elseif(MODE STREQUAL "timeout")
     expect("time-out: rc ${hang_rc}, stdout [${hang_out}], stderr [${hang_err}]"
            "hang_rc EQUAL 124 AND hang_out STREQUAL \"\" AND hang_err MATCHES \"^wine-run: timed out after 3 s[^\n]*\n$\"")
     expect("a status file after a time-out" "NOT EXISTS ${SCRATCH}/status")
+    expect_nothing_left()
+elseif(MODE STREQUAL "console")
+    # A program run on a pty writes through WriteConsoleW, and Wine's console draws the text: a
+    # CR the program wrote reaches the terminal as CR, its LF as the pty's CR LF, and the cursor is
+    # hidden and shown around each write (escape sequences, dropped here). Network names go as
+    # UTF-16 to the console and reach a UTF-8 terminal as UTF-8.
+    file(WRITE ${SCRATCH}/healthy.json "{}")
+    file(WRITE ${SCRATCH}/networks.json
+         "{\"wlan\":{\"interfaces\":[{\"guid\":\"${guid}\",\"networks\":[\"HomeNet\",\"Caf\\u00e9\"]}]}}")
+    set(other_guid "{c799c725-24b9-464b-b6c7-5e300dce17d7}")
+    string(ASCII 27 esc)
+    # <name>|<machine>|<program and arguments, comma-separated>|<full status>|<what the terminal shows>
+    set(cases
+        "tolmare|healthy|tolmare.exe|3211264|tolmare[SUCCESS]\r\r\nWLAN[ENABLE]\r\r\nWirelessSwitch[ENABLE]\r\r\nWirelessSwitchDisplay[ENABLE]\r\r\nSupervisorPassword[DISABLE]\r\r\nUserPassword[DISABLE]\r\r\n"
+        "brenvik_rejected|healthy|brenvik.exe,/wl:Enable|-3|brenvik[FAILURE]"
+        "brenvik|healthy|brenvik.exe,/wl:DISABLE|0|brenvik[SUCCESS]"
+        "sundrel|networks|sundrel.exe,${guid}|0|sundrel[SUCCESS]\r\r\nHomeNet\r\r\nCafÃ©\r\r\n"
+        "sundrel_other_guid|networks|sundrel.exe,${other_guid}|-1|sundrel[FAILURE]\r\r\n")
+    foreach(case ${cases})
+        string(REPLACE "|" ";" case "${case}")
+        list(GET case 0 name)
+        list(GET case 1 machine)
+        list(GET case 2 command)
+        list(GET case 3 expected_status)
+        list(GET case 4 expected_screen)
+        string(REPLACE "," " " command "${command}")
+        string(REPLACE "\\r" "\r" expected_screen "${expected_screen}")
+        string(REPLACE "\\n" "\n" expected_screen "${expected_screen}")
+        string(HEX "${expected_screen}" expected_hex)
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env LANG=C.UTF-8 SIMBOOK=${SCRATCH}/${machine}.json
+                    XDG_CACHE_HOME=${CACHE} XDG_STATE_HOME=${SCRATCH}/state
+                    script -qec "\"${RUNNER}\" --status-file ${name}.status ${BIN}/${command}" /dev/null
+            COMMAND sed "s/${esc}\\[[0-9;?]*[A-Za-z]//g"
+            WORKING_DIRECTORY ${SCRATCH} INPUT_FILE /dev/null OUTPUT_FILE ${SCRATCH}/${name}.screen
+            ERROR_VARIABLE err TIMEOUT 120)
+        file(READ ${SCRATCH}/${name}.screen screen_hex HEX)
+        set(status "")
+        if(EXISTS ${SCRATCH}/${name}.status)
+            file(READ ${SCRATCH}/${name}.status status)
+        endif()
+        expect("${name} on a console: status [${status}], screen [${screen_hex}] (expected [${expected_hex}]), stderr [${err}]"
+               "status STREQUAL \"${expected_status}\n\" AND screen_hex STREQUAL \"${expected_hex}\"")
+    endforeach()
     expect_nothing_left()
 elseif(MODE STREQUAL "killed")
     file(WRITE ${SCRATCH}/silent.json
