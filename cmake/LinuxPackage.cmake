@@ -16,7 +16,8 @@ set(CPACK_PACKAGE_VENDOR "Notebook wireless LAN tools")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Notebook wireless LAN tools over a simulated notebook, for writing service procedures")
-set(CPACK_PACKAGE_DESCRIPTION
+# One string: set() with several would join them into a list, with ";" between the parts.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "brenvik, tolmare and sundrel built for Linux over simbook, a simulated notebook (driver, "
     "firmware, Wi-Fi service), with the simbook command to make, change and inspect machine "
     "files and to read traces decoded.")

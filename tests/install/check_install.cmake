@@ -2,7 +2,7 @@
 # with the build tree out of reach of their lookups: tolmare over a ready machine, sundrel's scan
 # (the service libraries found beside the installed tree), `simbook new` from the installed
 # machines and `simbook trace` over the run. Then packages the build with cpack and checks the
-# Debian package's file list.
+# Debian package's file list and fields.
 #
 #   cmake -DBINARY_DIR=<build> -DSOURCE_DIR=<source> -DCPACK=<cpack> -P check_install.cmake
 set(scratch ${BINARY_DIR}/install-check)
@@ -66,6 +66,9 @@ else()
     execute_process(COMMAND dpkg-deb -f ${debs} Package Depends OUTPUT_VARIABLE fields)
     expect("${fields}" "Package: notebook-wlan-tools" "package name")
     expect("${fields}" "libssl3" "package dependencies")
+    # The long description is one text (a CMake list given as the text would bring its ";").
+    execute_process(COMMAND dpkg-deb -f ${debs} Description OUTPUT_VARIABLE description)
+    expect("${description}" "^[^;]*simbook command[^;]*traces decoded\\.\n$" "package description")
 endif()
 
 file(REMOVE_RECURSE ${scratch})
