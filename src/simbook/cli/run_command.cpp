@@ -161,21 +161,21 @@ struct MachineSource {
     bool ready = false; // one of the ready machines
 };
 
-MachineSource Resolve(const std::string& spec) {
+MachineSource Resolve(const std::string& given) {
     const std::string dir = MachinesDir();
-    if (spec.find('/') != std::string::npos ||
-        (spec.size() > 5 && spec.compare(spec.size() - 5, 5, ".json") == 0)) {
-        return {fs::path(spec).stem().string(), spec, false};
+    if (given.find('/') != std::string::npos ||
+        (given.size() > 5 && given.compare(given.size() - 5, 5, ".json") == 0)) {
+        return {fs::path(given).stem().string(), given, false};
     }
     const std::vector<std::string> names = ReadyMachines(dir);
-    if (std::find(names.begin(), names.end(), spec) == names.end()) {
+    if (std::find(names.begin(), names.end(), given) == names.end()) {
         std::string known;
         for (const std::string& n : names) {
             known += (known.empty() ? "" : ", ") + n;
         }
-        Fail("no ready machine '" + spec + "' (" + known + "; a file needs a / or .json)");
+        Fail("no ready machine '" + given + "' (" + known + "; a file needs a / or .json)");
     }
-    return {spec, dir + "/" + spec + ".json", true};
+    return {given, dir + "/" + given + ".json", true};
 }
 
 std::vector<MachineSource> Machines(const Options& o) {
@@ -192,13 +192,13 @@ std::vector<MachineSource> Machines(const Options& o) {
         }
         return sources;
     }
-    for (const std::string& spec : o.each) {
-        if (spec == "all") {
+    for (const std::string& entry : o.each) {
+        if (entry == "all") {
             for (const std::string& name : ReadyMachines(MachinesDir())) {
                 sources.push_back(Resolve(name));
             }
         } else {
-            sources.push_back(Resolve(spec));
+            sources.push_back(Resolve(entry));
         }
     }
     if (sources.empty()) {
@@ -348,14 +348,14 @@ public:
         if (o_.windows.empty()) {
             return true;
         }
-        ChildSpec spec;
-        spec.argv = {wineRun_, "--session", "start", bin_ + "/tolmare.exe"};
-        spec.env = Environment({});
-        spec.out = 2;
-        spec.timeoutSeconds = 600;
-        spec.graceSeconds = 30;
-        spec.endLeftovers = false;
-        const ChildEnd end = Supervise(spec);
+        ChildCommand child;
+        child.argv = {wineRun_, "--session", "start", bin_ + "/tolmare.exe"};
+        child.env = Environment({});
+        child.out = 2;
+        child.timeoutSeconds = 600;
+        child.graceSeconds = 30;
+        child.endLeftovers = false;
+        const ChildEnd end = Supervise(child);
         interrupted_ = end.interruptedBy;
         sessionKept_ = end.started && end.status == 0 && !end.timedOut;
         if (!sessionKept_ && interrupted_ == 0) {
@@ -368,13 +368,13 @@ public:
         if (!sessionKept_) {
             return;
         }
-        ChildSpec spec;
-        spec.argv = {wineRun_, "--session", "stop"};
-        spec.env = Environment({});
-        spec.out = 2;
-        spec.timeoutSeconds = 120;
-        spec.endLeftovers = false;
-        Supervise(spec);
+        ChildCommand child;
+        child.argv = {wineRun_, "--session", "stop"};
+        child.env = Environment({});
+        child.out = 2;
+        child.timeoutSeconds = 120;
+        child.endLeftovers = false;
+        Supervise(child);
         sessionKept_ = false;
     }
 
@@ -398,25 +398,25 @@ public:
         PrepareTrace(trace);
         const std::string status = folder / "status";
 
-        ChildSpec spec;
+        ChildCommand child;
         if (o_.windows.empty()) {
-            spec.argv = o_.command;
+            child.argv = o_.command;
         } else {
-            spec.argv = {wineRun_,
-                         "--procedure",
-                         bin_,
-                         "--status-file",
-                         status,
-                         "--timeout",
-                         std::to_string(static_cast<int>(o_.timeout + 0.999)),
-                         "--"};
-            spec.argv.insert(spec.argv.end(), o_.command.begin(), o_.command.end());
-            spec.graceSeconds = 30; // the runner ends Wine's processes before it ends
-            spec.endLeftovers = false;
+            child.argv = {wineRun_,
+                          "--procedure",
+                          bin_,
+                          "--status-file",
+                          status,
+                          "--timeout",
+                          std::to_string(static_cast<int>(o_.timeout + 0.999)),
+                          "--"};
+            child.argv.insert(child.argv.end(), o_.command.begin(), o_.command.end());
+            child.graceSeconds = 30; // the runner ends Wine's processes before it ends
+            child.endLeftovers = false;
         }
-        spec.env = Environment({{"SIMBOOK", fs::absolute(machine).string()},
-                                {"SIMBOOK_TRACE", fs::absolute(trace).string()}});
-        spec.timeoutSeconds = o_.windows.empty() ? o_.timeout : o_.timeout + 60;
+        child.env = Environment({{"SIMBOOK", fs::absolute(machine).string()},
+                                 {"SIMBOOK_TRACE", fs::absolute(trace).string()}});
+        child.timeoutSeconds = o_.windows.empty() ? o_.timeout : o_.timeout + 60;
         int captured = -1;
         if (capture) {
             captured = open((folder / "output").c_str(),
@@ -424,11 +424,11 @@ public:
             if (captured < 0) {
                 Fail("cannot capture the procedure's output: " + std::string(std::strerror(errno)));
             }
-            spec.out = spec.err = captured;
+            child.out = child.err = captured;
         } else if (o_.json) {
-            spec.out = 2; // standard output is the report's
+            child.out = 2; // standard output is the report's
         }
-        const ChildEnd end = Supervise(spec);
+        const ChildEnd end = Supervise(child);
         if (captured >= 0) {
             close(captured);
             out.output = Tail(folder / "output");

@@ -117,7 +117,7 @@ void AdoptOrphans() {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
-ChildEnd Supervise(const ChildSpec& spec) {
+ChildEnd Supervise(const ChildCommand& command) {
     ChildEnd end;
     sigset_t held;
     sigemptyset(&held);
@@ -129,12 +129,12 @@ ChildEnd Supervise(const ChildSpec& spec) {
 
     // Everything the child needs is made before the fork: after it only async-signal-safe calls.
     std::vector<char*> argv;
-    for (const std::string& a : spec.argv) {
+    for (const std::string& a : command.argv) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
-    for (const std::string& e : spec.env) {
+    for (const std::string& e : command.env) {
         envp.push_back(const_cast<char*>(e.c_str()));
     }
     envp.push_back(nullptr);
@@ -152,8 +152,8 @@ ChildEnd Supervise(const ChildSpec& spec) {
         if (null >= 0) {
             dup2(null, 0);
         }
-        dup2(spec.out, 1);
-        dup2(spec.err, 2);
+        dup2(command.out, 1);
+        dup2(command.err, 2);
         // The procedure gets every signal, whatever simbook holds for itself.
         sigset_t none;
         sigemptyset(&none);
@@ -183,13 +183,13 @@ ChildEnd Supervise(const ChildSpec& spec) {
     int childStatus = 0;
     if (got == sizeof error) {
         waitpid(child, &childStatus, 0);
-        end.problem = "cannot run " + spec.argv[0] + ": " + std::strerror(error);
+        end.problem = "cannot run " + command.argv[0] + ": " + std::strerror(error);
         sigprocmask(SIG_SETMASK, &before, nullptr);
         return end;
     }
     end.started = true;
 
-    const Clock::time_point deadline = After(spec.timeoutSeconds);
+    const Clock::time_point deadline = After(command.timeoutSeconds);
     Reap(child, childDone, childStatus);
     while (!childDone) {
         const int sig = WaitSignal(held, deadline);
@@ -206,7 +206,7 @@ ChildEnd Supervise(const ChildSpec& spec) {
     if (!childDone) {
         // The procedure is asked to end first (a runner cleans up on SIGTERM), then made to.
         kill(-child, SIGTERM);
-        const Clock::time_point grace = After(spec.graceSeconds);
+        const Clock::time_point grace = After(command.graceSeconds);
         while (!childDone) {
             const int sig = WaitSignal(held, grace);
             if (sig == SIGCHLD) {
@@ -217,7 +217,7 @@ ChildEnd Supervise(const ChildSpec& spec) {
         }
     }
     const bool ended = end.timedOut || end.interruptedBy != 0;
-    if (spec.endLeftovers || ended) {
+    if (command.endLeftovers || ended) {
         const int left = EndRemaining(child, child, childDone, childStatus);
         end.leftovers = ended ? 0 : left;
     }

@@ -9,7 +9,7 @@
 
 namespace simbook::cli {
 
-struct ChildSpec {
+struct ChildCommand {
     std::vector<std::string> argv; // argv[0] is looked up on the child's PATH
     std::vector<std::string> env;  // the child's whole environment, "NAME=value"
     int out = 1;                   // the child's standard output and error
@@ -33,9 +33,9 @@ struct ChildEnd {
 // procedure starts in the background can be found and ended. Call once, before Supervise.
 void AdoptOrphans();
 
-// Runs `spec` to its end (see the header comment). Signals that would end simbook are held
+// Runs `command` to its end (see the header comment). Signals that would end simbook are held
 // for the whole call, so that an interrupt ends the child first; the caller decides what to do
 // next from ChildEnd::interruptedBy.
-ChildEnd Supervise(const ChildSpec& spec);
+ChildEnd Supervise(const ChildCommand& command);
 
 } // namespace simbook::cli
