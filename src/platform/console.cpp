@@ -13,6 +13,8 @@
 #ifndef _WIN32
 #include <cerrno>
 #include <unistd.h>
+
+#include "platform/linux/utf8.h"
 #endif
 
 namespace {
@@ -36,28 +38,6 @@ bool FormatWide(std::vector<wchar_t>& buffer, const wchar_t* format, va_list arg
 }
 
 #ifndef _WIN32
-// wchar_t holds UTF-32 here; values that are not Unicode scalar values become U+FFFD.
-void AppendUtf8(std::string& out, uint32_t c) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        c = 0xFFFD;
-    }
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 bool WriteAll(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -78,12 +58,7 @@ bool WriteAll(const std::string& bytes) {
 
 // Standard output of a Linux program: the text's UTF-8 bytes, whatever the output is.
 bool WriteText(const std::vector<wchar_t>& text) {
-    std::string utf8;
-    utf8.reserve(text.size());
-    for (wchar_t c : text) {
-        AppendUtf8(utf8, static_cast<uint32_t>(c));
-    }
-    return WriteAll(utf8);
+    return WriteAll(platform::Utf8(text.data(), text.size()));
 }
 #else
 // A console may take fewer characters than offered; write the rest until all are in.
@@ -141,6 +116,35 @@ bool WriteText(const std::vector<wchar_t>& text) {
 #endif
 
 } // namespace
+
+#ifndef _WIN32
+std::string platform::Utf8(const wchar_t* text, size_t length) {
+    std::string out;
+    out.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = std::char_traits<wchar_t>::to_int_type(text[i]);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+#endif
 
 int ConsolePrintW(const wchar_t* format, ...) {
     if (format == nullptr) {

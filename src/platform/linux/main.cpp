@@ -17,6 +17,7 @@
 
 #include <unistd.h>
 
+#include "platform/linux/utf8.h"
 #include "simbook/trace.h"
 
 namespace {
@@ -44,33 +45,6 @@ std::wstring Widen(const char* text) {
         out += wc;
         p += n;
         left -= n;
-    }
-    return out;
-}
-
-// The argument as UTF-8, as the program sees it (undecodable bytes are U+FFFD already).
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        uint32_t c = std::char_traits<wchar_t>::to_int_type(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
     }
     return out;
 }
@@ -114,7 +88,7 @@ int main(int argc, char** argv) {
     if (simbook::TraceEnabled()) {
         std::vector<std::string> traced;
         for (size_t i = 1; i < args.size(); ++i) {
-            traced.push_back(Narrow(args[i]));
+            traced.push_back(platform::Utf8(args[i].data(), args[i].size()));
         }
         simbook::TraceRunStart(ProgramName(argc > 0 ? argv[0] : ""), traced);
     }
