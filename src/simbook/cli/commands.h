@@ -54,6 +54,12 @@ const nlohmann::ordered_json* Lookup(const nlohmann::ordered_json& root, const s
 std::string MachinesDir();
 // The names of the ready machines in `dir` (their file names without ".json"), sorted.
 std::vector<std::string> ReadyMachines(const std::string& dir);
+// The same names as one text, "a, b, c", for messages that list them.
+std::string ReadyMachineNames(const std::string& dir);
+// The file of the ready machine `name` in `dir`.
+std::string ReadyMachinePath(const std::string& dir, const std::string& name);
+// The folder this simbook program lies in; empty when it cannot be told.
+std::string SimbookDir();
 // The one-line "description" of the ready machine `name` in `dir` (`dir`/`name`.json); empty
 // when the file has none, or cannot be read or is not a machine the programs accept.
 std::string ReadyMachineDescription(const std::string& dir, const std::string& name);

@@ -505,12 +505,18 @@ int Reset(const Args& given) {
 
 // Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
 // else the source tree's machines/ folder this simbook was built from.
-std::string MachinesDir() {
+std::string SimbookDir() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+std::string MachinesDir() {
+    const std::string self = SimbookDir();
+    if (!self.empty()) {
+        std::error_code ec;
         const std::filesystem::path installed =
-            exe.parent_path().parent_path() / "share" / "simbook" / "machines";
+            std::filesystem::path(self).parent_path() / "share" / "simbook" / "machines";
         if (std::filesystem::is_directory(installed, ec)) {
             return installed.string();
         }
@@ -530,11 +536,23 @@ std::vector<std::string> ReadyMachines(const std::string& dir) {
     return names;
 }
 
+std::string ReadyMachineNames(const std::string& dir) {
+    std::string names;
+    for (const std::string& name : ReadyMachines(dir)) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return names;
+}
+
+std::string ReadyMachinePath(const std::string& dir, const std::string& name) {
+    return dir + "/" + name + ".json";
+}
+
 std::string ReadyMachineDescription(const std::string& dir, const std::string& name) {
     std::string text;
     std::string problem;
     // The machine reader checks the description (one line, bounded) along with the rest.
-    if (!ReadMachineText(dir + "/" + name + ".json", text, problem) ||
+    if (!ReadMachineText(ReadyMachinePath(dir, name), text, problem) ||
         !ParseMachine(text, problem)) {
         return {};
     }
@@ -652,17 +670,14 @@ int New(const Args& args) {
         const std::string source = from.find('/') != std::string::npos ? from
                                    : from.size() > 5 && from.substr(from.size() - 5) == ".json"
                                        ? dir + "/" + from
-                                       : dir + "/" + from + ".json";
+                                       : ReadyMachinePath(dir, from);
         if (!ReadText(source, text, problem)) {
             if (from.find('/') != std::string::npos) {
                 Complain("new", problem);
                 return kFailed;
             }
-            std::string names;
-            for (const std::string& name : ReadyMachines(dir)) {
-                names += (names.empty() ? "" : ", ") + name;
-            }
-            Complain("new", "no machine '" + from + "' (ready machines: " + names + ")");
+            Complain("new",
+                     "no machine '" + from + "' (ready machines: " + ReadyMachineNames(dir) + ")");
             return kFailed;
         }
         if (!ParseMachine(text, problem)) {

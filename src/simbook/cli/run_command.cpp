@@ -169,13 +169,10 @@ MachineSource Resolve(const std::string& given) {
     }
     const std::vector<std::string> names = ReadyMachines(dir);
     if (std::find(names.begin(), names.end(), given) == names.end()) {
-        std::string known;
-        for (const std::string& n : names) {
-            known += (known.empty() ? "" : ", ") + n;
-        }
-        Fail("no ready machine '" + given + "' (" + known + "; a file needs a / or .json)");
+        Fail("no ready machine '" + given + "' (" + ReadyMachineNames(dir) +
+             "; a file needs a / or .json)");
     }
-    return {given, dir + "/" + given + ".json", true};
+    return {given, ReadyMachinePath(dir, given), true};
 }
 
 std::vector<MachineSource> Machines(const Options& o) {
@@ -269,12 +266,6 @@ std::string Tail(const std::string& path) {
     return from > 0 ? "[... earlier output left out]\n" + text : text;
 }
 
-std::string SelfDir() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : exe.parent_path().string();
-}
-
 bool Executable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0 && fs::is_regular_file(path);
 }
@@ -287,7 +278,7 @@ std::string WineRunner() {
         return given;
     }
     for (const std::string& candidate : {std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run",
-                                         SelfDir() + "/../share/simbook/wine-run"}) {
+                                         SimbookDir() + "/../share/simbook/wine-run"}) {
         if (Executable(candidate)) {
             return candidate;
         }
@@ -324,7 +315,10 @@ class Runner {
 public:
     explicit Runner(const Options& o) : o_(o) {
         if (o_.windows.empty()) {
-            bin_ = SelfDir();
+            bin_ = SimbookDir();
+            if (bin_.empty()) {
+                bin_ = ".";
+            }
             for (const char* program : {"brenvik", "tolmare", "sundrel"}) {
                 if (!Executable(bin_ + "/" + program)) {
                     Fail(std::string(program) + " is not beside simbook in " + bin_);
