@@ -55,14 +55,20 @@ size_t Utf8Length(const std::string& s, size_t i) {
 #ifdef _WIN32
 HANDLE g_file = INVALID_HANDLE_VALUE;
 
-bool OpenTrace(const char* path, std::string& problem) {
+// The trace's path as Windows reaches it: a Linux path through the Z: drive.
+std::string WindowsName(const std::string& path) {
     std::string name = path;
-    if (name[0] == '/') {
+    if (!name.empty() && name[0] == '/') {
         name = "Z:" + name;
         for (char& c : name) {
             c = c == '/' ? '\\' : c;
         }
     }
+    return name;
+}
+
+bool OpenTrace(const char* path, std::string& problem) {
+    const std::string name = WindowsName(path);
     // Append-only access: every write goes to the end of the file, as O_APPEND does.
     g_file = CreateFileA(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -252,47 +258,106 @@ void TraceLine(const nlohmann::ordered_json& line) {
     }
 }
 
-#ifndef _WIN32
 namespace {
 
-// How many runs the trace holds already: its lines that begin with a start op.
-int64_t RunsInTrace() {
+// Calls `chunk(bytes, count)` for the trace file's bytes from its start; nothing when it cannot
+// be read (a FIFO is never read).
+template <class Chunk> void ReadTrace(Chunk chunk) {
+    char buffer[65536];
+#ifdef _WIN32
+    HANDLE file = CreateFileA(WindowsName(g_path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        chunk(buffer, static_cast<size_t>(got));
+    }
+    CloseHandle(file);
+#else
     int fd = open(g_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return 0;
+        return;
     }
     struct stat st {};
-    int64_t runs = 0;
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        static const std::string kStart = "{\"op\":\"start\"";
-        std::string head; // the first bytes of the current line, up to kStart's length
-        bool lineStart = true;
-        char buffer[65536];
         ssize_t n = 0;
         while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                const char c = buffer[i];
-                if (c == '\n') {
-                    head.clear();
-                    lineStart = true;
-                    continue;
-                }
-                if (!lineStart) {
-                    continue;
-                }
-                head += c;
-                if (head.size() == kStart.size()) {
-                    runs += head == kStart ? 1 : 0;
-                    lineStart = false;
-                } else if (kStart.compare(0, head.size(), head) != 0) {
-                    lineStart = false;
-                }
-            }
+            chunk(buffer, static_cast<size_t>(n));
         }
     }
     close(fd);
+#endif
+}
+
+// How many runs the trace holds already: its lines that begin with a start op.
+int64_t RunsInTrace() {
+    static const std::string kStart = "{\"op\":\"start\"";
+    int64_t runs = 0;
+    std::string head; // the first bytes of the current line, up to kStart's length
+    bool lineStart = true;
+    ReadTrace([&](const char* bytes, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const char c = bytes[i];
+            if (c == '\n') {
+                head.clear();
+                lineStart = true;
+                continue;
+            }
+            if (!lineStart) {
+                continue;
+            }
+            head += c;
+            if (head.size() == kStart.size()) {
+                runs += head == kStart ? 1 : 0;
+                lineStart = false;
+            } else if (kStart.compare(0, head.size(), head) != 0) {
+                lineStart = false;
+            }
+        }
+    });
     return runs;
 }
+
+// Other programs of a procedure may begin runs at the same time: the count and the start line
+// are taken under a lock all of them share (the trace file's own lock on Linux, a named mutex
+// of the Wine session under Windows), so that each run gets a number of its own.
+class StartLock {
+public:
+    StartLock() {
+#ifdef _WIN32
+        mutex_ = CreateMutexW(nullptr, FALSE, L"simbook-trace-start");
+        if (mutex_ != nullptr) {
+            WaitForSingleObject(mutex_, INFINITE);
+        }
+#else
+        locked_ = flock(g_fd, LOCK_EX) == 0;
+#endif
+    }
+    StartLock(const StartLock&) = delete;
+    StartLock& operator=(const StartLock&) = delete;
+    ~StartLock() {
+#ifdef _WIN32
+        if (mutex_ != nullptr) {
+            ReleaseMutex(mutex_);
+            CloseHandle(mutex_);
+        }
+#else
+        if (locked_ && g_fd >= 0) {
+            flock(g_fd, LOCK_UN);
+        }
+#endif
+    }
+
+private:
+#ifdef _WIN32
+    HANDLE mutex_ = nullptr;
+#else
+    bool locked_ = false;
+#endif
+};
 
 } // namespace
 
@@ -302,20 +367,13 @@ void TraceRunStart(const std::string& program, const std::vector<std::string>& a
         if (!EnsureOpen()) {
             return;
         }
-        // Other programs of the procedure may append at the same time: the count and the line
-        // are taken under the file's lock, so that each run gets a number of its own.
-        const bool locked = flock(g_fd, LOCK_EX) == 0;
-        nlohmann::ordered_json line = {
-            {"op", "start"}, {"run", RunsInTrace() + 1}, {"program", program}, {"args", args}};
-        WriteLine(line);
-        if (locked && g_fd >= 0) {
-            flock(g_fd, LOCK_UN);
-        }
+        const StartLock shared;
+        WriteLine(
+            {{"op", "start"}, {"run", RunsInTrace() + 1}, {"program", program}, {"args", args}});
     } catch (...) {
         // As for any line: left out when it cannot be formed.
     }
 }
-#endif
 
 std::string EscapedForLine(const std::string& text) {
     static const char kHex[] = "0123456789abcdef";

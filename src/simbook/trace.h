@@ -23,8 +23,7 @@ bool TraceEnabled();
 void TraceLine(const nlohmann::ordered_json& line);
 // Appends the line that begins a program's run, {"op":"start","run":N,"program":P,"args":[...]},
 // N counting the runs of the whole trace from 1, so that a trace of a procedure tells which
-// program each run was. Does nothing when off. Linux build only (under Wine the runner writes
-// it).
+// program each run was. Does nothing when off.
 void TraceRunStart(const std::string& program, const std::vector<std::string>& args);
 // Closes the trace so that the next line reads SIMBOOK_TRACE again. For tests.
 void ReopenTraceForTests();

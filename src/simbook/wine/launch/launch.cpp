@@ -31,11 +31,11 @@
 
 #include <cstdio>
 #include <cwchar>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "relay/relay_protocol.h"
+#include "simbook/trace.h"
 
 namespace {
 
@@ -134,102 +134,6 @@ HANDLE Inheritable(DWORD which) {
     }
     return copy;
 }
-
-// The trace named by SIMBOOK_TRACE, as simbook's own writers open it: a Linux path is reached
-// through the Z: drive, every write goes to the end of the file.
-class Trace {
-public:
-    Trace() {
-        std::wstring path;
-        if (!Variable(L"SIMBOOK_TRACE", path) || path.empty()) {
-            return;
-        }
-        if (path[0] == L'/') {
-            path.insert(0, L"Z:");
-        }
-        for (wchar_t& c : path) {
-            c = c == L'/' ? L'\\' : c;
-        }
-        path_ = path;
-        file_ = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    ~Trace() {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-        }
-    }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-    // The start line: its run number is one more than the start lines already in the trace.
-    // Copies of the launcher in one Wine session count and append one after the other.
-    void Start(const std::string& program, const std::vector<std::wstring>& args) {
-        if (file_ == INVALID_HANDLE_VALUE) {
-            return;
-        }
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, L"simbook-trace-start");
-        if (mutex != nullptr) {
-            WaitForSingleObject(mutex, INFINITE);
-        }
-        nlohmann::ordered_json line = {{"op", "start"}, {"run", CountStarts() + 1}};
-        line["program"] = program;
-        line["args"] = nlohmann::ordered_json::array();
-        for (const std::wstring& arg : args) {
-            line["args"].push_back(Utf8(arg));
-        }
-        WriteBytes(file_, line.dump() + "\n");
-        if (mutex != nullptr) {
-            ReleaseMutex(mutex);
-            CloseHandle(mutex);
-        }
-    }
-
-    void Exit(DWORD code) {
-        char text[48];
-        int n = std::snprintf(text, sizeof text, "{\"op\":\"exit\",\"status\":%ld}\n",
-                              static_cast<long>(static_cast<LONG>(code)));
-        if (file_ != INVALID_HANDLE_VALUE && n > 0) {
-            WriteBytes(file_, std::string(text, static_cast<size_t>(n)));
-        }
-    }
-
-private:
-    // Start lines are whole lines that begin with {"op":"start", as every writer spells them.
-    long CountStarts() const {
-        static const char kStart[] = "{\"op\":\"start\",";
-        const size_t startLength = sizeof kStart - 1;
-        long count = 0;
-        std::string lineHead; // the first bytes of the current line, up to startLength
-        bool atLineStart = true;
-        char buffer[65536];
-        DWORD got = 0;
-        LARGE_INTEGER zero{};
-        SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN);
-        while (ReadFile(file_, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-            for (DWORD i = 0; i < got; ++i) {
-                char c = buffer[i];
-                if (c == '\n') {
-                    atLineStart = true;
-                    lineHead.clear();
-                    continue;
-                }
-                if (atLineStart) {
-                    lineHead += c;
-                    if (lineHead.size() == startLength) {
-                        count += lineHead == kStart ? 1 : 0;
-                        atLineStart = false;
-                    }
-                }
-            }
-        }
-        return count;
-    }
-
-    std::wstring path_;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-};
 
 // The control device of the relay, for BEGIN and DRAIN.
 class Relay {
@@ -341,9 +245,12 @@ int Run(const std::wstring& program, std::wstring commandLine, bool traced,
         }
         return Fail(kCannotRun, L"cannot start the program", startError);
     }
-    Trace trace;
     if (traced) {
-        trace.Start(traceName, args);
+        std::vector<std::string> tracedArgs;
+        for (const std::wstring& arg : args) {
+            tracedArgs.push_back(Utf8(arg));
+        }
+        simbook::TraceRunStart(traceName, tracedArgs);
     }
     ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
@@ -358,7 +265,7 @@ int Run(const std::wstring& program, std::wstring commandLine, bool traced,
         return Fail(kCannotRun, L"cannot wait for the program", error);
     }
     if (traced) {
-        trace.Exit(code);
+        simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(code)}});
     }
     return 0;
 }
