@@ -1,6 +1,7 @@
 # Linux: see LinuxPackage.cmake. The Windows release: `cpack` (or `cmake --build <dir> --target package`) in a Windows build
 # directory makes notebook-wlan-tools-<version>-win64.zip with the three programs and
-# README.txt, which tells a service procedure how to read their verdicts and exit codes.
+# README.txt, which tells a technician how to run them and a service procedure how to read their
+# verdicts and exit codes, and SHA256SUMS with the sums of those four files.
 if(NOT WIN32)
     include(${CMAKE_CURRENT_LIST_DIR}/LinuxPackage.cmake)
     return()
@@ -27,4 +28,5 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
 set(CPACK_STRIP_FILES TRUE)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package/checksums.cmake)
 include(CPack)

@@ -1,6 +1,6 @@
 # Builds the release zip with cpack into a scratch directory and checks that it holds exactly
-# the three programs and the README, under one top-level folder, with CR LF line ends in the
-# README.
+# the three programs, the README and SHA256SUMS, under one top-level folder, with CR LF line ends
+# in the README and every other file's right sum in SHA256SUMS.
 #
 #   cmake -DBINARY_DIR=<build dir> -DSCRATCH=<dir> -DPACKAGE=<file name without .zip>
 #         -P check_package.cmake
@@ -22,8 +22,8 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zip} OUTPUT_VARIABLE listin
 string(STRIP "${listing}" listing)
 string(REPLACE "\n" ";" entries "${listing}")
 list(SORT entries)
-set(expected ${PACKAGE}/README.txt ${PACKAGE}/brenvik.exe ${PACKAGE}/sundrel.exe
-             ${PACKAGE}/tolmare.exe)
+set(expected ${PACKAGE}/README.txt ${PACKAGE}/SHA256SUMS ${PACKAGE}/brenvik.exe
+             ${PACKAGE}/sundrel.exe ${PACKAGE}/tolmare.exe)
 if(NOT entries STREQUAL expected)
     message(FATAL_ERROR "zip holds [${entries}], expected [${expected}]")
 endif()
@@ -47,4 +47,24 @@ foreach(topic "%ERRORLEVEL%" "$LASTEXITCODE" "0x00010000" "brenvik[FAILURE]")
         message(FATAL_ERROR "README.txt does not mention ${topic}")
     endif()
 endforeach()
+
+file(STRINGS ${SCRATCH}/unpacked/${PACKAGE}/SHA256SUMS lines)
+set(summed "")
+foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^([0-9a-f]+)  ([^ ]+)$")
+        message(FATAL_ERROR "SHA256SUMS: not a \"<sum>  <name>\" line: ${line}")
+    endif()
+    set(name ${CMAKE_MATCH_2})
+    file(SHA256 ${SCRATCH}/unpacked/${PACKAGE}/${name} actual)
+    if(NOT actual STREQUAL CMAKE_MATCH_1)
+        message(FATAL_ERROR "SHA256SUMS: ${name} has ${actual}, the file says ${CMAKE_MATCH_1}")
+    endif()
+    list(APPEND summed ${PACKAGE}/${name})
+endforeach()
+list(APPEND summed ${PACKAGE}/SHA256SUMS)
+list(SORT summed)
+if(NOT summed STREQUAL entries)
+    message(FATAL_ERROR "SHA256SUMS covers [${summed}], the zip holds [${entries}]")
+endif()
+file(REMOVE_RECURSE ${SCRATCH})
 message(STATUS "${zip}: ${entries}")
