@@ -19,7 +19,8 @@ const char* const kOverview =
     "  new    [--from NAME] [--force] [FILE]  a new machine file\n"
     "  run    [OPTIONS] -- COMMAND [ARGS...]  a whole procedure on a simulated notebook\n"
     "  trace  [--json] [--program NAME] [TRACE|-]  a trace, decoded, one line per event\n"
-    "  help   [COMMAND]                     this text, or a command's\n"
+    "  help   [COMMAND|keys]                this text, a command's, or every machine key\n"
+    "  --version                            the version of simbook and the programs\n"
     "\n"
     "FILE defaults as the programs' SIMBOOK does: $SIMBOOK, else\n"
     "$XDG_STATE_HOME/simbook/machine.json (~/.local/state/simbook/machine.json).\n"
@@ -117,6 +118,17 @@ const std::map<std::string, std::string>& Texts() {
 std::string HelpText(const std::string& command) {
     if (command.empty()) {
         return kOverview;
+    }
+    if (command == "keys") {
+        // Every key of the built-in default machine, one a line, as set and reset take them:
+        // for people and for the shell's completion.
+        std::vector<std::pair<std::string, nlohmann::ordered_json>> keys;
+        Flatten(MachineJson(Machine{}), "", keys);
+        std::string text;
+        for (const auto& entry : keys) {
+            text += entry.first + "\n";
+        }
+        return text;
     }
     auto it = Texts().find(command);
     return it == Texts().end() ? std::string() : it->second;

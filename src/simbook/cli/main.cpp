@@ -44,6 +44,14 @@ int main(int argc, char** argv) {
         std::fputs(text.c_str(), all.empty() ? stderr : stdout);
         return all.empty() ? simbook::cli::kUsage : simbook::cli::kDone;
     }
+    if (all[0] == "--version") {
+        if (all.size() > 1) {
+            simbook::cli::Complain("--version", "takes no arguments");
+            return simbook::cli::kUsage;
+        }
+        std::fputs("simbook " SIMBOOK_VERSION "\n", stdout);
+        return simbook::cli::kDone;
+    }
     const std::string& command = all[0];
     if (command == "trace" || command == "show" || command == "set" || command == "reset" ||
         command == "new" || command == "run") {
