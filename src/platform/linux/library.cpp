@@ -3,8 +3,9 @@
 // The stand-in knows two libraries, the simulated Wi-Fi service's "WlanApi.dll" and
 // "WlanUi.dll", found by bare name compared without regard to case, with or without the ".dll"
 // extension. They are the shared objects simbook_wlanapi.so and simbook_wlanui.so, opened with
-// dlopen from the directory of the running executable (in an installed tree, from
-// ../lib/simbook beside it), or from SIMBOOK_LIBRARY_DIR when that is set. Not supported: paths,
+// dlopen from the directory of the running executable (in an installed tree, from the private
+// library folder beside it, SIMBOOK_INSTALLED_LIBRARY_DIR relative to bin), or from
+// SIMBOOK_LIBRARY_DIR when that is set. Not supported: paths,
 // any other library (ERROR_MOD_NOT_FOUND), ordinals and the null module in GetProcAddress
 // (ERROR_PROC_NOT_FOUND).
 //
@@ -90,8 +91,9 @@ std::string LibraryDirectory() {
     std::string exe(path.data(), static_cast<size_t>(n));
     size_t slash = exe.rfind('/');
     std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
-    // An installed tree keeps the libraries in <prefix>/lib/simbook beside <prefix>/bin.
-    std::string installed = dir + "/../lib/simbook";
+    // An installed tree keeps the libraries in a private folder of <prefix>/lib, which the
+    // dynamic linker's cache never lists: <prefix>/lib/<multiarch triplet>/simbook.
+    std::string installed = dir + "/" SIMBOOK_INSTALLED_LIBRARY_DIR;
     if (access((dir + "/" + kLibraries[0].file).c_str(), F_OK) != 0 &&
         access((installed + "/" + kLibraries[0].file).c_str(), F_OK) == 0) {
         return installed;
