@@ -1,26 +1,65 @@
 # The Linux build installed: `cmake --install <build> --prefix P` puts the three programs and the
-# `simbook` command in P/bin, the simulated Wi-Fi service libraries in P/lib/simbook (where the
-# stand-in looks when they are not beside the program), and the ready machines and the
-# machine-file schema in P/share/simbook, so the programs run from any folder without the build
-# tree. `cpack -G DEB` in the build folder makes a Debian package of the same tree under /usr.
+# `simbook` command in P/bin, the simulated Wi-Fi service libraries in a private folder of P/lib
+# (NWT_PRIVATE_LIBDIR, where the stand-in looks when they are not beside the program), the ready
+# machines and the machine-file schema in P/share/simbook, the manual pages in P/share/man and
+# simbook's bash completion in P/share/bash-completion/completions, so the programs run from any
+# folder without the build tree. `cpack -G DEB` in the build folder makes a Debian package of the
+# same tree under /usr, with the copyright file and changelog Debian asks for.
+set(doc_dir share/doc/notebook-wlan-tools)
+
 install(TARGETS brenvik tolmare sundrel simbook_cli RUNTIME DESTINATION bin)
-install(TARGETS simbook_wlanapi simbook_wlanui LIBRARY DESTINATION lib/simbook)
+install(TARGETS simbook_wlanapi simbook_wlanui LIBRARY DESTINATION ${NWT_PRIVATE_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/machines/ DESTINATION share/simbook/machines
         FILES_MATCHING PATTERN "*.json")
 install(FILES ${PROJECT_SOURCE_DIR}/docs/machine.schema.json DESTINATION share/simbook)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/notebook-wlan-tools)
+install(FILES ${PROJECT_SOURCE_DIR}/src/simbook/cli/simbook.bash
+        DESTINATION share/bash-completion/completions RENAME simbook)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/package/copyright
+        DESTINATION ${doc_dir})
+# The README's links to docs/ lead to the same pages beside it.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${doc_dir}/docs
+        FILES_MATCHING PATTERN "*.md" PATTERN man EXCLUDE)
+
+# Manual pages and the changelog go in compressed, as Debian keeps them: gzip -9n, so that the
+# same text always gives the same bytes.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/package/changelog.in ${CMAKE_BINARY_DIR}/package/changelog
+               @ONLY)
+set(compressed "")
+set(pages brenvik.1 tolmare.1 sundrel.1 simbook.1 simbook-machine.5)
+foreach(file IN LISTS pages ITEMS changelog)
+    if(file STREQUAL "changelog")
+        set(source ${CMAKE_BINARY_DIR}/package/changelog)
+    else()
+        set(source ${PROJECT_SOURCE_DIR}/docs/man/${file})
+    endif()
+    set(output ${CMAKE_BINARY_DIR}/package/${file}.gz)
+    add_custom_command(OUTPUT ${output}
+                       COMMAND ${GZIP_PROGRAM} -9nc ${source} > ${output}
+                       DEPENDS ${source} VERBATIM)
+    list(APPEND compressed ${output})
+endforeach()
+add_custom_target(compressed_docs ALL DEPENDS ${compressed})
+foreach(page IN LISTS pages)
+    string(REGEX REPLACE ".*\\." "" section ${page})
+    install(FILES ${CMAKE_BINARY_DIR}/package/${page}.gz DESTINATION share/man/man${section})
+endforeach()
+install(FILES ${CMAKE_BINARY_DIR}/package/changelog.gz DESTINATION ${doc_dir})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME notebook-wlan-tools)
 set(CPACK_PACKAGE_VENDOR "Notebook wireless LAN tools")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Notebook wireless LAN tools over a simulated notebook, for writing service procedures")
-# One string: set() with several would join them into a list, with ";" between the parts.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "notebook wireless LAN tools on a simulated notebook")
+# One string: set() with several would join them into a list, with ";" between the parts. Lines
+# end where Debian's control file wants them, under 80 columns.
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "brenvik, tolmare and sundrel built for Linux over simbook, a simulated notebook (driver, "
-    "firmware, Wi-Fi service), with the simbook command to make, change and inspect machine "
-    "files and to read traces decoded.")
+    "brenvik switches a notebook's wireless LAN device and wireless switch in the\n"
+    "firmware setup, tolmare reports five firmware-setup items and sundrel scans for\n"
+    "wireless networks. Built for Linux, they run over simbook, a simulated notebook\n"
+    "(driver, firmware, Wi-Fi service), so that service procedures can be written\n"
+    "and tested without the hardware. The simbook command makes, changes and shows\n"
+    "machine files, runs whole procedures against them and reads traces decoded.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Notebook wireless LAN tools <maintainers@notebook-wlan-tools.invalid>")
