@@ -116,7 +116,7 @@ const std::map<std::string, std::string>& Texts() {
 } // namespace
 
 std::string HelpText(const std::string& command) {
-    if (command.empty()) {
+    if (command.empty() || command == "help") {
         return kOverview;
     }
     if (command == "keys") {
