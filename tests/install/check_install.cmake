@@ -102,8 +102,10 @@ else()
     execute_process(COMMAND dpkg-deb -f ${debs} Description OUTPUT_VARIABLE description)
     expect("${description}" "^[^;]*simbook command[^;]*traces decoded\\.\n$" "package description")
     if(LINTIAN)
-        execute_process(COMMAND ${LINTIAN} ${debs} OUTPUT_VARIABLE out ERROR_VARIABLE err
-                        RESULT_VARIABLE rc)
+        # lintian leaves its ELF cache files in TMPDIR: the scratch folder takes them.
+        file(MAKE_DIRECTORY ${scratch}/tmp)
+        execute_process(COMMAND ${CMAKE_COMMAND} -E env TMPDIR=${scratch}/tmp ${LINTIAN} ${debs}
+                        OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
         if(NOT rc EQUAL 0 OR out MATCHES "(^|\n)[EW]: ")
             set(problems "${problems}\nlintian (${rc}):\n${out}${err}")
         endif()
