@@ -40,8 +40,8 @@ def blocks(md):
     return found
 
 
-def run(md, scratch):
-    script = [f'echo "+++ {md.name}:{line}" >&2\n{text}\n' for line, text in blocks(md)]
+def run(md, found, scratch):
+    script = [f'echo "+++ {md.name}:{line}" >&2\n{text}\n' for line, text in found]
     if not script:
         return None
     env = {k: v for k, v in os.environ.items()
@@ -75,8 +75,9 @@ for md in [source / "README.md", *sorted((source / "docs").glob("*.md"))]:
         (scratch / "build" / "default").symlink_to(binary)
         (scratch / "home").mkdir()
         (scratch / "tmp").mkdir()
-        failure = run(md, scratch)
-        print(f"{md.relative_to(source)}: {len(blocks(md))} blocks, "
+        found = blocks(md)
+        failure = run(md, found, scratch)
+        print(f"{md.relative_to(source)}: {len(found)} blocks, "
               f"{'failed' if failure else 'ran'}")
         if failure:
             failures.append(failure)

@@ -46,6 +46,8 @@ std::string MachinePath(const std::string& given, bool create);
 // ("wlan.interfaces[0].scan"), in order.
 void Flatten(const nlohmann::ordered_json& value, const std::string& path,
              std::vector<std::pair<std::string, nlohmann::ordered_json>>& out);
+// Every leaf key of the built-in default machine, dotted as Flatten writes them, in order.
+const std::vector<std::string>& DefaultMachineKeys();
 // The value at dotted `key` in `root`, or null when the key is not there or not a key.
 const nlohmann::ordered_json* Lookup(const nlohmann::ordered_json& root, const std::string& key);
 

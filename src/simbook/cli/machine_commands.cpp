@@ -290,6 +290,20 @@ void Flatten(const oj& value, const std::string& path,
     out.emplace_back(path, value);
 }
 
+const std::vector<std::string>& DefaultMachineKeys() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::pair<std::string, oj>> keys;
+        Flatten(MachineJson(Machine{}), "", keys);
+        std::vector<std::string> out;
+        out.reserve(keys.size());
+        for (const auto& entry : keys) {
+            out.push_back(entry.first);
+        }
+        return out;
+    }();
+    return names;
+}
+
 const oj* Lookup(const oj& root, const std::string& key) {
     std::optional<std::vector<Step>> steps = ParseKey(key);
     if (!steps) {

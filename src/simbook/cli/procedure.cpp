@@ -104,10 +104,8 @@ std::string WithoutIndices(const std::string& key) {
 // Whether `key` names a key of machine files, or a part of one ("firmware", "wlan.interfaces").
 bool IsMachineKey(const std::string& key) {
     static const std::set<std::string> known = [] {
-        std::vector<std::pair<std::string, oj>> keys;
-        Flatten(MachineJson(Machine{}), "", keys);
         std::set<std::string> names;
-        for (const auto& [name, value] : keys) {
+        for (const std::string& name : DefaultMachineKeys()) {
             const std::string plain = WithoutIndices(name);
             for (size_t at = 0; at != std::string::npos; at = plain.find_first_of(".[", at + 1)) {
                 names.insert(plain.substr(0, at));

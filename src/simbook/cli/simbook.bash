@@ -1,7 +1,16 @@
 # bash completion for simbook: its subcommands and their options, the ready machines' names
-# after --from, --machine and --each, and the machine keys after set and reset. Names and keys
-# come from the simbook being completed (`simbook new --from list`, `simbook help keys`), so
-# they are the ones that simbook knows.
+# after --from, --machine and --each, and the machine keys after set and reset. All of them come
+# from the simbook being completed (`simbook help`, `simbook help COMMAND`, `simbook new --from
+# list`, `simbook help keys`), so they are the ones that simbook knows.
+
+_simbook_commands() {
+    "$1" help 2>/dev/null | sed -n 's/^  \([a-z][a-z]*\) .*/\1/p'
+}
+
+# The options a subcommand's help text names.
+_simbook_options() {
+    "$1" help "$2" 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u
+}
 
 _simbook_machines() {
     "$1" new --from list 2>/dev/null | while read -r name _; do printf '%s\n' "$name"; done
@@ -14,7 +23,7 @@ _simbook() {
 
     local simbook=${words[0]}
     if ((cword == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W 'show set reset new run trace help --version --help' \
+        mapfile -t COMPREPLY < <(compgen -W "$(_simbook_commands "$simbook") --version --help" \
             -- "$cur")
         return
     fi
@@ -67,24 +76,18 @@ _simbook() {
             ;;
     esac
 
-    local options=
-    case $command in
-        show) options='--json' ;;
-        set | reset) options='--file' ;;
-        new) options='--from --force' ;;
-        run) options='--machine --in-place --trace --json --timeout --windows --each --expect
-                     --junit --' ;;
-        trace) options='--json --program' ;;
-        help)
-            ((cword == 2)) &&
-                mapfile -t COMPREPLY < <(compgen -W 'show set reset new run trace help keys' \
-                    -- "$cur")
-            return
-            ;;
-        *) return ;;
-    esac
+    if [[ $command == help ]]; then
+        ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -W \
+            "$(_simbook_commands "$simbook") keys" -- "$cur")
+        return
+    fi
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "$options --help" -- "$cur")
+        local options
+        options=$(_simbook_options "$simbook" "$command")
+        [[ -n $options ]] || return # not a subcommand
+        options+=" --help"
+        [[ $command == run ]] && options+=" --"
+        mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
     fi
     case $command in
