@@ -17,22 +17,12 @@
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 #include "support/stand_in.h"
+#include "support/tool_runner.h"
 
 namespace {
 
 constexpr uint32_t IOCTL_CAPSULE = 0x222008;
 constexpr uint32_t IOCTL_END_SESSION = 0x222004;
-
-// Lays `overrides` over `base`; unlike a merge patch, a null stays in as a value.
-void Overlay(nlohmann::json& base, const nlohmann::json& overrides) {
-    for (auto it = overrides.begin(); it != overrides.end(); ++it) {
-        if (it->is_object() && base.contains(it.key()) && base[it.key()].is_object()) {
-            Overlay(base[it.key()], *it);
-        } else {
-            base[it.key()] = *it;
-        }
-    }
-}
 
 class Wrapper : public ::testing::Test {
 protected:
@@ -45,7 +35,7 @@ protected:
              {{"system_time", {2026, 12, 1, 7, 13, 47, 41, 0}},
               {"performance_counter", 1234567890}}},
         };
-        Overlay(machine, overrides);
+        e2e::Overlay(machine, overrides);
         _machine.reset();
         _machine.emplace(machine.dump(2) + "\n", nwt::test::StandInMachine::Trace::On);
     }
