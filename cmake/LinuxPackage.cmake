@@ -7,7 +7,7 @@
 # same tree under /usr, with the copyright file and changelog Debian asks for.
 set(doc_dir share/doc/notebook-wlan-tools)
 
-install(TARGETS brenvik tolmare sundrel simbook_cli RUNTIME DESTINATION bin)
+install(TARGETS brenvik tolmare sundrel simbook_command RUNTIME DESTINATION bin)
 install(TARGETS simbook_wlanapi simbook_wlanui LIBRARY DESTINATION ${NWT_PRIVATE_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/machines/ DESTINATION share/simbook/machines
         FILES_MATCHING PATTERN "*.json")

@@ -30,6 +30,10 @@ int Trace(const Args& args);
 // 0 when every row passed, 1 when one failed.
 int Run(const Args& args);
 
+// The whole command: `all` is its arguments after the program's name (help, --version or a
+// subcommand with its arguments); returns the exit status.
+int Main(const Args& all);
+
 // One line "simbook <command>: <problem>" on standard error.
 void Complain(const std::string& command, const std::string& problem);
 

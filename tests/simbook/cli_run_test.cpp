@@ -1,0 +1,2 @@
+// In-process tests of the simbook command: run.
+#include <gtest/gtest.h>

@@ -1,0 +1,2 @@
+// In-process tests of the simbook command: trace.
+#include <gtest/gtest.h>
