@@ -40,6 +40,20 @@ void Complain(const std::string& command, const std::string& problem);
 // The subcommand's help text; empty for an unknown command.
 std::string HelpText(const std::string& command);
 
+// A subcommand: its name, its synopsis and summary for the overview, its help text, and what
+// runs it.
+struct Subcommand {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    int (*run)(const Args& args);
+    const char* help;
+};
+// The subcommand called `name`, or null.
+const Subcommand* FindSubcommand(const std::string& name);
+// Every subcommand's name and "help", as one text: "show, set, ..., help".
+std::string SubcommandNames();
+
 // The machine file a command works on: `given`, else $SIMBOOK, else the default state file
 // ($XDG_STATE_HOME/simbook/machine.json, ~/.local/state/simbook/machine.json), which the
 // programs create from the built-in default on first use. `create` makes that default file

@@ -6,28 +6,6 @@
 #include "simbook/cli/commands.h"
 
 namespace simbook::cli {
-namespace {
-
-int Dispatch(const std::string& command, const Args& args) {
-    if (command == "show") {
-        return Show(args);
-    }
-    if (command == "set") {
-        return Set(args);
-    }
-    if (command == "reset") {
-        return Reset(args);
-    }
-    if (command == "new") {
-        return New(args);
-    }
-    if (command == "run") {
-        return Run(args);
-    }
-    return Trace(args);
-}
-
-} // namespace
 
 int Main(const Args& all) {
     if (all.empty() || all[0] == "--help" || all[0] == "-h" || all[0] == "help") {
@@ -49,8 +27,7 @@ int Main(const Args& all) {
         return kDone;
     }
     const std::string& command = all[0];
-    if (command == "trace" || command == "show" || command == "set" || command == "reset" ||
-        command == "new" || command == "run") {
+    if (const Subcommand* found = FindSubcommand(command)) {
         const Args args(all.begin() + 1, all.end());
         for (const std::string& a : args) {
             if (a == "--") {
@@ -61,9 +38,9 @@ int Main(const Args& all) {
                 return kDone;
             }
         }
-        return Dispatch(command, args);
+        return found->run(args);
     }
-    Complain(command, "no such command (show, set, reset, new, run, trace, help)");
+    Complain(command, "no such command (" + SubcommandNames() + ")");
     return kUsage;
 }
 

@@ -1,7 +1,7 @@
 // Help texts, complaints and the machine file a command works on.
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <string>
 
 #include "simbook/cli/commands.h"
 #include "simbook/machine.h"
@@ -10,114 +10,123 @@
 namespace simbook::cli {
 namespace {
 
-const char* const kOverview =
-    "usage: simbook COMMAND [ARGS...]\n"
-    "\n"
-    "  show   [--json] [FILE]               the machine: items as tolmare reports them, keys\n"
-    "  set    [--file FILE] KEY=VALUE...    change keys, checked as the programs read them\n"
-    "  reset  [--file FILE] [KEY...]        back to the built-in default, or only KEYs\n"
-    "  new    [--from NAME] [--force] [FILE]  a new machine file\n"
-    "  run    [OPTIONS] -- COMMAND [ARGS...]  a whole procedure on a simulated notebook\n"
-    "  trace  [--json] [--program NAME] [TRACE|-]  a trace, decoded, one line per event\n"
-    "  help   [COMMAND|keys]                this text, a command's, or every machine key\n"
-    "  --version                            the version of simbook and the programs\n"
-    "\n"
-    "FILE defaults as the programs' SIMBOOK does: $SIMBOOK, else\n"
-    "$XDG_STATE_HOME/simbook/machine.json (~/.local/state/simbook/machine.json).\n"
-    "Exit status: 0 done, 1 the operation failed (one line on standard error says why),\n"
-    "2 the command line was wrong.\n";
+// The subcommands in one table: dispatch, the overview and the "no such command" message (and,
+// through `simbook help`, the shell's completion) all take them from here.
+const Subcommand kSubcommands[] = {
+    {"show", "[--json] [FILE]", "the machine: items as tolmare reports them, keys", Show,
+     "usage: simbook show [--json] [FILE]\n"
+     "\n"
+     "Shows the machine FILE describes: the five items as tolmare would report them (and its\n"
+     "exit status when every read succeeds), then every key of the machine file with its\n"
+     "value, keys at their built-in default marked \"(default)\". --json: one JSON object\n"
+     "{\"file\", \"items\", \"status\", \"keys\": [{\"key\", \"value\", \"default\"}],\n"
+     "\"machine\": every key with its value}.\n"},
+    {"set", "[--file FILE] KEY=VALUE...", "change keys, checked as the programs read them", Set,
+     "usage: simbook set [--file FILE] KEY=VALUE...\n"
+     "\n"
+     "Sets machine-file keys. KEY is the dotted path of the key, with [N] for an element of\n"
+     "an array: firmware.setting58, driver.faults.capsule_reply_length,\n"
+     "wlan.interfaces[0].scan (N may be one past the last element: a new one). VALUE is read\n"
+     "as JSON when it is JSON (3, true, null, [1,2], \"text\"), otherwise as text\n"
+     "(wlan.interfaces[0].scan=fail). Quote text that reads as a number: "
+     "auth_key='\"00...\"'.\n"
+     "The whole file is checked by the programs' own reader before it is written; a key or\n"
+     "value the reader refuses changes nothing. The file is replaced atomically, every other\n"
+     "key kept; while a program has the device open the file is in use and nothing changes\n"
+     "(another simbook command holding it is waited for, up to 2 seconds). A value nesting\n"
+     "deeper than 32 levels, its key's steps included, is refused.\n"},
+    {"reset", "[--file FILE] [KEY...]", "back to the built-in default, or only KEYs", Reset,
+     "usage: simbook reset [--file FILE] [KEY...]\n"
+     "\n"
+     "Without KEYs: writes the built-in default machine into FILE. With KEYs: removes them\n"
+     "from FILE, so that they take their defaults (a KEY the file does not hold is noted and\n"
+     "left). Written the same checked, atomic way as set.\n"},
+    {"new", "[--from NAME] [--force] [FILE]", "a new machine file", New,
+     "usage: simbook new [--from NAME] [--force] [FILE]\n"
+     "\n"
+     "Creates a machine file: the built-in default, or the ready machine NAME (healthy,\n"
+     "passwords-set, busy-firmware, ...; a path to a machine file also works). An existing\n"
+     "FILE is kept unless --force is given; --force replaces it the way set does: under the\n"
+     "device's lock (in use while a program has it open), atomically, through a symbolic\n"
+     "link, keeping its mode, and never a file with other hard links, a read-only file or\n"
+     "anything that is not a regular file. `simbook new --from list` lists the ready\n"
+     "machines.\n"},
+    {"run", "[OPTIONS] -- COMMAND [ARGS...]", "a whole procedure on a simulated notebook", Run,
+     "usage: simbook run [--machine NAME|FILE] [--in-place] [--trace FILE] [--json]\n"
+     "                   [--timeout SECONDS] [--windows DIR] -- COMMAND [ARGS...]\n"
+     "       simbook run --each all|NAME,NAME,...|FILE... [--expect FILE] [--junit FILE]\n"
+     "                   [--json] [--timeout SECONDS] [--windows DIR] -- COMMAND [ARGS...]\n"
+     "\n"
+     "Runs a service procedure (a shell script, any program; with --windows DIR a .cmd or\n"
+     ".bat file or an .exe under Wine's cmd.exe, DIR holding the windows build's programs)\n"
+     "with the simulated notebook in place: brenvik, tolmare and sundrel first on PATH,\n"
+     "SIMBOOK a private copy of the machine (--machine: a ready machine or a file; default:\n"
+     "the machine the programs use), SIMBOOK_TRACE one trace of every program run (kept in\n"
+     "--trace FILE). The machine file is never changed, unless --in-place. Standard input is\n"
+     "empty. Then a report: each program run (arguments, verdict, full exit status and its\n"
+     "meaning), the machine's changes key by key, the procedure's exit status; --json: the\n"
+     "same as one JSON document (the procedure's own output then goes to standard error).\n"
+     "--timeout (default 300 s) ends a procedure that hangs, with every process it started;\n"
+     "so does Ctrl-C. The exit status is the procedure's (124 when it timed out), 125 when\n"
+     "simbook run itself failed.\n"
+     "\n"
+     "--each runs the procedure once per machine (all: every ready machine; names and files\n"
+     "separated by commas, or --each given again), each from a fresh copy, and prints one\n"
+     "row per machine: its exit status, the programs' statuses in order, the changes; the\n"
+     "procedure's output is kept for --json and --junit. --expect FILE: a JSON object,\n"
+     "machine name (or \"*\" for every machine) -> {\"exit\": N, \"firmware.wlan_flags\": 1,\n"
+     "...}: each row passes when its procedure's exit status and every key's final value are\n"
+     "as given, and says what differed when not. --junit FILE: JUnit XML, one test case a\n"
+     "machine. Exit status: 0 every row passed, 1 a row failed, 125 simbook run failed.\n"
+     "Under Wine the whole table runs in one Wine session.\n"},
+    {"trace", "[--json] [--program NAME] [TRACE|-]", "a trace, decoded, one line per event", Trace,
+     "usage: simbook trace [--json] [--program NAME] [TRACE|-]\n"
+     "\n"
+     "Decodes a SIMBOOK_TRACE file (TRACE; - or nothing with SIMBOOK_TRACE unset: standard\n"
+     "input), one line per event: device opens and closes, the probe, handshake phases 1-3,\n"
+     "end of session, each capsule with its sequence number and the firmware call it carried\n"
+     "(function, setting or item, value read or written, status; busy answers and their\n"
+     "repeats), Wi-Fi calls and notifications, and each exit status explained. NAME\n"
+     "(brenvik, tolmare, sundrel) says whose statuses they are; otherwise each run's program\n"
+     "is told from what it did; an exit line whose status is not a 32-bit integer is shown\n"
+     "as unreadable. Lines it does not know are shown as they are, unprintable characters\n"
+     "escaped (\\n, \\x1b); lines nesting deeper than 32 levels or longer than 1 MiB are not\n"
+     "read. The trace is decoded as it is read.\n"
+     "--json: one JSON object per event.\n"},
+};
 
-const std::map<std::string, std::string>& Texts() {
-    static const std::map<std::string, std::string> texts = {
-        {"show",
-         "usage: simbook show [--json] [FILE]\n"
-         "\n"
-         "Shows the machine FILE describes: the five items as tolmare would report them (and its\n"
-         "exit status when every read succeeds), then every key of the machine file with its\n"
-         "value, keys at their built-in default marked \"(default)\". --json: one JSON object\n"
-         "{\"file\", \"items\", \"status\", \"keys\": [{\"key\", \"value\", \"default\"}],\n"
-         "\"machine\": every key with its value}.\n"},
-        {"set",
-         "usage: simbook set [--file FILE] KEY=VALUE...\n"
-         "\n"
-         "Sets machine-file keys. KEY is the dotted path of the key, with [N] for an element of\n"
-         "an array: firmware.setting58, driver.faults.capsule_reply_length,\n"
-         "wlan.interfaces[0].scan (N may be one past the last element: a new one). VALUE is read\n"
-         "as JSON when it is JSON (3, true, null, [1,2], \"text\"), otherwise as text\n"
-         "(wlan.interfaces[0].scan=fail). Quote text that reads as a number: "
-         "auth_key='\"00...\"'.\n"
-         "The whole file is checked by the programs' own reader before it is written; a key or\n"
-         "value the reader refuses changes nothing. The file is replaced atomically, every other\n"
-         "key kept; while a program has the device open the file is in use and nothing changes\n"
-         "(another simbook command holding it is waited for, up to 2 seconds). A value nesting\n"
-         "deeper than 32 levels, its key's steps included, is refused.\n"},
-        {"reset",
-         "usage: simbook reset [--file FILE] [KEY...]\n"
-         "\n"
-         "Without KEYs: writes the built-in default machine into FILE. With KEYs: removes them\n"
-         "from FILE, so that they take their defaults (a KEY the file does not hold is noted and\n"
-         "left). Written the same checked, atomic way as set.\n"},
-        {"new",
-         "usage: simbook new [--from NAME] [--force] [FILE]\n"
-         "\n"
-         "Creates a machine file: the built-in default, or the ready machine NAME (healthy,\n"
-         "passwords-set, busy-firmware, ...; a path to a machine file also works). An existing\n"
-         "FILE is kept unless --force is given; --force replaces it the way set does: under the\n"
-         "device's lock (in use while a program has it open), atomically, through a symbolic\n"
-         "link, keeping its mode, and never a file with other hard links, a read-only file or\n"
-         "anything that is not a regular file. `simbook new --from list` lists the ready\n"
-         "machines.\n"},
-        {"run",
-         "usage: simbook run [--machine NAME|FILE] [--in-place] [--trace FILE] [--json]\n"
-         "                   [--timeout SECONDS] [--windows DIR] -- COMMAND [ARGS...]\n"
-         "       simbook run --each all|NAME,NAME,...|FILE... [--expect FILE] [--junit FILE]\n"
-         "                   [--json] [--timeout SECONDS] [--windows DIR] -- COMMAND [ARGS...]\n"
-         "\n"
-         "Runs a service procedure (a shell script, any program; with --windows DIR a .cmd or\n"
-         ".bat file or an .exe under Wine's cmd.exe, DIR holding the windows build's programs)\n"
-         "with the simulated notebook in place: brenvik, tolmare and sundrel first on PATH,\n"
-         "SIMBOOK a private copy of the machine (--machine: a ready machine or a file; default:\n"
-         "the machine the programs use), SIMBOOK_TRACE one trace of every program run (kept in\n"
-         "--trace FILE). The machine file is never changed, unless --in-place. Standard input is\n"
-         "empty. Then a report: each program run (arguments, verdict, full exit status and its\n"
-         "meaning), the machine's changes key by key, the procedure's exit status; --json: the\n"
-         "same as one JSON document (the procedure's own output then goes to standard error).\n"
-         "--timeout (default 300 s) ends a procedure that hangs, with every process it started;\n"
-         "so does Ctrl-C. The exit status is the procedure's (124 when it timed out), 125 when\n"
-         "simbook run itself failed.\n"
-         "\n"
-         "--each runs the procedure once per machine (all: every ready machine; names and files\n"
-         "separated by commas, or --each given again), each from a fresh copy, and prints one\n"
-         "row per machine: its exit status, the programs' statuses in order, the changes; the\n"
-         "procedure's output is kept for --json and --junit. --expect FILE: a JSON object,\n"
-         "machine name (or \"*\" for every machine) -> {\"exit\": N, \"firmware.wlan_flags\": 1,\n"
-         "...}: each row passes when its procedure's exit status and every key's final value are\n"
-         "as given, and says what differed when not. --junit FILE: JUnit XML, one test case a\n"
-         "machine. Exit status: 0 every row passed, 1 a row failed, 125 simbook run failed.\n"
-         "Under Wine the whole table runs in one Wine session.\n"},
-        {"trace",
-         "usage: simbook trace [--json] [--program NAME] [TRACE|-]\n"
-         "\n"
-         "Decodes a SIMBOOK_TRACE file (TRACE; - or nothing with SIMBOOK_TRACE unset: standard\n"
-         "input), one line per event: device opens and closes, the probe, handshake phases 1-3,\n"
-         "end of session, each capsule with its sequence number and the firmware call it carried\n"
-         "(function, setting or item, value read or written, status; busy answers and their\n"
-         "repeats), Wi-Fi calls and notifications, and each exit status explained. NAME\n"
-         "(brenvik, tolmare, sundrel) says whose statuses they are; otherwise each run's program\n"
-         "is told from what it did; an exit line whose status is not a 32-bit integer is shown\n"
-         "as unreadable. Lines it does not know are shown as they are, unprintable characters\n"
-         "escaped (\\n, \\x1b); lines nesting deeper than 32 levels or longer than 1 MiB are not\n"
-         "read. The trace is decoded as it is read.\n"
-         "--json: one JSON object per event.\n"},
-    };
-    return texts;
+// One line of the overview: the name and synopsis in a 37-column field, then the summary.
+std::string OverviewLine(const std::string& name, const std::string& synopsis,
+                         const std::string& summary) {
+    std::string line = "  " + name;
+    if (!synopsis.empty()) {
+        line.append(name.size() < 7 ? 7 - name.size() : 1, ' ').append(synopsis);
+    }
+    const size_t field = 2 + 37;
+    line.append(line.size() + 2 <= field ? field - line.size() : 2, ' ');
+    return line + summary + "\n";
+}
+
+std::string Overview() {
+    std::string text = "usage: simbook COMMAND [ARGS...]\n\n";
+    for (const Subcommand& c : kSubcommands) {
+        text += OverviewLine(c.name, c.synopsis, c.summary);
+    }
+    text += OverviewLine("help", "[COMMAND|keys]", "this text, a command's, or every machine key");
+    text += OverviewLine("--version", "", "the version of simbook and the programs");
+    return text +
+           "\n"
+           "FILE defaults as the programs' SIMBOOK does: $SIMBOOK, else\n"
+           "$XDG_STATE_HOME/simbook/machine.json (~/.local/state/simbook/machine.json).\n"
+           "Exit status: 0 done, 1 the operation failed (one line on standard error says why),\n"
+           "2 the command line was wrong.\n";
 }
 
 } // namespace
 
 std::string HelpText(const std::string& command) {
     if (command.empty() || command == "help") {
-        return kOverview;
+        return Overview();
     }
     if (command == "keys") {
         // Every key of the built-in default machine, one a line, as set and reset take them:
@@ -128,8 +137,25 @@ std::string HelpText(const std::string& command) {
         }
         return text;
     }
-    auto it = Texts().find(command);
-    return it == Texts().end() ? std::string() : it->second;
+    const Subcommand* found = FindSubcommand(command);
+    return found == nullptr ? std::string() : found->help;
+}
+
+const Subcommand* FindSubcommand(const std::string& name) {
+    for (const Subcommand& c : kSubcommands) {
+        if (name == c.name) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+std::string SubcommandNames() {
+    std::string names;
+    for (const Subcommand& c : kSubcommands) {
+        names += std::string(c.name) + ", ";
+    }
+    return names + "help";
 }
 
 void Complain(const std::string& command, const std::string& problem) {
