@@ -351,10 +351,11 @@ TEST(PowMod, RefusesWithoutWriting) {
 
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
 
-// A contract violation ends the process with a failure status (or a signal), whatever it is.
-bool failed(int status) {
-    return !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
+// A contract violation raises its exception, which ends the process with a failure status and
+// one line naming the code: a crash (a signal) or any other exit is not it.
+const auto failed = testing::ExitedWithCode(EXIT_FAILURE);
+constexpr const char* kOverflow = "unhandled exception 0xC0000095";
+constexpr const char* kDivideByZero = "unhandled exception 0xC0000094";
 
 TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -364,7 +365,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_resize(x, 68);
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
     EXPECT_EXIT(
         {
             bignum x = from_hex("1");
@@ -372,7 +373,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_shl_words(x, 1);  // 2^2144 needs 68
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
     EXPECT_EXIT(
         {
             bignum x = from_hex("1");
@@ -386,7 +387,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_shl1(x);
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
     EXPECT_EXIT(
         {
             bignum x = from_hex("1");
@@ -394,7 +395,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_add(x, x, x); // 67 words + 1
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
     EXPECT_EXIT(
         {
             bignum x = from_hex("1");
@@ -402,7 +403,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_mul(x, x, x); // 2^2560
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
     EXPECT_EXIT(
         {
             static uint32_t words[68] = {1};
@@ -410,7 +411,7 @@ TEST(BignumDeathTest, GrowingPastCapacityEndsTheProcess) {
             bignum_from_words(x, words, 68);
             std::exit(0);
         },
-        failed, "");
+        failed, kOverflow);
 }
 
 TEST(BignumDeathTest, DivisionByZeroEndsTheProcess) {
@@ -422,7 +423,7 @@ TEST(BignumDeathTest, DivisionByZeroEndsTheProcess) {
             bignum_divmod(from_hex("5"), from_hex("0"), q, r);
             std::exit(0);
         },
-        failed, "");
+        failed, kDivideByZero);
     EXPECT_EXIT(
         {
             uint32_t out[2];
@@ -431,7 +432,7 @@ TEST(BignumDeathTest, DivisionByZeroEndsTheProcess) {
             pow2mod(out, 2, &three, 1, &zero, 1);
             std::exit(0);
         },
-        failed, "");
+        failed, kDivideByZero);
 }
 
 #endif

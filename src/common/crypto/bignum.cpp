@@ -564,7 +564,7 @@ void bignum_add(const bignum& a, const bignum& b, bignum& sum) {
     const uint32_t ub = bignum_used_words(b);
     const uint32_t n = (ua > ub ? ua : ub) + 1;
     if (n > BIGNUM_MAX_WORDS) {
-        std::terminate();
+        raise_overflow();
     }
     // Every one of the n words is formed from both operands sign-extended, and the carry out of
     // the top word is dropped: two's-complement addition in a width where the sum always fits,
