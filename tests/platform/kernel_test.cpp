@@ -7,7 +7,9 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include "platform/win32.h"
@@ -78,12 +80,21 @@ TEST(Clock, PinnedOrReal) {
 }
 
 TEST(RaiseExceptionDeathTest, EndsTheProcessWithFailureAndNothingOnStdout) {
+    // Standard output goes to a file: a byte written straight to the descriptor shows that the
+    // file is the child's output, and the buffered text after it must never reach it.
+    nwt::test::ScratchDir scratch("kernel-death");
+    const std::string out = scratch.Path("stdout");
     EXPECT_EXIT(
         {
-            std::fputs("", stdout);
+            const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || write(STDOUT_FILENO, "[", 1) != 1) {
+                std::_Exit(0);
+            }
+            std::fputs("buffered and never flushed", stdout);
             RaiseException(EXCEPTION_INT_OVERFLOW, EXCEPTION_NONCONTINUABLE, 0, nullptr);
         },
-        testing::ExitedWithCode(1), "");
+        testing::ExitedWithCode(1), "unhandled exception 0xC0000095: process ended");
+    EXPECT_EQ(nwt::test::ReadFile(out), "[");
 }
 
 namespace {
