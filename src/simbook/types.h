@@ -32,6 +32,7 @@ constexpr Dword kSuccess = 0;
 constexpr Dword kInvalidFunction = 1;
 constexpr Dword kFileNotFound = 2;
 constexpr Dword kAccessDenied = 5;
+constexpr Dword kInvalidHandle = 6;
 constexpr Dword kSharingViolation = 32;
 constexpr Dword kNotSupported = 50;
 constexpr Dword kInvalidParameter = 87;

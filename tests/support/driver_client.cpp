@@ -1,6 +1,7 @@
 #include "driver_client.h"
 
 #include "bytes.h"
+#include "protocol.h"
 
 #include <cstring>
 
@@ -15,6 +16,7 @@ namespace {
 
 using nwt::test::Le32;
 using nwt::test::PutLe32;
+namespace wire = nwt::test::protocol;
 
 Bytes Hmac(const uint8_t* key, size_t keySize, const Bytes& data) {
     Bytes mac(20);
@@ -58,8 +60,8 @@ int Client::Handshake(simbook::Dword* lastError) {
     std::memcpy(req.data() + 4, ycBytes.data(), 132);
     std::memcpy(req.data() + 136, nc, 20);
     Bytes out;
-    auto r = transport(0x222000, req, out, 160);
-    if (!r.ok || out.size() != 160) {
+    auto r = transport(wire::kIoctlHandshake, req, out, wire::kPhase1Size);
+    if (!r.ok || out.size() != wire::kPhase1Size) {
         if (lastError) {
             *lastError = r.error;
         }
@@ -85,8 +87,8 @@ int Client::Handshake(simbook::Dword* lastError) {
     std::memcpy(req2.data(), "Ini2", 4);
     PutLe32(req2.data() + 4, sessionId);
     std::memcpy(req2.data() + 8, pc.data(), 20);
-    r = transport(0x222000, req2, out, 20);
-    if (!r.ok || out.size() != 20 || out != pd) {
+    r = transport(wire::kIoctlHandshake, req2, out, wire::kProofSize);
+    if (!r.ok || out.size() != wire::kProofSize || out != pd) {
         if (lastError) {
             *lastError = r.ok ? 0 : r.error;
         }
@@ -114,9 +116,9 @@ int Client::Handshake(simbook::Dword* lastError) {
     kek.SetKey(digest, 16);
     kek.Encipher(req3.data() + 8);
     kek.Encipher(req3.data() + 16);
-    r = transport(0x222000, req3, out, 8);
+    r = transport(wire::kIoctlHandshake, req3, out, wire::kPhase3ReplySize);
     cleanup();
-    if (!r.ok || out.size() != 8) {
+    if (!r.ok || out.size() != wire::kPhase3ReplySize) {
         if (lastError) {
             *lastError = r.error;
         }
@@ -143,7 +145,7 @@ Bytes Client::MakeCapsule(const Bytes& packet, uint32_t outRoom, uint32_t seq) c
     uint8_t* r = capsule.data() + 12;
     PutLe32(r, seq);
     PutLe32(r + 4, length);
-    PutLe32(r + 8, 0x222944);
+    PutLe32(r + 8, wire::kFirmwareCall);
     PutLe32(r + 12, static_cast<uint32_t>(packet.size()));
     PutLe32(r + 16, outRoom);
     std::memcpy(r + 20, packet.data(), packet.size());
@@ -174,7 +176,7 @@ Bytes Client::OpenReply(const Bytes& reply) const {
 simbook::IoResult Client::Call(const Bytes& packet, uint32_t outRoom, Bytes& answer) {
     Bytes capsule = MakeCapsule(packet, outRoom, sequence);
     Bytes out;
-    auto r = transport(0x222008, capsule, out, 16 + 8 * ((outRoom + 7) / 8));
+    auto r = transport(wire::kIoctlCapsule, capsule, out, 16 + 8 * ((outRoom + 7) / 8));
     if (r.ok || !out.empty()) {
         ++sequence;
     }

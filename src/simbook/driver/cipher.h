@@ -11,6 +11,7 @@
 #include <openssl/blowfish.h>
 
 #include "simbook/machine.h"
+#include "simbook/protocol.h"
 
 namespace simbook {
 
@@ -39,7 +40,8 @@ std::array<uint8_t, 20> HmacSha1(const uint8_t* key, size_t keySize, const uint8
                                  size_t size);
 
 // Numbers travel as 33 little-endian 32-bit words (132 bytes).
-constexpr size_t kDhBytes = kPublicValueBytes;
+constexpr size_t kDhBytes = protocol::kPublicValueSize;
+static_assert(kDhBytes == kPublicValueBytes, "the machine file's public value has the wire's size");
 using DhNumber = std::array<uint8_t, kDhBytes>;
 
 // A key pair of the driver: a random exponent and 2^exponent mod p.

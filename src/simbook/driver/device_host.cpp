@@ -17,8 +17,6 @@
 namespace simbook {
 namespace {
 
-constexpr uint32_t kErrorInvalidHandle = 6;
-
 struct Handle {
     uint64_t number = 0;
     std::shared_ptr<Driver> driver;
@@ -119,7 +117,7 @@ DeviceAnswer Control(uint64_t number, uint32_t code, const uint8_t* in, uint32_t
     }
     DeviceAnswer answer;
     if (!handle) {
-        answer.error = kErrorInvalidHandle;
+        answer.error = win32::kInvalidHandle;
         return answer;
     }
     std::vector<uint8_t> input(in, in + inSize); // the driver never works on the caller's memory

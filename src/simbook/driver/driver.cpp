@@ -8,20 +8,21 @@
 #include <openssl/crypto.h>
 
 #include "simbook/bytes.h"
+#include "simbook/protocol.h"
 #include "simbook/trace.h"
 
 namespace simbook {
 namespace {
 
-constexpr size_t kPhase1Size = 160;
-constexpr size_t kPhase2RequestSize = 28;
-constexpr size_t kProofSize = 20;
-constexpr size_t kPhase3RequestSize = 24;
-constexpr size_t kPhase3ReplySize = 8;
-constexpr size_t kCapsuleHeader = 12;
-constexpr size_t kMaxSessions = 16;
-constexpr uint32_t kAuthLeft = 0x68747541;  // "Auth"
-constexpr uint32_t kAuthRight = 0x6373694d; // "Misc"
+using protocol::kCapsuleHeaderSize;
+using protocol::kPhase1Size;
+using protocol::kPhase2RequestSize;
+using protocol::kPhase3ReplySize;
+using protocol::kPhase3RequestSize;
+using protocol::kPhaseTagSize;
+using protocol::kProofSize;
+using protocol::kRequestHeaderSize;
+using protocol::kRequestOverhead;
 
 IoResult Failure(Dword error) {
     return IoResult{false, error, 0};
@@ -30,19 +31,16 @@ IoResult Success(Dword returned) {
     return IoResult{true, win32::kSuccess, returned};
 }
 
-size_t CapsuleSize(size_t payload) {
-    return 16 + 8 * ((payload + 7) / 8);
-}
-
 } // namespace
 
 struct Driver::Session {
     enum class State { AwaitingProof, AwaitingKey, Established } state = State::AwaitingProof;
     uint64_t owner = 0;
+    uint64_t started = 0; // the order in which the sessions were started
     DhNumber clientPublic{};
     DhKeyPair keys;
-    std::array<uint8_t, 24> clientNonce{}; // request bytes 136..159 of phase 1
-    std::array<uint8_t, 24> driverNonce{};
+    std::array<uint8_t, protocol::kNonceSize> clientNonce{}; // from phase 1's request
+    std::array<uint8_t, protocol::kNonceSize> driverNonce{};
     std::array<uint8_t, 20> t0{};
     std::array<uint8_t, 16> kek{};
     ChannelBlowfish cipher; // keyed with the session key once established
@@ -96,13 +94,13 @@ IoResult Driver::Control(uint64_t owner, MachineLock* lock, Dword code, const ui
     currentLock_ = lock;
     IoResult result;
     switch (code) {
-    case kIoctlSession:
+    case protocol::kIoctlHandshake:
         result = Handshake(owner, in, inSize, out, outSize);
         break;
-    case kIoctlEndSession:
+    case protocol::kIoctlEndSession:
         result = EndSession(owner, in, inSize);
         break;
-    case kIoctlCapsule:
+    case protocol::kIoctlCapsule:
         result = Capsule(owner, in, inSize, out, outSize);
         break;
     default:
@@ -124,71 +122,95 @@ IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, Dword inSize, uint
         }
         return Success(0);
     }
-    if (inSize < 4) {
+    if (inSize < kPhaseTagSize) {
         return Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini1", 4) == 0) {
+    if (std::memcmp(in, "Ini1", kPhaseTagSize) == 0) {
         return inSize == kPhase1Size ? Phase1(owner, in, out, outSize)
                                      : Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini2", 4) == 0) {
+    if (std::memcmp(in, "Ini2", kPhaseTagSize) == 0) {
         return inSize == kPhase2RequestSize ? Phase2(owner, in, out, outSize)
                                             : Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini3", 4) == 0) {
+    if (std::memcmp(in, "Ini3", kPhaseTagSize) == 0) {
         return inSize == kPhase3RequestSize ? Phase3(owner, in, out, outSize)
                                             : Failure(win32::kInvalidParameter);
     }
     return Failure(win32::kInvalidParameter);
 }
 
+// A handle keeps at most kMaxSessionsPerHandle sessions: at the limit its oldest session still
+// in its handshake gives way; false when all of them are established.
+bool Driver::MakeRoomForSession(uint64_t owner) {
+    size_t owned = 0;
+    auto oldestPending = sessions_.end();
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        const Session& s = *it->second;
+        if (s.owner != owner) {
+            continue;
+        }
+        ++owned;
+        if (s.state != Session::State::Established &&
+            (oldestPending == sessions_.end() || s.started < oldestPending->second->started)) {
+            oldestPending = it;
+        }
+    }
+    if (owned < kMaxSessionsPerHandle) {
+        return true;
+    }
+    if (oldestPending == sessions_.end()) {
+        return false;
+    }
+    sessions_.erase(oldestPending);
+    return true;
+}
+
+// A random session identifier, never 0 and never one in use.
+uint32_t Driver::NewSessionId() {
+    uint32_t id = 0;
+    while (id == 0 || sessions_.count(id) != 0) {
+        RandomBytes(reinterpret_cast<uint8_t*>(&id), sizeof id);
+    }
+    return id;
+}
+
 IoResult Driver::Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize) {
+    using protocol::kNonceOffset;
+    using protocol::kNonceSize;
     if (outSize < kPhase1Size) {
         return Failure(win32::kInsufficientBuffer);
     }
     auto session = std::make_unique<Session>();
     session->owner = owner;
-    std::memcpy(session->clientPublic.data(), in + 4, kDhBytes);
+    std::memcpy(session->clientPublic.data(), in + kPhaseTagSize, kDhBytes);
     if (!DhPublicValueValid(session->clientPublic)) {
         return Failure(win32::kInvalidParameter);
     }
-    // A handle keeps a bounded number of sessions; the oldest pending one gives way.
-    size_t owned = 0;
-    for (const auto& entry : sessions_) {
-        owned += entry.second->owner == owner ? 1 : 0;
+    if (!MakeRoomForSession(owner)) {
+        return Failure(win32::kBusy);
     }
-    if (owned >= kMaxSessions) {
-        auto victim = std::find_if(sessions_.begin(), sessions_.end(), [&](const auto& e) {
-            return e.second->owner == owner && e.second->state != Session::State::Established;
-        });
-        if (victim == sessions_.end()) {
-            return Failure(win32::kBusy);
-        }
-        sessions_.erase(victim);
-    }
-    std::memcpy(session->clientNonce.data(), in + 136, 24);
+    session->started = ++sessionsStarted_;
+    std::memcpy(session->clientNonce.data(), in + kNonceOffset, kNonceSize);
     session->keys = MakeDhKeyPair();
-    if (config_.faults.publicValue) {
+    if (const auto& value = config_.faults.publicValue) {
         // The value stands in everywhere the driver's own one would: the reply and the proof.
         session->keys.publicValue.fill(0);
-        std::copy(config_.faults.publicValue->begin(), config_.faults.publicValue->end(),
-                  session->keys.publicValue.begin());
+        std::copy_n(value->begin(), std::min(value->size(), kDhBytes),
+                    session->keys.publicValue.begin());
     }
     RandomBytes(session->driverNonce.data(), session->driverNonce.size());
-    uint32_t id = 0;
-    while (id == 0 || sessions_.count(id) != 0) {
-        RandomBytes(reinterpret_cast<uint8_t*>(&id), sizeof id);
-    }
+    const uint32_t id = NewSessionId();
 
-    uint8_t nonces[48];
-    std::memcpy(nonces, session->clientNonce.data(), 24);
-    std::memcpy(nonces + 24, session->driverNonce.data(), 24);
+    uint8_t nonces[2 * kNonceSize];
+    std::memcpy(nonces, session->clientNonce.data(), kNonceSize);
+    std::memcpy(nonces + kNonceSize, session->driverNonce.data(), kNonceSize);
     session->t0 = HmacSha1(config_.authKey.data(), config_.authKey.size(), nonces, sizeof nonces);
 
     uint8_t reply[kPhase1Size];
     StoreLe32(reply, id);
-    std::memcpy(reply + 4, session->keys.publicValue.data(), kDhBytes);
-    std::memcpy(reply + 136, session->driverNonce.data(), 24);
+    std::memcpy(reply + kPhaseTagSize, session->keys.publicValue.data(), kDhBytes);
+    std::memcpy(reply + kNonceOffset, session->driverNonce.data(), kNonceSize);
     Dword returned = static_cast<Dword>(kPhase1Size);
     if (config_.faults.phase1ReplyLength) {
         returned = std::min<Dword>(*config_.faults.phase1ReplyLength, outSize);
@@ -262,8 +284,8 @@ IoResult Driver::Phase3(uint64_t owner, const uint8_t* in, uint8_t* out, Dword o
     }
     s->cipher.SetKey(sessionKey, sizeof sessionKey);
     OPENSSL_cleanse(sessionKey, sizeof sessionKey);
-    uint32_t left = kAuthLeft;
-    uint32_t right = kAuthRight;
+    uint32_t left = protocol::kAuthLeft;
+    uint32_t right = protocol::kAuthRight;
     if (config_.faults.phase3Reply == Phase3Fault::SwappedHalves) {
         std::swap(left, right);
     }
@@ -279,7 +301,7 @@ IoResult Driver::EndSession(uint64_t owner, const uint8_t* in, Dword inSize) {
     if (!config_.sessions) {
         return Failure(win32::kNotSupported);
     }
-    if (inSize != 4) {
+    if (inSize != sizeof(uint32_t)) { // the session identifier
         return Failure(win32::kInvalidParameter);
     }
     uint32_t id = LoadLe32(in);
@@ -311,8 +333,8 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_
     if (!step.ok) {
         return step;
     }
-    std::optional<std::vector<uint8_t>> answer =
-        firmware_.Call(request.payload.data() + 20, request.inputSize, request.room);
+    std::optional<std::vector<uint8_t>> answer = firmware_.Call(
+        request.payload.data() + kRequestHeaderSize, request.inputSize, request.room);
     TraceFirmwareCall(owner, request, answer);
     if (!answer) {
         return Failure(win32::kIoDevice);
@@ -328,7 +350,7 @@ void Driver::TraceFirmwareCall(uint64_t owner, const CapsuleRequest& request,
     if (!TraceEnabled()) {
         return;
     }
-    const uint8_t* packet = request.payload.data() + 20;
+    const uint8_t* packet = request.payload.data() + kRequestHeaderSize;
     nlohmann::ordered_json line = {{"op", "firmware"},
                                    {"handle", owner},
                                    {"session", request.id},
@@ -351,12 +373,13 @@ void Driver::TraceFirmwareCall(uint64_t owner, const CapsuleRequest& request,
 // payload.
 IoResult Driver::OpenCapsule(uint64_t owner, const uint8_t* in, Dword inSize,
                              CapsuleRequest& request) {
-    if (inSize < 16) {
+    if (inSize < protocol::kCapsuleMinSize) {
         return Failure(win32::kInvalidParameter);
     }
     request.length = LoadLe32(in);
     uint32_t total = LoadLe32(in + 4);
-    if (request.length > inSize || total != CapsuleSize(request.length) || total > inSize) {
+    if (request.length > inSize || total != protocol::CapsuleSize(request.length) ||
+        total > inSize) {
         return Failure(win32::kInvalidParameter);
     }
     request.id = LoadLe32(in + 8);
@@ -366,7 +389,8 @@ IoResult Driver::OpenCapsule(uint64_t owner, const uint8_t* in, Dword inSize,
             return Failure(win32::kAccessDenied);
         }
     }
-    request.payload.assign(in + kCapsuleHeader, in + kCapsuleHeader + (total - 16));
+    request.payload.assign(in + kCapsuleHeaderSize,
+                           in + kCapsuleHeaderSize + (total - protocol::kCapsuleMinSize));
     if (request.session != nullptr) {
         for (size_t at = 0; at + 8 <= request.payload.size(); at += 8) {
             request.session->cipher.Decipher(request.payload.data() + at);
@@ -377,23 +401,24 @@ IoResult Driver::OpenCapsule(uint64_t owner, const uint8_t* in, Dword inSize,
 
 // The encapsulated request: sequence, own length, code, input size, output room, input.
 IoResult Driver::CheckRequest(CapsuleRequest& request, Dword outSize) const {
-    if (request.length < 24) {
+    if (request.length < kRequestOverhead) {
         return Failure(win32::kInvalidParameter);
     }
     const uint8_t* r = request.payload.data();
     uint32_t ownLength = LoadLe32(r + 4);
     request.inputSize = LoadLe32(r + 12);
     request.room = LoadLe32(r + 16);
-    if (ownLength != request.length || static_cast<uint64_t>(request.inputSize) + 24 != ownLength) {
+    if (ownLength != request.length ||
+        static_cast<uint64_t>(request.inputSize) + kRequestOverhead != ownLength) {
         return Failure(win32::kInvalidParameter);
     }
-    if (LoadLe32(r + 8) != kFirmwareCall) {
+    if (LoadLe32(r + 8) != protocol::kFirmwareCall) {
         return Failure(win32::kInvalidFunction);
     }
     if (request.session != nullptr && LoadLe32(r) != request.session->answered) {
         return Failure(win32::kInvalidParameter);
     }
-    if (outSize < CapsuleSize(request.room)) {
+    if (outSize < protocol::CapsuleSize(request.room)) {
         return Failure(win32::kInsufficientBuffer);
     }
     return Success(0);
@@ -408,13 +433,13 @@ std::vector<uint8_t> Driver::SealAnswer(const CapsuleRequest& request,
     }
     answer.resize(answer.size() + faults.capsuleExtraPayload, 0);
 
-    std::vector<uint8_t> reply(CapsuleSize(answer.size()), 0);
+    std::vector<uint8_t> reply(protocol::CapsuleSize(answer.size()), 0);
     StoreLe32(reply.data(), static_cast<uint32_t>(answer.size()));
     StoreLe32(reply.data() + 4, static_cast<uint32_t>(reply.size()));
     StoreLe32(reply.data() + 8, request.id);
-    std::copy(answer.begin(), answer.end(), reply.begin() + kCapsuleHeader);
+    std::copy(answer.begin(), answer.end(), reply.begin() + kCapsuleHeaderSize);
     if (request.session != nullptr) {
-        for (size_t at = kCapsuleHeader; at + 8 <= reply.size() - 4; at += 8) {
+        for (size_t at = kCapsuleHeaderSize; at + 8 <= reply.size() - 4; at += 8) {
             request.session->cipher.Encipher(reply.data() + at);
         }
     }

@@ -1,23 +1,28 @@
-// The system-management driver model: what the device does with each I/O control.
+// The system-management driver model: what the device does with each I/O control (the codes
+// and sizes are in simbook/protocol.h).
 //
-//   0x222000  with no input: the probe (fails with win32::kNotSupported when the machine's driver
-//             has no sessions); with "Ini1" / "Ini2" / "Ini3" requests: the driver's side of the
-//             three handshake phases (Diffie-Hellman over the 1024-bit MODP group, HMAC-SHA1
-//             proofs bound to both nonces and public values, the session key sent under the
-//             key-encryption key, "AuthMisc" returned under the session key).
-//   0x222004  ends the session named by the 4 input bytes.
-//   0x222008  a request capsule: deciphered with the session key, its encapsulated request
-//             checked (lengths, code 0x222944, sequence number), the firmware call run and the
-//             answer returned in an enciphered capsule; plain capsules when sessions are off.
+//   kIoctlHandshake   with no input: the probe (fails with win32::kNotSupported when the
+//                     machine's driver has no sessions); with "Ini1" / "Ini2" / "Ini3" requests:
+//                     the driver's side of the three handshake phases (Diffie-Hellman over the
+//                     1024-bit MODP group, HMAC-SHA1 proofs bound to both nonces and public
+//                     values, the session key sent under the key-encryption key, "AuthMisc"
+//                     returned under the session key).
+//   kIoctlEndSession  ends the session named by the 4 input bytes.
+//   kIoctlCapsule     a request capsule: deciphered with the session key, its encapsulated
+//                     request checked (lengths, code kFirmwareCall, sequence number), the
+//                     firmware call run and the answer returned in an enciphered capsule; plain
+//                     capsules when sessions are off.
 //
 // Errors a caller sees: win32::kInvalidParameter for wrong lengths, magic values, codes,
 // unknown session identifiers or sequence numbers; win32::kInvalidState for phases out of
 // order; win32::kAccessDenied for a wrong client proof or a capsule outside an established
 // session; win32::kInsufficientBuffer when the output room is too small for the answer;
 // win32::kInvalidFunction for unknown codes; win32::kIoDevice when a firmware change could not be
-// stored. Sessions belong to the handle that made them and end when it is closed.
+// stored; win32::kBusy for a new session on a handle whose kMaxSessionsPerHandle sessions are
+// all established. Sessions belong to the handle that made them and end when it is closed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -26,15 +31,10 @@
 
 #include "simbook/driver/cipher.h"
 #include "simbook/driver/firmware.h"
-#include "simbook/machine.h"
 #include "simbook/driver/store.h"
+#include "simbook/machine.h"
 
 namespace simbook {
-
-constexpr Dword kIoctlSession = 0x222000;
-constexpr Dword kIoctlEndSession = 0x222004;
-constexpr Dword kIoctlCapsule = 0x222008;
-constexpr Dword kFirmwareCall = 0x222944;
 
 struct IoResult {
     bool ok = false;
@@ -44,6 +44,10 @@ struct IoResult {
 
 class Driver {
 public:
+    // Sessions one handle may hold. A new one beyond them replaces the handle's oldest session
+    // still in its handshake; when every one is established, it is refused.
+    static constexpr size_t kMaxSessionsPerHandle = 16;
+
     explicit Driver(const Machine& machine);
     ~Driver();
 
@@ -80,12 +84,15 @@ private:
     IoResult Deliver(Session* session, const std::vector<uint8_t>& reply, uint8_t* out,
                      Dword outSize);
     Session* FindSession(uint64_t owner, uint32_t id);
+    bool MakeRoomForSession(uint64_t owner);
+    uint32_t NewSessionId();
 
     std::mutex mutex_;
     Machine::Driver config_;
     Firmware firmware_;
     MachineLock* currentLock_ = nullptr; // the lock of the call in progress
     std::map<uint32_t, std::unique_ptr<Session>> sessions_;
+    uint64_t sessionsStarted_ = 0; // numbers the sessions in the order they were started
 };
 
 } // namespace simbook

@@ -4,35 +4,29 @@
 #include <algorithm>
 
 #include "simbook/bytes.h"
+#include "simbook/protocol.h"
 
 namespace simbook {
 namespace {
 
-constexpr uint8_t kDone = 0;
-constexpr uint8_t kUnsupported = 1;
-constexpr uint8_t kBadPacket = 3;
-constexpr uint8_t kBusy = 4;
-constexpr uint8_t kTooSmall = 5;
-constexpr uint8_t kPasswordNotSet = 2;
-
-constexpr uint16_t kWlanItem = 0x8008;
-constexpr uint32_t kSwitchSetting = 58;
-constexpr size_t kHeaderSize = 6;      // function, reserved, input length, output length
-constexpr size_t kItemHeaderSize = 22; // function 0x11's fixed fields before the data area
+namespace fn = protocol::function;
+namespace st = protocol::status;
+using protocol::kPacketHeaderSize;
 
 // One call in progress: the request as sent and the answer being filled in over its copy.
 struct Exchange {
     Exchange(const uint8_t* packet, size_t size, size_t room) : in(packet), inSize(size) {
         // The answer has the packet's declared output length when the header is readable and
         // that fits in the room offered; otherwise the room itself (and status 3).
-        bool headerOk = size >= kHeaderSize;
+        bool headerOk = size >= kPacketHeaderSize;
         function = size >= 1 ? packet[0] : 0;
         inLength = headerOk ? LoadLe16(packet + 2) : 0;
         outLength = headerOk ? LoadLe16(packet + 4) : 0;
         answerLength = headerOk && outLength <= room ? outLength : room;
         answer.assign(std::max(answerLength, size), 0);
         std::copy(packet, packet + size, answer.begin());
-        wellFormed = headerOk && outLength <= room && inLength <= size && inLength >= kHeaderSize;
+        wellFormed =
+            headerOk && outLength <= room && inLength <= size && inLength >= kPacketHeaderSize;
     }
 
     // The answer: the request overwritten in place, cut to its length, status in byte 0.
@@ -58,64 +52,72 @@ struct Exchange {
 
 // Functions 0x0C (read) and 0x0D (write) of indexed setting 58.
 uint8_t IndexedSetting(Exchange& x, const Machine::Firmware& values, Machine::Firmware& next) {
-    const uint32_t tag = 0x01000090u | (static_cast<uint32_t>(x.function) << 16);
-    if (x.inLength != 32 || x.outLength != 32 || LoadLe32(x.in + 8) != 0x90 ||
-        LoadLe32(x.in + 16) != tag) {
-        return kBadPacket;
+    if (x.inLength != protocol::kIndexedSettingSize ||
+        x.outLength != protocol::kIndexedSettingSize ||
+        LoadLe32(x.in + 8) != protocol::kIndexedSettingMarker ||
+        LoadLe32(x.in + 16) != protocol::IndexedSettingTag(x.function)) {
+        return st::kBadPacket;
     }
-    if (LoadLe32(x.in + 12) != kSwitchSetting) {
-        return kUnsupported;
+    if (LoadLe32(x.in + 12) != protocol::kSwitchSetting) {
+        return st::kUnsupported;
     }
-    if (x.function == 0x0C) {
+    if (x.function == fn::kReadIndexedSetting) {
         StoreLe32(x.At(12), values.setting58Width); // byte 12: width; 13..15 zero
         StoreLe32(x.At(20), values.setting58 | values.setting58StrayBits);
-        return kDone;
+        return st::kDone;
     }
     const uint32_t value = LoadLe32(x.in + 20);
     if (!FitsWidth(value, values.setting58Width)) {
-        return kUnsupported; // the setting has no room for the value
+        return st::kUnsupported; // the setting has no room for the value
     }
     next.setting58 = value;
-    return kDone;
+    return st::kDone;
 }
 
-// Function 0x11: reads setup item 0x8008, selector 0, with its data area.
+bool IsWlanItem(const Exchange& x) {
+    return LoadLe16(x.in + 8) == protocol::kWlanItem &&
+           LoadLe16(x.in + 10) == protocol::kWlanSelector;
+}
+
+// Function 0x11: reads the wireless LAN's setup item with its data area.
 uint8_t ReadSetupItem(Exchange& x, const Machine::Firmware& values) {
-    if (x.inLength != kItemHeaderSize || x.outLength < kItemHeaderSize) {
-        return kBadPacket;
+    constexpr size_t kHeader = protocol::kSetupItemHeaderSize;
+    if (x.inLength != kHeader || x.outLength < kHeader) {
+        return st::kBadPacket;
     }
-    if (LoadLe16(x.in + 8) != kWlanItem || LoadLe16(x.in + 10) != 0) {
-        return kUnsupported;
+    if (!IsWlanItem(x)) {
+        return st::kUnsupported;
     }
     const std::vector<uint8_t>& data = values.wlanItemData;
     StoreLe16(x.At(20), static_cast<uint16_t>(data.size()));
-    if (data.size() > x.outLength - kItemHeaderSize) {
-        return kTooSmall; // the needed length stands at offset 20
+    if (data.size() > x.outLength - kHeader) {
+        return st::kTooSmall; // the needed length stands at offset 20
     }
     StoreLe16(x.At(12), values.wlanFlags);
     StoreLe16(x.At(14), 0);
     StoreLe16(x.At(16), 0);
     StoreLe16(x.At(18), 0);
-    std::copy(data.begin(), data.end(), x.At(kItemHeaderSize));
-    return kDone;
+    std::copy(data.begin(), data.end(), x.At(kHeader));
+    return st::kDone;
 }
 
-// Function 0x12: sets setup item 0x8008, selector 0.
+// Function 0x12: sets the wireless LAN's setup item.
 uint8_t WriteSetupItem(const Exchange& x, Machine::Firmware& next) {
-    if (x.inLength != 16 || x.outLength != 16) {
-        return kBadPacket;
+    if (x.inLength != protocol::kSetSetupItemSize || x.outLength != protocol::kSetSetupItemSize) {
+        return st::kBadPacket;
     }
-    if (LoadLe16(x.in + 8) != kWlanItem || LoadLe16(x.in + 10) != 0) {
-        return kUnsupported;
+    if (!IsWlanItem(x)) {
+        return st::kUnsupported;
     }
     next.wlanFlags = LoadLe16(x.in + 12);
-    return kDone;
+    return st::kDone;
 }
 
 // Function 0x04: which passwords the firmware knows and which are set.
 uint8_t PasswordInfo(Exchange& x, const Machine::Firmware& values) {
-    if (x.inLength != 8 || x.outLength != 18) {
-        return kBadPacket;
+    if (x.inLength != protocol::kPasswordInfoRequestSize ||
+        x.outLength != protocol::kPasswordInfoAnswerSize) {
+        return st::kBadPacket;
     }
     StoreLe16(x.At(8), 1);  // layout version of the password information
     StoreLe16(x.At(10), 2); // passwords the firmware knows: supervisor and user
@@ -123,41 +125,44 @@ uint8_t PasswordInfo(Exchange& x, const Machine::Firmware& values) {
     *x.At(14) = values.supervisorPassword ? 1 : 0;
     *x.At(15) = values.userPassword ? 1 : 0;
     StoreLe16(x.At(16), values.passwordDataLength);
-    return kDone;
+    return st::kDone;
 }
 
-// Function 0x05: whether the supervisor (0x8000) or user (0) password is set.
+// Function 0x05: whether the supervisor or the user password is set. Its data area holds at
+// least 2 bytes.
 uint8_t PasswordState(const Exchange& x, const Machine::Firmware& values) {
-    if (x.inLength != 10 || x.outLength < 12) {
-        return kBadPacket;
+    if (x.inLength != protocol::kPasswordStateHeaderSize ||
+        x.outLength < protocol::kPasswordStateHeaderSize + 2) {
+        return st::kBadPacket;
     }
-    uint16_t selector = LoadLe16(x.in + 8);
-    if (selector != 0x8000 && selector != 0) {
-        return kUnsupported;
+    const uint16_t selector = LoadLe16(x.in + 8);
+    const bool supervisor = selector == protocol::kSupervisorPasswordSelector;
+    if (!supervisor && selector != protocol::kUserPasswordSelector) {
+        return st::kUnsupported;
     }
     if (values.passwordStateStatus) {
         return *values.passwordStateStatus;
     }
-    bool set = selector == 0x8000 ? values.supervisorPassword : values.userPassword;
-    return set ? kDone : kPasswordNotSet;
+    const bool set = supervisor ? values.supervisorPassword : values.userPassword;
+    return set ? st::kDone : st::kPasswordNotSet;
 }
 
 // Runs the packet's function over `values`; a write puts the values it sets into `next`.
 uint8_t Run(Exchange& x, const Machine::Firmware& values, Machine::Firmware& next) {
     switch (x.function) {
-    case 0x0C:
-    case 0x0D:
+    case fn::kReadIndexedSetting:
+    case fn::kWriteIndexedSetting:
         return IndexedSetting(x, values, next);
-    case 0x11:
+    case fn::kGetSetupItem:
         return ReadSetupItem(x, values);
-    case 0x12:
+    case fn::kSetSetupItem:
         return WriteSetupItem(x, next);
-    case 0x04:
+    case fn::kGetPasswordInfo:
         return PasswordInfo(x, values);
-    case 0x05:
+    case fn::kGetPasswordState:
         return PasswordState(x, values);
     default:
-        return kUnsupported;
+        return st::kUnsupported;
     }
 }
 
@@ -170,15 +175,15 @@ std::optional<std::vector<uint8_t>> Firmware::Call(const uint8_t* packet, size_t
                                                    size_t room) {
     Exchange x(packet, size, room);
     if (!x.wellFormed) {
-        return x.Finish(kBadPacket);
+        return x.Finish(st::kBadPacket);
     }
     if (busyLeft_ > 0) {
         --busyLeft_;
-        return x.Finish(kBusy);
+        return x.Finish(st::kBusy);
     }
     const std::vector<uint8_t>& failing = values_.failingFunctions;
     if (std::find(failing.begin(), failing.end(), x.function) != failing.end()) {
-        return x.Finish(kUnsupported);
+        return x.Finish(st::kUnsupported);
     }
     Machine::Firmware next = values_;
     uint8_t status = Run(x, values_, next);
