@@ -166,6 +166,18 @@ constexpr size_t kMaxMachineFileSize = 1024 * 1024;
 // failure returns false with `problem` set to what is wrong ("is a directory").
 bool ReadMachineText(const std::string& path, std::string& text, std::string& problem);
 
+// A machine file as read and parsed.
+struct LoadedMachine {
+    std::string text;            // the file's bytes
+    Machine machine;             // as the programs read it, `path` set
+    nlohmann::ordered_json json; // MachineJson(machine): every key with the value it has
+};
+
+// Reads the machine file at `path` with ReadMachineText and parses it with ParseMachine: the one
+// way simbook loads a machine file. nullopt, with `problem` set to what is wrong (the path not
+// included), when the file cannot be read or parsed or memory runs out.
+std::optional<LoadedMachine> LoadMachineFile(const std::string& path, std::string& problem);
+
 // The longest top-level "description" a machine file may carry, in bytes: one line that says
 // what the machine is for, read by people and listings; the machine itself ignores it.
 constexpr size_t kMaxDescriptionLength = 300;

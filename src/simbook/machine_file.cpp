@@ -22,6 +22,8 @@
 #include <windows.h>
 #else
 #include <unistd.h>
+
+#include "simbook/file_write.h"
 #endif
 
 namespace simbook {
@@ -167,8 +169,7 @@ bool MakeDirectories(const std::string& dir) {
 }
 
 // Creates the default state file from the built-in text when it does not exist yet. The file
-// appears complete or not at all (written aside, then linked into place without replacing a
-// file another process created meanwhile).
+// appears complete or not at all, and a file another process created meanwhile is kept.
 bool EnsureDefaultFile(const std::string& path) {
     if (access(path.c_str(), F_OK) == 0) {
         return true;
@@ -179,34 +180,13 @@ bool EnsureDefaultFile(const std::string& path) {
                              std::string("cannot create its folder: ") + std::strerror(errno));
         return false;
     }
-    // The file aside is created exclusively: a name planted there (a symbolic link to another
-    // file, say) is passed over, never written through.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".new." + std::to_string(getpid()) + "." + std::to_string(attempt);
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
+    std::string problem;
+    bool existed = false;
+    if (!CreateFileAtomically(path, DefaultMachineText(), problem, existed) && !existed) {
+        ReportMachineProblem(path, problem);
+        return false;
     }
-    std::string text = DefaultMachineText();
-    bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (fd >= 0) {
-        ok = (fsync(fd) == 0) && ok;
-        close(fd);
-    }
-    if (ok && link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-        ok = false;
-    }
-    int savedErrno = errno;
-    if (fd >= 0) {
-        unlink(temp.c_str());
-    }
-    if (!ok) {
-        ReportMachineProblem(path, std::string("cannot be created: ") + std::strerror(savedErrno));
-    }
-    return ok;
+    return true;
 }
 
 #endif
@@ -217,28 +197,46 @@ const Machine* LoadLocked() {
         return nullptr;
     }
     std::string problem;
-    try {
-        std::string text;
-        if (ReadMachineText(path, text, problem)) {
-            std::optional<Machine> machine = ParseMachine(text, problem);
-            if (machine) {
-                machine->path = path;
-                g_machines.push_back(std::make_unique<Machine>(std::move(*machine)));
-                return g_machines.back().get();
-            }
-        }
-    } catch (const std::exception& e) {
-        // No memory for the text or the machine: the machine is missing, as for a bad file.
-        problem = std::string("cannot be loaded: ") + e.what();
+    std::optional<LoadedMachine> loaded = LoadMachineFile(path, problem);
+    if (!loaded) {
+        ReportMachineProblem(path, problem);
+        return nullptr;
     }
-    ReportMachineProblem(path, problem);
-    return nullptr;
+    try {
+        g_machines.push_back(std::make_unique<Machine>(std::move(loaded->machine)));
+    } catch (const std::exception& e) {
+        // No memory for the machine: it is missing, as for a bad file.
+        ReportMachineProblem(path, std::string("cannot be loaded: ") + e.what());
+        return nullptr;
+    }
+    return g_machines.back().get();
 }
 
 } // namespace
 
 bool ReadMachineText(const std::string& path, std::string& text, std::string& problem) {
     return ReadText(path, text, problem);
+}
+
+std::optional<LoadedMachine> LoadMachineFile(const std::string& path, std::string& problem) {
+    try {
+        LoadedMachine loaded;
+        if (!ReadText(path, loaded.text, problem)) {
+            return std::nullopt;
+        }
+        std::optional<Machine> machine = ParseMachine(loaded.text, problem);
+        if (!machine) {
+            return std::nullopt;
+        }
+        loaded.machine = std::move(*machine);
+        loaded.machine.path = path;
+        loaded.json = MachineJson(loaded.machine);
+        return loaded;
+    } catch (const std::exception& e) {
+        // No memory for the text or the machine: the machine is missing, as for a bad file.
+        problem = std::string("cannot be loaded: ") + e.what();
+        return std::nullopt;
+    }
 }
 
 std::string MachineFilePath() {

@@ -531,13 +531,11 @@ bool ReadableText(const std::string& text) {
     }
 }
 
-} // namespace
-
-nlohmann::ordered_json MachineJson(const Machine& m) {
+// The interfaces as the file writes them: an SSID as text when it reads as text, else as hex.
+nlohmann::ordered_json InterfacesJson(const std::vector<WlanInterface>& list) {
     using oj = nlohmann::ordered_json;
-    auto optional = [](const auto& value) { return value ? oj(*value) : oj(nullptr); };
     oj interfaces = oj::array();
-    for (const WlanInterface& wi : m.wlan.interfaces) {
+    for (const WlanInterface& wi : list) {
         oj networks = oj::array();
         for (const std::vector<uint8_t>& ssid : wi.networks) {
             const std::string text(ssid.begin(), ssid.end());
@@ -551,6 +549,14 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
                               {"scan", ChoiceText(wi.scan, kScanChoices)},
                               {"networks", networks}});
     }
+    return interfaces;
+}
+
+} // namespace
+
+nlohmann::ordered_json MachineJson(const Machine& m) {
+    using oj = nlohmann::ordered_json;
+    auto optional = [](const auto& value) { return value ? oj(*value) : oj(nullptr); };
     const DriverFaults& f = m.driver.faults;
     const Machine::Firmware& fw = m.firmware;
     oj root = {{"ansi_code_page", m.ansiCodePage}};
@@ -590,7 +596,7 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
     root["wlan"] = {{"library", m.wlan.library},
                     {"ui_library", m.wlan.uiLibrary},
                     {"missing_entries", m.wlan.missingEntries},
-                    {"interfaces", interfaces},
+                    {"interfaces", InterfacesJson(m.wlan.interfaces)},
                     {"notify_delay_ms", m.wlan.notifyDelayMs},
                     {"wait_limit_ms", optional(m.wlan.waitLimitMs)}};
     return root;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include <csignal>
@@ -14,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/scratch.h"
+#include "simbook/json_nesting.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 
@@ -199,6 +202,23 @@ TEST(MachineFile, ErrorsNameTheKey) {
         << error;
 }
 
+// The nesting count: exactly the limit passes and one more fails, and brackets inside a string
+// do not count, whatever escapes the string holds.
+TEST(JsonNesting, LimitAtItsEdgeAndStringsWithEscapes) {
+    const auto nested = [](int depth) {
+        return std::string(static_cast<size_t>(depth), '[') +
+               std::string(static_cast<size_t>(depth), ']');
+    };
+    EXPECT_TRUE(simbook::NestedWithin(nested(simbook::kMaxJsonNesting), simbook::kMaxJsonNesting));
+    EXPECT_FALSE(
+        simbook::NestedWithin(nested(simbook::kMaxJsonNesting + 1), simbook::kMaxJsonNesting));
+    EXPECT_TRUE(simbook::NestedWithin("[1, 2], [3], {}", 1)); // closing brackets count down
+    EXPECT_TRUE(simbook::NestedWithin(R"(["\"[[[{{"])", 1));  // an escaped quote stays inside
+    EXPECT_FALSE(simbook::NestedWithin(R"(["\\"[[]])", 1));   // an escaped backslash ends it
+    EXPECT_TRUE(simbook::NestedWithin(R"(["\u005b\"", "[[[["])", 1));
+    EXPECT_TRUE(simbook::NestedWithin("\"[\\", 0)); // ends inside a string, on an escape
+}
+
 TEST(MachineFile, BadFileIsReportedOnceOnStderrAndNothingOnStdout) {
     const nwt::test::ScratchDir scratch("simbook-machine");
     const std::string path = scratch.Path("bad.json");
@@ -222,22 +242,18 @@ TEST(MachineFile, DefaultStateFileIsCreatedOnFirstUse) {
     const std::string dir = scratch.Dir().string();
     unsetenv("SIMBOOK");
     setenv("XDG_STATE_HOME", dir.c_str(), 1);
-    // A link planted where the file is first written aside is passed over, not written through.
-    ASSERT_EQ(mkdir((dir + "/simbook").c_str(), 0755), 0);
-    const std::string victim = scratch.Path("victim");
-    nwt::test::WriteFile(victim, "keep");
-    const std::string planted = dir + "/simbook/machine.json.new." + std::to_string(getpid());
-    ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
-    ASSERT_EQ(symlink(victim.c_str(), (planted + ".0").c_str()), 0);
     simbook::ReloadMachineForTests();
     const simbook::Machine* m = simbook::CurrentMachine();
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->path, dir + "/simbook/machine.json");
     EXPECT_EQ(nwt::test::ReadFile(m->path), simbook::DefaultMachineText());
-    EXPECT_EQ(nwt::test::ReadFile(victim), "keep");
     struct stat st {};
     ASSERT_EQ(lstat(m->path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
+    // The file is written aside and linked into place: nothing else is left in its folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/simbook"),
+                            std::filesystem::directory_iterator()),
+              1);
     unsetenv("XDG_STATE_HOME");
     simbook::ReloadMachineForTests();
 }

@@ -1,5 +1,6 @@
 // Locking and atomic write-back of the machine file.
 #include "simbook/driver/store.h"
+#include "simbook/file_write.h"
 
 #include <cerrno>
 #include <climits>
@@ -30,39 +31,6 @@ std::string Resolve(const std::string& path) {
     return resolved;
 }
 
-std::string Folder(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Flushes the folder's entries, so that a rename in it survives a power cut. The rename is done
-// by then; a file system that cannot flush a folder leaves it as durable as it can.
-void SyncFolder(const std::string& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 // Whether the file at `held` may be replaced: one name only (a rename would leave the other
 // names on the old file, splitting one machine in two) and writable by someone (permission
 // checks do not stop the superuser, so the mode bits are read here).
@@ -84,27 +52,18 @@ bool MayReplace(int held, std::string& problem) {
     return true;
 }
 
-// Writes `text` into a new temporary file beside `path` (created exclusively, so nothing
-// planted there is followed or reused), locks it and renames it over `path`. Returns the new
-// file's descriptor, or -1 with `problem` set and no temporary file left.
+// Writes `text` into a new temporary file beside `path` (the shared writer's, created
+// exclusively, flushed, with `mode`), locks it and renames it over `path`. Returns the new file's
+// descriptor, or -1 with `problem` set and no temporary file left.
 int RenameIntoPlace(const std::string& path, const std::string& text, mode_t mode,
                     std::string& problem) {
-    std::string temp = path + ".tmp.XXXXXX";
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    std::string temp;
+    int fd = WriteTemporaryBeside(path, text, static_cast<int>(mode), temp, problem);
     if (fd < 0) {
-        problem = SystemProblem("cannot create a temporary file beside it");
         return -1;
     }
-    const char* step = "cannot set the mode of the temporary file";
-    bool ok = fchmod(fd, mode) == 0;
-    if (ok) {
-        step = "cannot write the temporary file";
-        ok = WriteAll(fd, text) && fsync(fd) == 0;
-    }
-    if (ok) {
-        step = "cannot lock the temporary file";
-        ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    }
+    const char* step = "cannot lock the temporary file";
+    bool ok = flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (ok) {
         step = "cannot rename the temporary file over it";
         ok = rename(temp.c_str(), path.c_str()) == 0;
@@ -199,7 +158,7 @@ bool MachineLock::Replace(const std::string& text, std::string& problem) {
             return false;
         }
         fds_.push_back(fd); // keep the new file locked as well
-        SyncFolder(Folder(path_));
+        SyncFolderOf(path_);
         return true;
     } catch (const std::exception& e) {
         problem = std::string("cannot be replaced: ") + e.what();
@@ -226,20 +185,13 @@ bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
 
 bool ReadFirmware(const std::string& path, Machine::Firmware& firmware) {
     std::string problem;
-    try {
-        std::string text;
-        if (ReadMachineText(path, text, problem)) {
-            std::optional<Machine> machine = ParseMachine(text, problem);
-            if (machine) {
-                firmware = machine->firmware;
-                return true;
-            }
-        }
-    } catch (const std::exception& e) {
-        problem = std::string("cannot be loaded: ") + e.what();
+    std::optional<LoadedMachine> loaded = LoadMachineFile(path, problem);
+    if (!loaded) {
+        ReportMachineProblem(path, problem);
+        return false;
     }
-    ReportMachineProblem(path, problem);
-    return false;
+    firmware = loaded->machine.firmware;
+    return true;
 }
 
 } // namespace simbook
