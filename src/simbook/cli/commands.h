@@ -7,6 +7,7 @@
 //   2  the command line was wrong; the usage goes to standard error
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,12 +73,26 @@ const nlohmann::ordered_json* Lookup(const nlohmann::ordered_json& root, const s
 // Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
 // else the source tree's machines/ folder this simbook was built from.
 std::string MachinesDir();
-// The names of the ready machines in `dir` (their file names without ".json"), sorted.
+// The names of the ready machines in `dir`, sorted by their bytes: the regular files (or links
+// to them) named NAME.json, except hidden ones and names holding a comma or ending in ".json".
 std::vector<std::string> ReadyMachines(const std::string& dir);
 // The same names as one text, "a, b, c", for messages that list them.
 std::string ReadyMachineNames(const std::string& dir);
 // The file of the ready machine `name` in `dir`.
 std::string ReadyMachinePath(const std::string& dir, const std::string& name);
+// A machine as `run --machine`, `run --each` and `new --from` name it.
+struct MachineChoice {
+    std::string name; // the ready machine's name, or the file's name without folder and ".json"
+    std::string path; // the file to read
+    bool ready = false;
+};
+// Resolves `given`, one rule for every command: a file when it holds a '/' or ends in ".json"
+// (relative to the current folder), else the ready machine of that name. The file wins for
+// "x.json" because that is what a shell completes from the current folder, while a ready
+// machine is reached by its bare name. nullopt, with `problem` listing the ready machines, for
+// a bare name that is none of them. A file is not opened here: LoadMachineFile tells what is
+// wrong with it.
+std::optional<MachineChoice> ResolveMachine(const std::string& given, std::string& problem);
 // The folder this simbook program lies in; empty when it cannot be told.
 std::string SimbookDir();
 // The one-line "description" of the ready machine `name` in `dir` (`dir`/`name`.json); empty

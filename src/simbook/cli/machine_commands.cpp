@@ -18,8 +18,10 @@
 
 #include "simbook/cli/commands.h"
 #include "simbook/driver/store.h"
+#include "simbook/file_write.h"
 #include "simbook/json_nesting.h"
 #include "simbook/machine.h"
+#include "simbook/protocol.h"
 #include "simbook/trace.h"
 
 namespace simbook::cli {
@@ -111,7 +113,8 @@ std::optional<std::vector<Step>> ParseKey(const std::string& key) {
 
 // The node at `steps[0..count)` of `root`, or null. With `make`, missing objects are made on
 // the way, missing arrays are copied from `defaults` (so an element of the default interface
-// list keeps its GUID), and an index one past the end appends an element.
+// list keeps its GUID), and an index one past the end appends an element. Whether a missing
+// key is an array is told by the step after it, even when that step is past `count`.
 oj* Walk(oj& root, const oj& defaults, const std::vector<Step>& steps, size_t count, bool make,
          std::string& problem) {
     oj* node = &root;
@@ -130,7 +133,7 @@ oj* Walk(oj& root, const oj& defaults, const std::vector<Step>& steps, size_t co
                 if (!make) {
                     return nullptr;
                 }
-                const bool wantArray = i + 1 < count && steps[i + 1].index.has_value();
+                const bool wantArray = i + 1 < steps.size() && steps[i + 1].index.has_value();
                 (*node)[s.name] = wantArray && nextDef != nullptr && nextDef->is_array()
                                       ? *nextDef
                                       : (wantArray ? oj::array() : oj::object());
@@ -237,35 +240,179 @@ struct Item {
     int bit;
 };
 
-// The five items as the check tool decodes the firmware values.
+// The report's items as the check tool reads them from the firmware values.
 std::vector<Item> Items(const Machine& m) {
     const Machine::Firmware& f = m.firmware;
-    std::vector<Item> items;
-    const int wlan = (f.wlanFlags & 0x0100) != 0 ? (f.wlanFlags & 3) : (f.wlanFlags & 1);
-    items.push_back({"WLAN", wlan <= 1 ? std::optional<bool>(wlan == 1) : std::nullopt, 16});
-    const uint32_t width = f.setting58Width;
-    const uint32_t value = width >= 32 ? f.setting58 : f.setting58 & ((1u << width) - 1);
-    const bool readable = value <= 3;
-    items.push_back(
-        {"WirelessSwitch", readable ? std::optional<bool>((value & 1) != 0) : std::nullopt, 20});
-    items.push_back({"WirelessSwitchDisplay",
-                     readable ? std::optional<bool>((value & 2) == 0) : std::nullopt, 21});
-    auto password = [&](bool set) -> std::optional<bool> {
-        if (!f.passwordStateStatus) {
-            return set;
-        }
-        if (*f.passwordStateStatus == 0 || *f.passwordStateStatus == 2) {
-            return *f.passwordStateStatus == 0;
-        }
-        return std::nullopt;
+    const std::optional<protocol::SwitchState> sw =
+        protocol::SwitchFromSetting(protocol::ValueInWidth(f.setting58, f.setting58Width));
+    // Function 0x05 answers "set" or "not set" unless the machine names its status.
+    auto password = [&](bool set) {
+        return protocol::PasswordSet(f.passwordStateStatus ? *f.passwordStateStatus
+                                     : set                 ? protocol::status::kDone
+                                                           : protocol::status::kPasswordNotSet);
     };
-    items.push_back({"SupervisorPassword", password(f.supervisorPassword), 24});
-    items.push_back({"UserPassword", password(f.userPassword), 25});
+    const std::optional<bool> on[] = {
+        protocol::WlanOn(f.wlanFlags),
+        sw ? std::optional<bool>(sw->switchOn) : std::nullopt,
+        sw ? std::optional<bool>(sw->displayOn) : std::nullopt,
+        password(f.supervisorPassword),
+        password(f.userPassword),
+    };
+    std::vector<Item> items;
+    for (const protocol::ReportItem& r : protocol::kReportItems) {
+        items.push_back({r.name, on[r.item], r.bit});
+    }
     return items;
 }
 
 std::string ValueText(const oj& value) {
     return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+// What `show` prints, in either form.
+struct ShowView {
+    std::string path;
+    oj machine;                    // every key with its value
+    oj items = oj::object();       // "ENABLE", "DISABLE" or null (unreadable)
+    std::optional<int32_t> status; // tolmare's exit status when every item reads
+    std::vector<std::pair<std::string, oj>> keys;
+    oj defaults;
+};
+
+ShowView View(const std::string& path, const LoadedMachine& loaded) {
+    ShowView view;
+    view.path = path;
+    view.machine = loaded.json;
+    int32_t status = 0;
+    bool readable = true;
+    for (const Item& item : Items(loaded.machine)) {
+        view.items[item.name] = item.on ? oj(*item.on ? "ENABLE" : "DISABLE") : oj(nullptr);
+        readable = readable && item.on.has_value();
+        if (item.on.value_or(false)) {
+            status |= static_cast<int32_t>(1u << item.bit);
+        }
+    }
+    if (readable) {
+        view.status = status;
+    }
+    Flatten(view.machine, "", view.keys);
+    view.defaults = MachineJson(Machine{});
+    return view;
+}
+
+bool IsDefault(const ShowView& view, const std::string& key, const oj& value) {
+    const oj* def = Lookup(view.defaults, key);
+    return def != nullptr && *def == value;
+}
+
+void PrintJson(const ShowView& view) {
+    oj out = {{"file", view.path}, {"items", view.items}};
+    out["status"] = view.status ? oj(*view.status) : oj(nullptr);
+    out["machine"] = view.machine;
+    out["keys"] = oj::array();
+    for (const auto& [key, value] : view.keys) {
+        out["keys"].push_back(
+            {{"key", key}, {"value", value}, {"default", IsDefault(view, key, value)}});
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+}
+
+// Text output is one line a key: the path and text values are escaped.
+void PrintText(const ShowView& view) {
+    std::printf("machine file %s\n\nitems, as tolmare reports them:\n",
+                EscapedForLine(view.path).c_str());
+    for (auto it = view.items.begin(); it != view.items.end(); ++it) {
+        std::printf("  %-22s %s\n", it.key().c_str(),
+                    it->is_null() ? "(unreadable: tolmare fails)" : it->get<std::string>().c_str());
+    }
+    if (view.status) {
+        std::printf("  tolmare's exit status when every read succeeds: %d (0x%08x)\n", *view.status,
+                    static_cast<unsigned>(*view.status));
+    }
+    std::printf("\nkeys:\n");
+    for (const auto& [key, value] : view.keys) {
+        std::printf("  %-36s %s%s\n", EscapedForLine(key).c_str(),
+                    EscapedForLine(ValueText(value)).c_str(),
+                    IsDefault(view, key, value) ? "  (default)" : "");
+    }
+}
+
+// ---- set ------------------------------------------------------------------------------------
+
+struct Assignment {
+    std::string key; // as given
+    std::vector<Step> steps;
+    oj value;
+};
+
+// Parses KEY=VALUE arguments; a value that is not JSON is taken as a string. Returns kDone, or
+// the exit status with the problem told.
+int ParseAssignments(const Args& args, std::vector<Assignment>& out) {
+    for (const std::string& a : args) {
+        const size_t eq = a.find('=');
+        std::optional<std::vector<Step>> steps =
+            eq == std::string::npos ? std::nullopt : ParseKey(a.substr(0, eq));
+        if (!steps) {
+            Complain("set", "'" + a +
+                                "' is not KEY=VALUE with a key like firmware.setting58 or "
+                                "wlan.interfaces[0].scan");
+            return kUsage;
+        }
+        const std::string text = a.substr(eq + 1);
+        // Counted before anything is parsed or built: the key's steps and the value's own
+        // nesting together are how deep the value lands in the file.
+        if (steps->size() > static_cast<size_t>(kMaxJsonNesting) ||
+            !NestedWithin(text, kMaxJsonNesting - static_cast<int>(steps->size()))) {
+            Complain("set", a.substr(0, std::min<size_t>(eq, 80)) + ": nests deeper than " +
+                                std::to_string(kMaxJsonNesting) +
+                                " levels with its key; nothing changed");
+            return kFailed;
+        }
+        oj value = oj::parse(text, nullptr, false);
+        out.push_back(
+            {a.substr(0, eq), std::move(*steps), value.is_discarded() ? oj(text) : value});
+    }
+    return kDone;
+}
+
+// Puts one assignment into `root`: an object key is set, an array element replaced, and the
+// index one past an array's end appends.
+bool Assign(oj& root, const oj& defaults, const Assignment& a, std::string& problem) {
+    std::string where;
+    oj* parent = Walk(root, defaults, a.steps, a.steps.size() - 1, true, where);
+    const Step& last = a.steps.back();
+    if (parent != nullptr && !last.index && parent->is_object()) {
+        (*parent)[last.name] = a.value;
+        return true;
+    }
+    if (parent != nullptr && last.index && parent->is_array() && *last.index <= parent->size()) {
+        if (*last.index == parent->size()) {
+            parent->push_back(a.value);
+        } else {
+            (*parent)[*last.index] = a.value;
+        }
+        return true;
+    }
+    problem = a.key + ": " + (where.empty() ? "cannot be set here" : where);
+    return false;
+}
+
+// ---- reset ----------------------------------------------------------------------------------
+
+// Removes `steps` from `root`, so that the reader's default applies; false when it is not there.
+bool Remove(oj& root, const std::vector<Step>& steps) {
+    std::string where;
+    oj* parent = Walk(root, oj(), steps, steps.size() - 1, false, where);
+    const Step& last = steps.back();
+    if (parent != nullptr && !last.index && parent->is_object() && parent->contains(last.name)) {
+        parent->erase(last.name);
+        return true;
+    }
+    if (parent != nullptr && last.index && parent->is_array() && *last.index < parent->size()) {
+        parent->erase(*last.index);
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -343,61 +490,17 @@ int Show(const Args& given) {
     if (path.empty()) {
         return kFailed;
     }
-    std::string text;
     std::string problem;
-    if (!ReadText(path, text, problem)) {
-        Complain("show", problem);
-        return kFailed;
-    }
-    std::optional<Machine> machine = ParseMachine(text, problem);
-    if (!machine) {
+    const std::optional<LoadedMachine> loaded = LoadMachineFile(path, problem);
+    if (!loaded) {
         Complain("show", path + ": " + problem);
         return kFailed;
     }
-    std::vector<std::pair<std::string, oj>> keys;
-    Flatten(MachineJson(*machine), "", keys);
-    const oj defaults = MachineJson(Machine{});
-
-    oj items = oj::object();
-    int32_t status = 0;
-    bool readable = true; // tolmare reads every item
-    for (const Item& item : Items(*machine)) {
-        items[item.name] = item.on ? oj(*item.on ? "ENABLE" : "DISABLE") : oj(nullptr);
-        readable = readable && item.on.has_value();
-        if (item.on.value_or(false)) {
-            status |= 1 << item.bit;
-        }
-    }
+    const ShowView view = View(path, *loaded);
     if (json) {
-        oj out = {{"file", path}, {"items", items}};
-        out["status"] = readable ? oj(status) : oj(nullptr);
-        out["machine"] = MachineJson(*machine);
-        out["keys"] = oj::array();
-        for (const auto& [key, value] : keys) {
-            const oj* def = Lookup(defaults, key);
-            out["keys"].push_back(
-                {{"key", key}, {"value", value}, {"default", def && *def == value}});
-        }
-        std::printf("%s\n", out.dump(2).c_str());
-        return kDone;
-    }
-    // Text output is one line a key: the path and text values are escaped.
-    std::printf("machine file %s\n\nitems, as tolmare reports them:\n",
-                EscapedForLine(path).c_str());
-    for (auto it = items.begin(); it != items.end(); ++it) {
-        std::printf("  %-22s %s\n", it.key().c_str(),
-                    it->is_null() ? "(unreadable: tolmare fails)" : it->get<std::string>().c_str());
-    }
-    if (readable) {
-        std::printf("  tolmare's exit status when every read succeeds: %d (0x%08x)\n", status,
-                    static_cast<unsigned>(status));
-    }
-    std::printf("\nkeys:\n");
-    for (const auto& [key, value] : keys) {
-        const oj* def = Lookup(defaults, key);
-        std::printf("  %-36s %s%s\n", EscapedForLine(key).c_str(),
-                    EscapedForLine(ValueText(value)).c_str(),
-                    def && *def == value ? "  (default)" : "");
+        PrintJson(view);
+    } else {
+        PrintText(view);
     }
     return kDone;
 }
@@ -412,29 +515,9 @@ int Set(const Args& given) {
         Complain("set", "nothing to set (simbook set [--file FILE] KEY=VALUE...)");
         return kUsage;
     }
-    std::vector<std::pair<std::vector<Step>, oj>> assignments;
-    for (const std::string& a : args) {
-        const size_t eq = a.find('=');
-        std::optional<std::vector<Step>> steps =
-            eq == std::string::npos ? std::nullopt : ParseKey(a.substr(0, eq));
-        if (!steps) {
-            Complain("set", "'" + a +
-                                "' is not KEY=VALUE with a key like firmware.setting58 or "
-                                "wlan.interfaces[0].scan");
-            return kUsage;
-        }
-        const std::string text = a.substr(eq + 1);
-        // Counted before anything is parsed or built: the key's steps and the value's own
-        // nesting together are how deep the value lands in the file.
-        if (steps->size() > static_cast<size_t>(kMaxJsonNesting) ||
-            !NestedWithin(text, kMaxJsonNesting - static_cast<int>(steps->size()))) {
-            Complain("set", a.substr(0, std::min<size_t>(eq, 80)) + ": nests deeper than " +
-                                std::to_string(kMaxJsonNesting) +
-                                " levels with its key; nothing changed");
-            return kFailed;
-        }
-        oj value = oj::parse(text, nullptr, false);
-        assignments.emplace_back(std::move(*steps), value.is_discarded() ? oj(text) : value);
+    std::vector<Assignment> assignments;
+    if (const int status = ParseAssignments(args, assignments); status != kDone) {
+        return status;
     }
     const std::string path = MachinePath(file, true);
     if (path.empty()) {
@@ -446,27 +529,10 @@ int Set(const Args& given) {
         if (!root) {
             return std::optional<std::string>();
         }
-        for (size_t i = 0; i < assignments.size(); ++i) {
-            const auto& [steps, value] = assignments[i];
-            std::string where;
-            oj* parent = Walk(*root, defaults, steps, steps.size() - 1, true, where);
-            const Step& last = steps.back();
-            if (parent != nullptr && !last.index && parent->is_object()) {
-                (*parent)[last.name] = value;
-                continue;
+        for (const Assignment& a : assignments) {
+            if (!Assign(*root, defaults, a, problem)) {
+                return std::optional<std::string>();
             }
-            if (parent != nullptr && last.index && parent->is_array() &&
-                *last.index <= parent->size()) {
-                if (*last.index == parent->size()) {
-                    parent->push_back(value);
-                } else {
-                    (*parent)[*last.index] = value;
-                }
-                continue;
-            }
-            problem = args[i].substr(0, args[i].find('=')) + ": " +
-                      (where.empty() ? "cannot be set here" : where);
-            return std::optional<std::string>();
         }
         return Checked(*root, problem);
     });
@@ -500,16 +566,7 @@ int Reset(const Args& given) {
             return std::optional<std::string>();
         }
         for (size_t i = 0; i < keys.size(); ++i) {
-            std::string where;
-            oj* parent = Walk(*root, oj(), keys[i], keys[i].size() - 1, false, where);
-            const Step& last = keys[i].back();
-            if (parent != nullptr && !last.index && parent->is_object() &&
-                parent->contains(last.name)) {
-                parent->erase(last.name);
-            } else if (parent != nullptr && last.index && parent->is_array() &&
-                       *last.index < parent->size()) {
-                parent->erase(*last.index);
-            } else {
+            if (!Remove(*root, keys[i])) {
                 Complain("reset", args[i] + ": not in " + path + " (already the default)");
             }
         }
@@ -517,8 +574,8 @@ int Reset(const Args& given) {
     });
 }
 
-// Where the ready machines are: beside an installed simbook (<prefix>/share/simbook/machines),
-// else the source tree's machines/ folder this simbook was built from.
+// ---- ready machines -------------------------------------------------------------------------
+
 std::string SimbookDir() {
     std::error_code ec;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -538,12 +595,26 @@ std::string MachinesDir() {
     return SIMBOOK_SOURCE_MACHINES_DIR;
 }
 
+namespace {
+
+// A name that ResolveMachine takes for a ready machine and that a list of names separated by
+// commas can hold; hidden files (an editor's copies) are no machines.
+bool IsReadyMachineName(const std::string& name) {
+    return !name.empty() && name[0] != '.' && name.find(',') == std::string::npos &&
+           !name.ends_with(".json");
+}
+
+} // namespace
+
 std::vector<std::string> ReadyMachines(const std::string& dir) {
     std::vector<std::string> names;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        if (entry.path().extension() == ".json") {
-            names.push_back(entry.path().stem().string());
+        std::error_code kind;
+        const std::string name = entry.path().stem().string();
+        if (entry.path().extension() == ".json" && entry.is_regular_file(kind) &&
+            IsReadyMachineName(name)) {
+            names.push_back(name);
         }
     }
     std::sort(names.begin(), names.end());
@@ -563,42 +634,58 @@ std::string ReadyMachinePath(const std::string& dir, const std::string& name) {
 }
 
 std::string ReadyMachineDescription(const std::string& dir, const std::string& name) {
-    std::string text;
     std::string problem;
     // The machine reader checks the description (one line, bounded) along with the rest.
-    if (!ReadMachineText(ReadyMachinePath(dir, name), text, problem) ||
-        !ParseMachine(text, problem)) {
+    const std::optional<LoadedMachine> loaded =
+        LoadMachineFile(ReadyMachinePath(dir, name), problem);
+    if (!loaded) {
         return {};
     }
-    const oj root = oj::parse(text, nullptr, false);
+    const oj root = oj::parse(loaded->text, nullptr, false);
     const auto it = root.find("description");
     return it != root.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+std::optional<MachineChoice> ResolveMachine(const std::string& given, std::string& problem) {
+    if (given.find('/') != std::string::npos || given.ends_with(".json")) {
+        return MachineChoice{std::filesystem::path(given).stem().string(), given, false};
+    }
+    const std::string dir = MachinesDir();
+    const std::vector<std::string> names = ReadyMachines(dir);
+    if (std::find(names.begin(), names.end(), given) == names.end()) {
+        problem = "no ready machine '" + given + "' (ready machines: " + ReadyMachineNames(dir) +
+                  "; a file needs a / or .json)";
+        return std::nullopt;
+    }
+    return MachineChoice{given, ReadyMachinePath(dir, given), true};
+}
+
+// ---- new ------------------------------------------------------------------------------------
+
 namespace {
 
-// Writes `text` as a new file at `path`, created exclusively.
+// Writes `text` as a new file at `path`; an existing file is kept.
 bool WriteNew(const std::string& path, const std::string& text, std::string& problem) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        const int saved = errno;
-        struct stat st {};
-        problem = saved != EEXIST ? std::string("cannot be created: ") + std::strerror(saved)
-                  : lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+    bool existed = false;
+    if (CreateFileAtomically(path, text, problem, existed)) {
+        return true;
+    }
+    struct stat st {};
+    if (existed) {
+        problem = lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
                       ? "is a directory, not a machine file"
-                  : S_ISLNK(st.st_mode) ? "is a symbolic link to a file that does not exist"
-                                        : "exists already (--force replaces it)";
-        return false;
+                  : S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0
+                      ? "is a symbolic link to a file that does not exist"
+                      : "exists already (--force replaces it)";
     }
-    bool ok =
-        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
-    const int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-        problem = std::string("cannot be written: ") + std::strerror(saved);
-        unlink(path.c_str());
-    }
-    return ok;
+    return false;
+}
+
+const char* NotRegular(mode_t mode) {
+    return S_ISDIR(mode)                    ? "is a directory, not a machine file"
+           : S_ISFIFO(mode)                 ? "is a FIFO, not a regular file"
+           : S_ISCHR(mode) || S_ISBLK(mode) ? "is a device, not a regular file"
+                                            : "is not a regular file";
 }
 
 // Replaces the machine file at `path` with `text` as `set` and `reset` do: under the device's
@@ -615,13 +702,7 @@ bool Overwrite(const std::string& path, const std::string& text) {
         // the reader refuses).
         struct stat st {};
         if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            Complain("new", path + ": " +
-                                (S_ISDIR(st.st_mode)    ? "is a directory, not a machine file"
-                                 : S_ISFIFO(st.st_mode) ? "is a FIFO, not a regular file"
-                                 : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)
-                                     ? "is a device, not a regular file"
-                                     : "is not a regular file") +
-                                "; nothing changed");
+            Complain("new", path + ": " + NotRegular(st.st_mode) + "; nothing changed");
             return false;
         }
         if (!lock.Replace(text, problem)) {
@@ -640,67 +721,93 @@ bool Overwrite(const std::string& path, const std::string& text) {
     return true;
 }
 
-} // namespace
+// One ready machine a line, its name first (scripts take the first word), descriptions in one
+// column.
+void ListReadyMachines() {
+    const std::string dir = MachinesDir();
+    const std::vector<std::string> names = ReadyMachines(dir);
+    size_t width = 0;
+    for (const std::string& name : names) {
+        width = std::max(width, name.size());
+    }
+    for (const std::string& name : names) {
+        const std::string description = ReadyMachineDescription(dir, name);
+        if (description.empty()) {
+            std::printf("%s\n", EscapedForLine(name).c_str());
+        } else {
+            std::printf("%-*s  %s\n", static_cast<int>(width), EscapedForLine(name).c_str(),
+                        EscapedForLine(description).c_str());
+        }
+    }
+}
 
-int New(const Args& args) {
+struct NewOptions {
     std::string from;
     std::string file;
     bool force = false;
+};
+
+bool ParseNewOptions(const Args& args, NewOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--from" && i + 1 < args.size()) {
-            from = args[++i];
+            o.from = args[++i];
         } else if (args[i] == "--force") {
-            force = true;
-        } else if (file.empty() && args[i].rfind("--", 0) != 0) {
-            file = args[i];
+            o.force = true;
+        } else if (o.file.empty() && args[i].rfind("--", 0) != 0) {
+            o.file = args[i];
         } else {
             Complain("new", "unexpected argument '" + args[i] + "' (see simbook new --help)");
-            return kUsage;
+            return false;
         }
     }
-    const std::string dir = MachinesDir();
-    if (from == "list") {
-        // One machine a line, its name first (scripts take the first word), descriptions in
-        // one column.
-        const std::vector<std::string> names = ReadyMachines(dir);
-        size_t width = 0;
-        for (const std::string& name : names) {
-            width = std::max(width, name.size());
-        }
-        for (const std::string& name : names) {
-            const std::string description = ReadyMachineDescription(dir, name);
-            if (description.empty()) {
-                std::printf("%s\n", EscapedForLine(name).c_str());
-            } else {
-                std::printf("%-*s  %s\n", static_cast<int>(width), EscapedForLine(name).c_str(),
-                            EscapedForLine(description).c_str());
-            }
-        }
+    return true;
+}
+
+// The text of the machine `from` names (the built-in default when empty), with its file in
+// `source`; nullopt with the problem told.
+std::optional<std::string> SourceText(const std::string& from, std::string& source) {
+    if (from.empty()) {
+        return DefaultMachineText();
+    }
+    std::string problem;
+    const std::optional<MachineChoice> choice = ResolveMachine(from, problem);
+    if (!choice) {
+        Complain("new", problem);
+        return std::nullopt;
+    }
+    source = choice->path;
+    std::optional<LoadedMachine> loaded = LoadMachineFile(source, problem);
+    if (!loaded) {
+        Complain("new", source + ": " + problem);
+        return std::nullopt;
+    }
+    return std::move(loaded->text);
+}
+
+} // namespace
+
+int New(const Args& args) {
+    NewOptions o;
+    if (!ParseNewOptions(args, o)) {
+        return kUsage;
+    }
+    if (o.from == "list") {
+        ListReadyMachines();
         return kDone;
     }
-    std::string text = DefaultMachineText();
-    std::string problem;
-    if (!from.empty()) {
-        const std::string source = from.find('/') != std::string::npos ? from
-                                   : from.size() > 5 && from.substr(from.size() - 5) == ".json"
-                                       ? dir + "/" + from
-                                       : ReadyMachinePath(dir, from);
-        if (!ReadText(source, text, problem)) {
-            if (from.find('/') != std::string::npos) {
-                Complain("new", problem);
-                return kFailed;
-            }
-            Complain("new",
-                     "no machine '" + from + "' (ready machines: " + ReadyMachineNames(dir) + ")");
-            return kFailed;
-        }
-        if (!ParseMachine(text, problem)) {
-            Complain("new", source + ": " + problem);
-            return kFailed;
-        }
+    std::string source;
+    const std::optional<std::string> text = SourceText(o.from, source);
+    if (!text) {
+        return kFailed;
     }
-    const std::string path = MachinePath(file, false);
+    const std::string path = MachinePath(o.file, false);
     if (path.empty()) {
+        return kFailed;
+    }
+    // The machine it starts from is never written over, whatever name leads to it.
+    if (!source.empty() && SameFile(source, path)) {
+        Complain("new",
+                 path + ": is the machine it would start from (" + source + "); nothing changed");
         return kFailed;
     }
     std::error_code ec;
@@ -708,11 +815,12 @@ int New(const Args& args) {
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, ec);
     }
-    if (force) {
-        if (!Overwrite(path, text)) {
+    std::string problem;
+    if (o.force) {
+        if (!Overwrite(path, *text)) {
             return kFailed;
         }
-    } else if (!WriteNew(path, text, problem)) {
+    } else if (!WriteNew(path, *text, problem)) {
         Complain("new", path + ": " + problem);
         return kFailed;
     }
