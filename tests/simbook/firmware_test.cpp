@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "simbook/driver/firmware.h"
+#include "support/protocol.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+namespace wire = nwt::test::protocol;
 
 Bytes Packet(uint8_t function, uint8_t sub, uint16_t inLength, uint16_t outLength) {
     Bytes p(inLength, 0);
@@ -32,19 +34,25 @@ Bytes Indexed(uint8_t function, uint32_t index, uint32_t value = 0) {
     Bytes p = Packet(function, 1, 32, 32);
     Put32(p, 8, 0x90);
     Put32(p, 12, index);
-    Put32(p, 16, function == 0x0C ? 0x010C0090u : 0x010D0090u);
+    Put32(p, 16, function == wire::kReadIndexedSetting ? 0x010C0090u : 0x010D0090u);
     Put32(p, 20, value);
     return p;
 }
+Bytes Read(uint32_t index = wire::kSwitchSetting) {
+    return Indexed(wire::kReadIndexedSetting, index);
+}
+Bytes Write(uint32_t value) {
+    return Indexed(wire::kWriteIndexedSetting, wire::kSwitchSetting, value);
+}
 Bytes SetupItem(uint16_t item, uint16_t dataLength) {
-    Bytes p = Packet(0x11, 1, 22, static_cast<uint16_t>(22 + dataLength));
+    Bytes p = Packet(wire::kGetSetupItem, 1, 22, static_cast<uint16_t>(22 + dataLength));
     p[8] = static_cast<uint8_t>(item);
     p[9] = static_cast<uint8_t>(item >> 8);
     p[20] = static_cast<uint8_t>(dataLength);
     return p;
 }
 Bytes SetItem(uint16_t item, uint16_t value) {
-    Bytes p = Packet(0x12, 1, 16, 16);
+    Bytes p = Packet(wire::kSetSetupItem, 1, 16, 16);
     p[8] = static_cast<uint8_t>(item);
     p[9] = static_cast<uint8_t>(item >> 8);
     p[12] = static_cast<uint8_t>(value);
@@ -52,7 +60,7 @@ Bytes SetItem(uint16_t item, uint16_t value) {
     return p;
 }
 Bytes PasswordState(uint16_t selector, uint16_t n) {
-    Bytes p = Packet(0x05, 3, 10, static_cast<uint16_t>(10 + n));
+    Bytes p = Packet(wire::kGetPasswordState, 3, 10, static_cast<uint16_t>(10 + n));
     p[8] = static_cast<uint8_t>(selector);
     p[9] = static_cast<uint8_t>(selector >> 8);
     return p;
@@ -83,61 +91,62 @@ TEST(Firmware, IndexedSetting58ReadsAndWrites) {
     v.setting58StrayBits = 0xFFFFFFF8;
     v.setting58Width = 3;
     Fw fw(v);
-    Bytes a = fw.Call(Indexed(0x0C, 58), 32);
+    Bytes a = fw.Call(Read(), 32);
     ASSERT_EQ(a.size(), 32u);
-    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(a[0], wire::kDone);
     EXPECT_EQ(Get32(a, 12), 3u);
     EXPECT_EQ(Get32(a, 20), 0xFFFFFFFFu);
-    a = fw.Call(Indexed(0x0D, 58, 6), 32);
-    EXPECT_EQ(a[0], 0);
+    a = fw.Call(Write(6), 32);
+    EXPECT_EQ(a[0], wire::kDone);
     EXPECT_EQ(fw.stores, 1);
     EXPECT_EQ(fw.stored.setting58, 6u);
-    EXPECT_EQ(Get32(fw.Call(Indexed(0x0C, 58), 32), 20), 0xFFFFFFFEu);
+    EXPECT_EQ(Get32(fw.Call(Read(), 32), 20), 0xFFFFFFFEu);
     // A value wider than the setting is refused and never stored.
-    EXPECT_EQ(fw.Call(Indexed(0x0D, 58, 8), 32)[0], 1);
+    EXPECT_EQ(fw.Call(Write(8), 32)[0], wire::kUnsupported);
     EXPECT_EQ(fw.stores, 1);
     // A setting of no bits holds only 0: setting bit 0 fails rather than reading back as 0.
     v = simbook::Machine::Firmware{};
     v.setting58 = 0;
     v.setting58Width = 0;
     Fw none(v);
-    EXPECT_EQ(none.Call(Indexed(0x0D, 58, 1), 32)[0], 1);
-    EXPECT_EQ(none.Call(Indexed(0x0D, 58, 0), 32)[0], 0);
+    EXPECT_EQ(none.Call(Write(1), 32)[0], wire::kUnsupported);
+    EXPECT_EQ(none.Call(Write(0), 32)[0], wire::kDone);
     EXPECT_EQ(none.stores, 0);
     // Writing the value it already has stores nothing.
-    EXPECT_EQ(fw.Call(Indexed(0x0D, 58, 6), 32)[0], 0);
+    EXPECT_EQ(fw.Call(Write(6), 32)[0], wire::kDone);
     EXPECT_EQ(fw.stores, 1);
-    EXPECT_EQ(fw.Call(Indexed(0x0C, 57), 32)[0], 1); // unknown setting
-    Bytes badTag = Indexed(0x0C, 58);
+    EXPECT_EQ(fw.Call(Read(57), 32)[0],
+              wire::kUnsupported); // unknown setting
+    Bytes badTag = Read();
     Put32(badTag, 16, 0x010D0090);
-    EXPECT_EQ(fw.Call(badTag, 32)[0], 3);
+    EXPECT_EQ(fw.Call(badTag, 32)[0], wire::kBadPacket);
 }
 
 TEST(Firmware, SetupItem0x8008) {
     simbook::Machine::Firmware v;
     v.wlanFlags = 0x0101;
     Fw fw(v);
-    Bytes a = fw.Call(SetupItem(0x8008, 0), 22);
+    Bytes a = fw.Call(SetupItem(wire::kWlanItem, 0), 22);
     ASSERT_EQ(a.size(), 22u);
-    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(a[0], wire::kDone);
     EXPECT_EQ(Get16(a, 12), 0x0101);
-    EXPECT_EQ(fw.Call(SetItem(0x8008, 0), 16)[0], 0);
+    EXPECT_EQ(fw.Call(SetItem(wire::kWlanItem, 0), 16)[0], wire::kDone);
     EXPECT_EQ(fw.stored.wlanFlags, 0);
-    EXPECT_EQ(Get16(fw.Call(SetupItem(0x8008, 0), 22), 12), 0);
-    EXPECT_EQ(fw.Call(SetupItem(0x8009, 0), 22)[0], 1);
-    EXPECT_EQ(fw.Call(SetItem(0x1234, 1), 16)[0], 1);
+    EXPECT_EQ(Get16(fw.Call(SetupItem(wire::kWlanItem, 0), 22), 12), 0);
+    EXPECT_EQ(fw.Call(SetupItem(0x8009, 0), 22)[0], wire::kUnsupported);
+    EXPECT_EQ(fw.Call(SetItem(0x1234, 1), 16)[0], wire::kUnsupported);
 }
 
 TEST(Firmware, SetupItemDataAreaTooSmallAnswersStatus5WithNeededLength) {
     simbook::Machine::Firmware v;
     v.wlanItemData = Bytes(40, 0xAB);
     Fw fw(v);
-    Bytes a = fw.Call(SetupItem(0x8008, 0), 22);
-    EXPECT_EQ(a[0], 5);
+    Bytes a = fw.Call(SetupItem(wire::kWlanItem, 0), 22);
+    EXPECT_EQ(a[0], wire::kTooSmall);
     EXPECT_EQ(Get16(a, 20), 40);
-    a = fw.Call(SetupItem(0x8008, 40), 62);
+    a = fw.Call(SetupItem(wire::kWlanItem, 40), 62);
     ASSERT_EQ(a.size(), 62u);
-    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(a[0], wire::kDone);
     EXPECT_EQ(a[22], 0xAB);
     EXPECT_EQ(a[61], 0xAB);
 }
@@ -147,41 +156,92 @@ TEST(Firmware, PasswordInformationAndState) {
     v.supervisorPassword = true;
     v.passwordDataLength = 48;
     Fw fw(v);
-    Bytes a = fw.Call(Packet(0x04, 3, 8, 18), 18);
+    Bytes a = fw.Call(Packet(wire::kGetPasswordInfo, 3, 8, 18), 18);
     ASSERT_EQ(a.size(), 18u);
-    EXPECT_EQ(a[0], 0);
+    EXPECT_EQ(a[0], wire::kDone);
     EXPECT_EQ(Get16(a, 16), 48);
-    EXPECT_EQ(fw.Call(PasswordState(0x8000, 48), 58)[0], 0); // set
-    EXPECT_EQ(fw.Call(PasswordState(0x0000, 48), 58)[0], 2); // not set
-    EXPECT_EQ(fw.Call(PasswordState(0x1234, 48), 58)[0], 1);
-    EXPECT_EQ(fw.Call(PasswordState(0x0000, 1), 11)[0], 3); // data area below 2 bytes
+    EXPECT_EQ(fw.Call(PasswordState(wire::kSupervisorPassword, 48), 58)[0], wire::kDone); // set
+    EXPECT_EQ(fw.Call(PasswordState(wire::kUserPassword, 48), 58)[0],
+              wire::kPasswordNotSet); // not set
+    EXPECT_EQ(fw.Call(PasswordState(0x1234, 48), 58)[0], wire::kUnsupported);
+    EXPECT_EQ(fw.Call(PasswordState(wire::kUserPassword, 1), 11)[0],
+              wire::kBadPacket); // data area below 2 bytes
     v.passwordStateStatus = 7;
     Fw overridden(v);
-    EXPECT_EQ(overridden.Call(PasswordState(0x8000, 48), 58)[0], 7);
+    EXPECT_EQ(overridden.Call(PasswordState(wire::kSupervisorPassword, 48), 58)[0], 7);
 }
 
 TEST(Firmware, BusyFailingUnknownAndBadPackets) {
     simbook::Machine::Firmware v;
-    v.failingFunctions = {0x04};
+    v.failingFunctions = {wire::kGetPasswordInfo};
     Fw fw(v, 2);
-    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 4);
-    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 4);
-    EXPECT_EQ(fw.Call(Indexed(0x0C, 58), 32)[0], 0);
-    EXPECT_EQ(fw.Call(Packet(0x04, 3, 8, 18), 18)[0], 1);
-    EXPECT_EQ(fw.Call(Packet(0x77, 1, 8, 8), 8)[0], 1);
+    EXPECT_EQ(fw.Call(Read(), 32)[0], wire::kBusy);
+    EXPECT_EQ(fw.Call(Read(), 32)[0], wire::kBusy);
+    EXPECT_EQ(fw.Call(Read(), 32)[0], wire::kDone);
+    EXPECT_EQ(fw.Call(Packet(wire::kGetPasswordInfo, 3, 8, 18), 18)[0], wire::kUnsupported);
+    EXPECT_EQ(fw.Call(Packet(0x77, 1, 8, 8), 8)[0], wire::kUnsupported);
     // Lengths that disagree with the packet, too short a header, too little room: status 3.
-    EXPECT_EQ(fw.Call(Packet(0x0C, 1, 8, 32), 32)[0], 3);
-    EXPECT_EQ(fw.Call(Bytes{0x0C, 1, 32}, 32)[0], 3);
-    Bytes a = fw.Call(Indexed(0x0C, 58), 16);
+    EXPECT_EQ(fw.Call(Packet(wire::kReadIndexedSetting, 1, 8, 32), 32)[0], wire::kBadPacket);
+    EXPECT_EQ(fw.Call(Bytes{wire::kReadIndexedSetting, 1, 32}, 32)[0], wire::kBadPacket);
+    Bytes a = fw.Call(Read(), 16);
     ASSERT_EQ(a.size(), 16u);
-    EXPECT_EQ(a[0], 3);
+    EXPECT_EQ(a[0], wire::kBadPacket);
     EXPECT_TRUE(fw.Call(Bytes{}, 0).empty());
 }
 
 TEST(Firmware, ChangeThatCannotBeStoredFailsAndKeepsTheOldValue) {
     Fw fw;
     fw.storeWorks = false;
-    EXPECT_EQ(fw.Call(SetItem(0x8008, 0), 16), (Bytes{0xEE, 0xEE}));
-    EXPECT_EQ(Get16(fw.Call(SetupItem(0x8008, 0), 22), 12), 1);
+    EXPECT_EQ(fw.Call(SetItem(wire::kWlanItem, 0), 16), (Bytes{0xEE, 0xEE}));
+    EXPECT_EQ(Get16(fw.Call(SetupItem(wire::kWlanItem, 0), 22), 12), 1);
     EXPECT_EQ(fw.model.Values().wlanFlags, 1);
+}
+
+// Each check of a packet at its edge: the last packet it lets through and the first it stops.
+TEST(Firmware, StatusesAtTheirEdges) {
+    simbook::Machine::Firmware v;
+    v.setting58Width = 3;
+    v.wlanItemData = Bytes(40, 0xAB);
+    Fw fw(v);
+    Bytes longRead = Read();
+    longRead.push_back(0);
+    longRead[2] = 33;
+    Bytes badMarker = Read();
+    Put32(badMarker, 8, 0x91);
+    Bytes selector1 = SetupItem(wire::kWlanItem, 40);
+    selector1[10] = 1;
+    Bytes setSelector1 = SetItem(wire::kWlanItem, 1);
+    setSelector1[10] = 1;
+    Bytes shortLength = Packet(0x77, 1, 5, 8); // declares less than the header
+    Bytes pastTheEnd = Packet(0x77, 1, 8, 8);
+    pastTheEnd[2] = 9; // declares one byte more than it sends
+    struct Row {
+        const char* what;
+        Bytes packet;
+        size_t room;
+        uint8_t status;
+    } rows[] = {
+        {"widest value of a 3-bit setting", Write(7), 32, wire::kDone},
+        {"indexed setting of 33 bytes", longRead, 32, wire::kBadPacket},
+        {"indexed setting without its 0x90", badMarker, 32, wire::kBadPacket},
+        {"data area one byte short", SetupItem(wire::kWlanItem, 39), 61, wire::kTooSmall},
+        {"setup item, selector 1", selector1, 62, wire::kUnsupported},
+        {"set setup item, selector 1", setSelector1, 16, wire::kUnsupported},
+        {"set setup item of 15 bytes", Packet(wire::kSetSetupItem, 1, 15, 16), 16,
+         wire::kBadPacket},
+        {"password information answer of 17", Packet(wire::kGetPasswordInfo, 3, 8, 17), 17,
+         wire::kBadPacket},
+        {"password state, 2-byte data area", PasswordState(wire::kUserPassword, 2), 12,
+         wire::kPasswordNotSet},
+        {"input length below the header", shortLength, 8, wire::kBadPacket},
+        {"input length past the bytes sent", pastTheEnd, 8, wire::kBadPacket},
+        {"answer room one byte short", Read(), 31, wire::kBadPacket},
+    };
+    for (const Row& row : rows) {
+        Bytes answer = fw.Call(row.packet, row.room);
+        ASSERT_FALSE(answer.empty()) << row.what;
+        EXPECT_EQ(answer[0], row.status) << row.what;
+    }
+    EXPECT_EQ(fw.stored.setting58, 7u); // only the write that fits was stored
+    EXPECT_EQ(fw.stores, 1);
 }
