@@ -144,10 +144,19 @@ bool CreateFileAtomically(const std::string& path, const std::string& text, std:
     if (fd < 0) {
         return false;
     }
-    // link() never replaces an existing name, unlike rename().
-    bool ok = close(fd) == 0 && link(temp.c_str(), path.c_str()) == 0;
+    // A rename that refuses to replace where the file system has one, else a hard link: neither
+    // ever replaces an existing name, unlike a plain rename().
+    bool ok = close(fd) == 0;
+    bool moved = false;
+    if (ok) {
+        moved = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+        ok = moved || ((errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) &&
+                       link(temp.c_str(), path.c_str()) == 0);
+    }
     const int error = errno;
-    unlink(temp.c_str());
+    if (!moved) {
+        unlink(temp.c_str());
+    }
     if (!ok) {
         existed = error == EEXIST;
         problem = existed ? "exists already" : SystemProblem("cannot be created", error);
