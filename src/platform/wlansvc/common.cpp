@@ -1,6 +1,6 @@
 // The helpers shared by the two service libraries (see common.h): GUID conversions and text,
-// interface lookup in the machine, the trace line of each entry point, and under Wine the
-// loader hook that lets the machine refuse a library.
+// interface lookup by a caller's GUID pointer, the trace line of each entry point, and under Wine
+// the loader hook that lets the machine refuse a library.
 #include "common.h"
 
 #include <bit>
@@ -8,7 +8,7 @@
 #include "simbook/bytes.h"
 #include "simbook/trace.h"
 
-namespace simbook::wlan {
+namespace wlansvc {
 
 static_assert(sizeof(GUID) == sizeof(Guid), "a Win32 GUID and a machine's Guid share a layout");
 
@@ -25,19 +25,11 @@ std::string GuidText(const GUID& guid) {
 }
 
 const WlanInterface* FindInterface(const Machine* machine, const GUID* guid) {
-    if (machine == nullptr || guid == nullptr) {
-        return nullptr;
-    }
-    for (const WlanInterface& itf : machine->wlan.interfaces) {
-        if (itf.guid == FromGuid(*guid)) {
-            return &itf;
-        }
-    }
-    return nullptr;
+    return guid == nullptr ? nullptr : simbook::wlan::FindInterface(machine, FromGuid(*guid));
 }
 
 void TraceCall(const char* op, nlohmann::ordered_json fields, std::optional<DWORD> result) {
-    if (!TraceEnabled()) {
+    if (!simbook::TraceEnabled()) {
         return;
     }
     try {
@@ -46,7 +38,7 @@ void TraceCall(const char* op, nlohmann::ordered_json fields, std::optional<DWOR
         if (result) {
             line["result"] = *result;
         }
-        TraceLine(line);
+        simbook::TraceLine(line);
     } catch (...) {
         // Out of memory while tracing: the call itself still answers.
     }
@@ -64,22 +56,22 @@ bool g_attached = false; // this library's load went through
 
 BOOL LoaderEvent(DWORD reason, LPVOID reserved, const char* file, bool Machine::Wlan::*enabled) {
     if (reason == DLL_PROCESS_ATTACH) {
-        const Machine* machine = CurrentMachine();
+        const Machine* machine = simbook::CurrentMachine();
         bool loaded = machine != nullptr && machine->wlan.*enabled;
         // A refused load reaches the caller as a failed library initialisation.
-        TraceLine({{"op", "LoadLibraryW"},
-                   {"library", file},
-                   {"result", loaded},
-                   {"last_error", loaded ? 0 : ERROR_DLL_INIT_FAILED}});
+        simbook::TraceLine({{"op", "LoadLibraryW"},
+                            {"library", file},
+                            {"result", loaded},
+                            {"last_error", loaded ? 0 : ERROR_DLL_INIT_FAILED}});
         g_attached = loaded;
         return loaded ? TRUE : FALSE;
     }
     // A refused load is detached again by the loader; only a library that loaded is unloaded.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr && g_attached) {
-        TraceLine({{"op", "FreeLibrary"}, {"library", file}, {"result", true}});
+        simbook::TraceLine({{"op", "FreeLibrary"}, {"library", file}, {"result", true}});
     }
     return TRUE;
 }
 #endif
 
-} // namespace simbook::wlan
+} // namespace wlansvc

@@ -1,5 +1,6 @@
-// Helpers shared by the two service libraries: interface lookup in the machine, GUID text and
-// the trace lines every entry point writes.
+// Helpers shared by the two service libraries' Win32 surface over the service model
+// (simbook/wlan): GUIDs between the Win32 record and the model's, interface lookup by a caller's
+// GUID pointer, and the trace lines every entry point writes.
 #pragma once
 
 #include <optional>
@@ -9,11 +10,21 @@
 
 #include "platform/win32.h"
 #include "simbook/machine.h"
+#include "simbook/wlan/networks.h"
 
-namespace simbook::wlan {
+namespace wlansvc {
+
+using simbook::Guid;
+using simbook::Machine;
+using simbook::WlanInterface;
+
+// The model's notification values are the Win32 ones.
+static_assert(simbook::wlan::kSourceAcm == WLAN_NOTIFICATION_SOURCE_ACM);
+static_assert(simbook::wlan::kCodeScanComplete == wlan_notification_acm_scan_complete);
+static_assert(simbook::wlan::kCodeScanFail == wlan_notification_acm_scan_fail);
 
 // Reason code carried by a scan-fail notification and by refusals that need one.
-constexpr WLAN_REASON_CODE kReasonUnknown = 0x00010001;
+constexpr WLAN_REASON_CODE kReasonUnknown = simbook::wlan::kReasonUnknown;
 
 // Lower-case braced registry form, "{c799c725-24b9-464b-b6c7-5e300dce17d6}".
 std::string GuidText(const GUID& guid);
@@ -38,4 +49,4 @@ nlohmann::ordered_json GuidField(const GUID* guid);
 BOOL LoaderEvent(DWORD reason, LPVOID reserved, const char* file, bool Machine::Wlan::*enabled);
 #endif
 
-} // namespace simbook::wlan
+} // namespace wlansvc

@@ -14,23 +14,34 @@
 // required pointer or a non-null reserved pointer is ERROR_INVALID_PARAMETER, a handle that names
 // no open client ERROR_INVALID_HANDLE, a GUID naming no interface ERROR_INVALID_PARAMETER. Each
 // call writes one trace line; each notification delivered writes a "notify" line.
+//
+// The service itself (clients, registrations, notifications, memory, the scan's outcome and the
+// network list) is the model in simbook/wlan; this file converts its plain values to and from
+// the Win32 records and answers with Win32 error codes.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common.h"
-#include "service.h"
+#include "simbook/wlan/service.h"
 
 using simbook::WlanInterface;
-using simbook::wlan::Client;
-using simbook::wlan::GuidField;
 using simbook::wlan::Service;
-using simbook::wlan::TraceCall;
+using wlansvc::GuidField;
+using wlansvc::TraceCall;
 using json = nlohmann::ordered_json;
 
 namespace {
+
+// The service of this loaded library, over the machine of the process.
+Service& TheService() {
+    static Service service(simbook::CurrentMachine());
+    return service;
+}
 
 constexpr DWORD kErrorServiceNotActive = 1062;
 // Largest information-element blob a scan request may carry.
@@ -52,18 +63,11 @@ template <class Body> DWORD Guarded(Body body) {
 }
 
 // The checks every call on a client handle starts with.
-DWORD CheckClient(HANDLE h, PVOID reserved, std::shared_ptr<Client>* client = nullptr) {
+DWORD CheckClient(HANDLE h, PVOID reserved) {
     if (h == nullptr || reserved != nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    auto found = Service::Instance().Find(h);
-    if (!found) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if (client != nullptr) {
-        *client = std::move(found);
-    }
-    return ERROR_SUCCESS;
+    return TheService().IsOpen(HandleValue(h)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 // The checks of a call on one interface of a client: handle, then interface.
@@ -76,7 +80,7 @@ DWORD CheckInterface(HANDLE h, const GUID* guid, PVOID reserved,
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    const WlanInterface* found = simbook::wlan::FindInterface(Service::Instance().machine(), guid);
+    const WlanInterface* found = wlansvc::FindInterface(TheService().machine(), guid);
     if (found == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -87,7 +91,7 @@ DWORD CheckInterface(HANDLE h, const GUID* guid, PVOID reserved,
 }
 
 template <class T> T* AllocateRecord(size_t bytes) {
-    void* memory = Service::Instance().Allocate(std::max(bytes, sizeof(T)));
+    void* memory = TheService().Allocate(std::max(bytes, sizeof(T)));
     if (memory == nullptr) {
         throw std::bad_alloc();
     }
@@ -100,9 +104,22 @@ void CopyText(WCHAR* to, size_t capacity, const std::wstring& text) {
     to[n] = L'\0';
 }
 
-// A signal quality that looks like a real neighbourhood: the first network strongest.
-WLAN_SIGNAL_QUALITY SignalFor(size_t index) {
-    return static_cast<WLAN_SIGNAL_QUALITY>(index < 12 ? 92 - 7 * index : 10);
+// A notification of the model as the Win32 callback receives it. The record and its payload
+// live on the service thread's stack for the length of the call.
+simbook::wlan::Callback Adapt(WLAN_NOTIFICATION_CALLBACK callback, PVOID context) {
+    if (callback == nullptr) {
+        return nullptr;
+    }
+    return [callback, context](const simbook::wlan::Notification& n) {
+        WLAN_REASON_CODE reason = n.reason.value_or(0);
+        WLAN_NOTIFICATION_DATA data{};
+        data.NotificationSource = n.source;
+        data.NotificationCode = n.code;
+        data.InterfaceGuid = wlansvc::ToGuid(n.interfaceGuid);
+        data.dwDataSize = n.reason ? sizeof reason : 0;
+        data.pData = n.reason ? &reason : nullptr;
+        callback(&data, context);
+    };
 }
 
 json Base(HANDLE h, const GUID* guid) {
@@ -124,14 +141,15 @@ DWORD WINAPI WlanOpenHandle(DWORD dwClientVersion, PVOID pReserved, PDWORD pdwNe
         if (pReserved != nullptr || pdwNegotiatedVersion == nullptr || phClientHandle == nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
-        if (Service::Instance().machine() == nullptr) {
+        if (TheService().machine() == nullptr) {
             return kErrorServiceNotActive;
         }
-        if (dwClientVersion != WLAN_API_VERSION_1_0 && dwClientVersion != WLAN_API_VERSION_2_0) {
+        std::optional<simbook::wlan::ClientHandle> opened = TheService().Open(dwClientVersion);
+        if (!opened) {
             return ERROR_NOT_SUPPORTED;
         }
         negotiated = dwClientVersion;
-        handle = Service::Instance().Open(negotiated);
+        handle = reinterpret_cast<HANDLE>(*opened);
         *pdwNegotiatedVersion = negotiated;
         *phClientHandle = handle;
         return ERROR_SUCCESS;
@@ -149,7 +167,8 @@ DWORD WINAPI WlanCloseHandle(HANDLE hClientHandle, PVOID pReserved) {
         if (hClientHandle == nullptr || pReserved != nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
-        return Service::Instance().Close(hClientHandle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+        return TheService().Close(HandleValue(hClientHandle)) ? ERROR_SUCCESS
+                                                              : ERROR_INVALID_HANDLE;
     });
     TraceCall("WlanCloseHandle", {{"handle", HandleValue(hClientHandle)}}, status);
     return status;
@@ -158,7 +177,7 @@ DWORD WINAPI WlanCloseHandle(HANDLE hClientHandle, PVOID pReserved) {
 VOID WINAPI WlanFreeMemory(PVOID pMemory) {
     const char* what = "null";
     if (pMemory != nullptr) {
-        what = Service::Instance().Free(pMemory) ? "freed" : "unknown";
+        what = TheService().Free(pMemory) ? "freed" : "unknown";
     }
     TraceCall("WlanFreeMemory", {{"memory", what}}, std::nullopt);
 }
@@ -174,7 +193,7 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE hClientHandle, PVOID pReserved,
         if (check != ERROR_SUCCESS) {
             return check;
         }
-        const auto& interfaces = Service::Instance().machine()->wlan.interfaces;
+        const auto& interfaces = TheService().machine()->wlan.interfaces;
         count = interfaces.size();
         auto* list = AllocateRecord<WLAN_INTERFACE_INFO_LIST>(
             offsetof(WLAN_INTERFACE_INFO_LIST, InterfaceInfo) +
@@ -183,7 +202,7 @@ DWORD WINAPI WlanEnumInterfaces(HANDLE hClientHandle, PVOID pReserved,
         list->dwIndex = 0;
         for (size_t i = 0; i < count; ++i) {
             WLAN_INTERFACE_INFO& info = list->InterfaceInfo[i];
-            info.InterfaceGuid = simbook::wlan::ToGuid(interfaces[i].guid);
+            info.InterfaceGuid = wlansvc::ToGuid(interfaces[i].guid);
             std::wstring description = L"Simulated Wireless Network Adapter";
             if (i > 0) {
                 description += L" #" + std::to_wstring(i + 1);
@@ -235,19 +254,20 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE hClientHandle, const GUID* pInte
         if (check != ERROR_SUCCESS) {
             return check;
         }
-        count = itf->networks.size();
+        const std::vector<simbook::wlan::Network> networks = simbook::wlan::AvailableNetworks(*itf);
+        count = networks.size();
         auto* list = AllocateRecord<WLAN_AVAILABLE_NETWORK_LIST>(
             offsetof(WLAN_AVAILABLE_NETWORK_LIST, Network) +
             count * sizeof(WLAN_AVAILABLE_NETWORK));
         list->dwNumberOfItems = static_cast<DWORD>(count);
         list->dwIndex = 0;
         for (size_t i = 0; i < count; ++i) {
-            const auto& ssid = itf->networks[i];
+            const std::vector<uint8_t>& ssid = networks[i].ssid;
             WLAN_AVAILABLE_NETWORK& net = list->Network[i];
-            size_t length = std::min<size_t>(ssid.size(), DOT11_SSID_MAX_LENGTH);
-            net.dot11Ssid.uSSIDLength = static_cast<ULONG>(length);
-            if (length > 0) { // a hidden network's empty SSID has no bytes to copy
-                std::memcpy(net.dot11Ssid.ucSSID, ssid.data(), length);
+            static_assert(simbook::kMaxSsidLength == DOT11_SSID_MAX_LENGTH);
+            net.dot11Ssid.uSSIDLength = static_cast<ULONG>(ssid.size());
+            if (!ssid.empty()) { // a hidden network's empty SSID has no bytes to copy
+                std::memcpy(net.dot11Ssid.ucSSID, ssid.data(), ssid.size());
             }
             net.dot11BssType = dot11_BSS_type_infrastructure;
             net.uNumberOfBssids = 1;
@@ -257,7 +277,7 @@ DWORD WINAPI WlanGetAvailableNetworkList(HANDLE hClientHandle, const GUID* pInte
             net.dot11PhyTypes[0] = dot11_phy_type_erp;
             net.dot11PhyTypes[1] = dot11_phy_type_ht;
             net.bMorePhyTypes = FALSE;
-            net.wlanSignalQuality = SignalFor(i);
+            net.wlanSignalQuality = networks[i].signalQuality;
             net.bSecurityEnabled = TRUE;
             net.dot11DefaultAuthAlgorithm = DOT11_AUTH_ALGO_RSNA_PSK;
             net.dot11DefaultCipherAlgorithm = DOT11_CIPHER_ALGO_CCMP;
@@ -353,20 +373,9 @@ DWORD WINAPI WlanScan(HANDLE hClientHandle, const GUID* pInterfaceGuid,
     });
     // The call's line goes out before the notification can, so a trace reads in order.
     TraceCall("WlanScan", Base(hClientHandle, pInterfaceGuid), status);
-    if (status == ERROR_SUCCESS && itf->scan != simbook::ScanBehaviour::Silent) {
-        simbook::wlan::Notification n;
-        n.source = WLAN_NOTIFICATION_SOURCE_ACM;
-        n.interfaceGuid = *pInterfaceGuid;
-        if (itf->scan == simbook::ScanBehaviour::Fail) {
-            n.code = wlan_notification_acm_scan_fail;
-            n.hasReason = true;
-            n.reason = simbook::wlan::kReasonUnknown;
-        } else {
-            n.code = wlan_notification_acm_scan_complete;
-        }
+    if (status == ERROR_SUCCESS) {
         try {
-            Service::Instance().Schedule(
-                n, std::chrono::milliseconds(Service::Instance().machine()->wlan.notifyDelayMs));
+            TheService().ScanAccepted(*itf);
         } catch (...) {
             // A notification that cannot be queued is lost, as one the radio never produced.
         }
@@ -423,7 +432,7 @@ DWORD WINAPI WlanSetProfile(HANDLE hClientHandle, const GUID* pInterfaceGuid, DW
         if (check != ERROR_SUCCESS) {
             return check;
         }
-        *pdwReasonCode = simbook::wlan::kReasonUnknown;
+        *pdwReasonCode = wlansvc::kReasonUnknown;
         return ERROR_NOT_SUPPORTED;
     });
     TraceCall("WlanSetProfile", Base(hClientHandle, pInterfaceGuid), status);
@@ -449,18 +458,17 @@ DWORD WINAPI WlanRegisterNotification(HANDLE hClientHandle, DWORD dwNotifSource,
                                       PVOID pCallbackContext, PVOID pReserved,
                                       PDWORD pdwPrevNotifSource) {
     DWORD status = Guarded([&]() -> DWORD {
-        std::shared_ptr<Client> client;
-        if (dwNotifSource != WLAN_NOTIFICATION_SOURCE_NONE && funcCallback == nullptr) {
+        if ((dwNotifSource != WLAN_NOTIFICATION_SOURCE_NONE && funcCallback == nullptr) ||
+            hClientHandle == nullptr || pReserved != nullptr) {
             return ERROR_INVALID_PARAMETER;
         }
-        DWORD check = CheckClient(hClientHandle, pReserved, &client);
-        if (check != ERROR_SUCCESS) {
-            return check;
+        std::optional<DWORD> previous = TheService().Register(
+            HandleValue(hClientHandle), dwNotifSource, Adapt(funcCallback, pCallbackContext));
+        if (!previous) {
+            return ERROR_INVALID_HANDLE;
         }
-        DWORD previous =
-            Service::Instance().Register(*client, dwNotifSource, funcCallback, pCallbackContext);
         if (pdwPrevNotifSource != nullptr) {
-            *pdwPrevNotifSource = previous;
+            *pdwPrevNotifSource = *previous;
         }
         return ERROR_SUCCESS;
     });
@@ -544,7 +552,6 @@ DWORD WINAPI WlanSaveTemporaryProfile(HANDLE hClientHandle, const GUID* pInterfa
 
 #ifdef _WIN32
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    return simbook::wlan::LoaderEvent(reason, reserved, "wlanapi.dll",
-                                      &simbook::Machine::Wlan::library);
+    return wlansvc::LoaderEvent(reason, reserved, "wlanapi.dll", &simbook::Machine::Wlan::library);
 }
 #endif

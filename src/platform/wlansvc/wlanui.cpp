@@ -7,7 +7,7 @@
 
 #include "common.h"
 
-using simbook::wlan::GuidField;
+using wlansvc::GuidField;
 
 namespace {
 
@@ -33,23 +33,22 @@ extern "C" DWORD WINAPI WlanUIEditProfile(DWORD dwClientVersion, LPCWSTR wstrPro
     if (wstrProfileName == nullptr || pInterfaceGuid == nullptr || pReserved != nullptr ||
         wlStartPage < WLConnectionPage || wlStartPage > WLAdvPage ||
         (dwClientVersion == WLAN_UI_API_VERSION &&
-         simbook::wlan::FindInterface(simbook::CurrentMachine(), pInterfaceGuid) == nullptr)) {
+         wlansvc::FindInterface(simbook::CurrentMachine(), pInterfaceGuid) == nullptr)) {
         status = ERROR_INVALID_PARAMETER;
     }
     if (status != ERROR_INVALID_PARAMETER && pWlanReasonCode != nullptr) {
-        *pWlanReasonCode = simbook::wlan::kReasonUnknown;
+        *pWlanReasonCode = wlansvc::kReasonUnknown;
     }
-    simbook::wlan::TraceCall("WlanUIEditProfile",
-                             {{"client_version", dwClientVersion},
-                              {"interface", GuidField(pInterfaceGuid)},
-                              {"start_page", static_cast<int>(wlStartPage)}},
-                             status);
+    wlansvc::TraceCall("WlanUIEditProfile",
+                       {{"client_version", dwClientVersion},
+                        {"interface", GuidField(pInterfaceGuid)},
+                        {"start_page", static_cast<int>(wlStartPage)}},
+                       status);
     return status;
 }
 
 #ifdef _WIN32
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-    return simbook::wlan::LoaderEvent(reason, reserved, "wlanui.dll",
-                                      &simbook::Machine::Wlan::uiLibrary);
+    return wlansvc::LoaderEvent(reason, reserved, "wlanui.dll", &simbook::Machine::Wlan::uiLibrary);
 }
 #endif
