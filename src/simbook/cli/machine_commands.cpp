@@ -10,9 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
