@@ -1,16 +1,23 @@
 // The trace file: SIMBOOK_TRACE names it; each line goes out in one write on a file opened for
 // appending, so lines from several threads and processes never interleave and each is in the
 // file as soon as the call returns. Opening never waits: a FIFO nobody reads is refused with a
-// line on standard error and the trace stays off. Under Wine (the service libraries built for
-// Windows) the Linux path the runner was given is reached through the Z: drive.
+// line on standard error and the trace stays off, and so is the machine file SIMBOOK names,
+// which trace lines would leave unreadable. On Linux the trace never takes descriptors 0 to 2, so a
+// program started with one of them closed does not write its console output into the trace. Under
+// Wine (the service libraries built for Windows) the Linux path the runner was given is reached
+// through the Z: drive.
 #include "simbook/trace.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 #include <io.h>
@@ -22,12 +29,15 @@
 #include <unistd.h>
 #endif
 
+#include "simbook/trace_decode.h"
+
 namespace simbook {
 namespace {
 
 std::mutex g_mutex; // guards the file and serialises its lines
 bool g_opened = false;
 std::string g_path;
+int64_t g_run = 0; // the number of the run this process began, 0 before its start line
 
 // The length of the well-formed UTF-8 sequence at `s[i]` (a character of U+00A0 and above),
 // or 0 when the bytes there are not one.
@@ -67,6 +77,39 @@ std::string WindowsName(const std::string& path) {
     return name;
 }
 
+// Whether two open handles reach the same file: the same volume and file index.
+bool SameFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x{};
+    BY_HANDLE_FILE_INFORMATION y{};
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Whether the open trace is the machine file that SIMBOOK names (the runner always names it).
+bool IsMachineFile(HANDLE trace) {
+    const char* machine = std::getenv("SIMBOOK");
+    if (machine == nullptr || machine[0] == '\0') {
+        return false;
+    }
+    HANDLE file = CreateFileA(WindowsName(machine).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool same = SameFile(trace, file);
+    CloseHandle(file);
+    return same;
+}
+
+void CloseTrace() {
+    if (g_file != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_file);
+    }
+    g_file = INVALID_HANDLE_VALUE;
+}
+
 bool OpenTrace(const char* path, std::string& problem) {
     const std::string name = WindowsName(path);
     // Append-only access: every write goes to the end of the file, as O_APPEND does.
@@ -76,18 +119,16 @@ bool OpenTrace(const char* path, std::string& problem) {
         problem = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
+    if (IsMachineFile(g_file)) {
+        CloseTrace();
+        problem = "is the machine file; trace lines would leave it unreadable";
+        return false;
+    }
     return true;
 }
 
 bool IsOpen() {
     return g_file != INVALID_HANDLE_VALUE;
-}
-
-void CloseTrace() {
-    if (g_file != INVALID_HANDLE_VALUE) {
-        CloseHandle(g_file);
-    }
-    g_file = INVALID_HANDLE_VALUE;
 }
 
 bool WriteWhole(const std::string& line, std::string& problem) {
@@ -108,31 +149,75 @@ void WriteStandardError(const std::string& text) {
     int ignored = _write(2, text.data(), static_cast<unsigned>(text.size()));
     (void)ignored;
 }
+
+// The trace file opened again for reading; a file that cannot be read (or is no disk file)
+// reads as empty.
+class FileReader {
+public:
+    explicit FileReader(const std::string& path) {
+        file_ = CreateFileA(WindowsName(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER size{};
+        if (file_ != INVALID_HANDLE_VALUE && GetFileType(file_) == FILE_TYPE_DISK &&
+            GetFileSizeEx(file_, &size) && size.QuadPart > 0) {
+            size_ = static_cast<uint64_t>(size.QuadPart);
+        }
+    }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader() {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+        }
+    }
+    uint64_t Size() const { return size_; }
+    // Reads `count` bytes at `offset`; false when they cannot all be read.
+    bool ReadAt(uint64_t offset, char* buffer, size_t count) const {
+        while (count > 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD got = 0;
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(count, 1u << 20));
+            if (!ReadFile(file_, buffer, want, &got, &at) || got == 0) {
+                return false;
+            }
+            buffer += got;
+            offset += got;
+            count -= got;
+        }
+        return true;
+    }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    uint64_t size_ = 0;
+};
 #else
 int g_fd = -1;
 bool g_checkEnd = false; // the first line still has to check how the file ends
 
-bool OpenTrace(const char* path, std::string& problem) {
-    // Non-blocking, so that a FIFO with no reader is an error (ENXIO) instead of a wait.
-    g_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
-    if (g_fd < 0) {
-        problem = errno == ENXIO
-                      ? "is a FIFO that nobody reads; it cannot be opened without waiting"
-                      : std::string("cannot be opened: ") + std::strerror(errno);
-        return false;
+// `fd` moved above standard input, output and error, closing it there: a program started with
+// one of those closed would otherwise find its console output in the file, or read from it.
+int AboveStandard(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
     }
-    // Once open, a FIFO's reader is there: lines go to it as to any pipe.
-    int flags = fcntl(g_fd, F_GETFL);
-    if (flags >= 0) {
-        fcntl(g_fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
-    struct stat st {};
-    g_checkEnd = fstat(g_fd, &st) == 0 && S_ISREG(st.st_mode);
-    return true;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return moved;
 }
 
-bool IsOpen() {
-    return g_fd >= 0;
+// Whether `trace` is the machine file that SIMBOOK names, under whatever name. (The default
+// machine is not looked for: finding it may create it, which merely tracing must not do.)
+bool IsMachineFile(const struct stat& trace) {
+    const char* machine = std::getenv("SIMBOOK");
+    struct stat st {};
+    return machine != nullptr && machine[0] != '\0' && stat(machine, &st) == 0 &&
+           st.st_dev == trace.st_dev && st.st_ino == trace.st_ino;
 }
 
 void CloseTrace() {
@@ -142,10 +227,39 @@ void CloseTrace() {
     g_fd = -1;
 }
 
+bool OpenTrace(const char* path, std::string& problem) {
+    // Non-blocking, so that a FIFO with no reader is an error (ENXIO) instead of a wait.
+    g_fd = AboveStandard(
+        open(path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+    if (g_fd < 0) {
+        problem = errno == ENXIO
+                      ? "is a FIFO that nobody reads; it cannot be opened without waiting"
+                      : std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(g_fd, &st) == 0 && IsMachineFile(st)) {
+        CloseTrace();
+        problem = "is the machine file; trace lines would leave it unreadable";
+        return false;
+    }
+    // Once open, a FIFO's reader is there: lines go to it as to any pipe.
+    int flags = fcntl(g_fd, F_GETFL);
+    if (flags >= 0) {
+        fcntl(g_fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    g_checkEnd = S_ISREG(st.st_mode);
+    return true;
+}
+
+bool IsOpen() {
+    return g_fd >= 0;
+}
+
 // Whether the trace (a regular file) ends in a part of a line, left by a writer that was cut
 // short, so that the next line must begin on a line of its own.
 bool EndsInPartialLine() {
-    int fd = open(g_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = AboveStandard(open(g_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd < 0) {
         return false; // write-only: the end cannot be seen
     }
@@ -194,6 +308,47 @@ void WriteStandardError(const std::string& text) {
     ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
     (void)ignored;
 }
+
+// The trace file opened again for reading; a file that cannot be read (or a FIFO, which is
+// never read) reads as empty.
+class FileReader {
+public:
+    explicit FileReader(const std::string& path)
+        : fd_(AboveStandard(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))) {
+        struct stat st {};
+        if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            size_ = static_cast<uint64_t>(st.st_size);
+        }
+    }
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    uint64_t Size() const { return size_; }
+    // Reads `count` bytes at `offset`; false when they cannot all be read.
+    bool ReadAt(uint64_t offset, char* buffer, size_t count) const {
+        while (count > 0) {
+            const ssize_t got = pread(fd_, buffer, count, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                return false;
+            }
+            buffer += got;
+            offset += static_cast<uint64_t>(got);
+            count -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    uint64_t size_ = 0;
+};
 #endif
 
 // Opens the trace on first use. Called with g_mutex held.
@@ -223,6 +378,7 @@ void ReopenTraceForTests() {
     std::lock_guard<std::mutex> lock(g_mutex);
     CloseTrace();
     g_opened = false;
+    g_run = 0;
 }
 
 namespace {
@@ -260,68 +416,69 @@ void TraceLine(const nlohmann::ordered_json& line) {
 
 namespace {
 
-// Calls `chunk(bytes, count)` for the trace file's bytes from its start; nothing when it cannot
-// be read (a FIFO is never read).
-template <class Chunk> void ReadTrace(Chunk chunk) {
-    char buffer[65536];
-#ifdef _WIN32
-    HANDLE file = CreateFileA(WindowsName(g_path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        chunk(buffer, static_cast<size_t>(got));
-    }
-    CloseHandle(file);
-#else
-    int fd = open(g_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        ssize_t n = 0;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-            chunk(buffer, static_cast<size_t>(n));
-        }
-    }
-    close(fd);
-#endif
-}
+// The trace is read from its end backwards in chunks of this size.
+constexpr size_t kReadChunk = 65536;
+// A longer line is never taken for a start line (those are a few hundred bytes), so that a huge
+// line is not held whole.
+constexpr uint64_t kMaxStartLine = 16 * 1024 * 1024;
 
-// How many runs the trace holds already: its lines that begin with a start op.
-int64_t RunsInTrace() {
-    static const std::string kStart = "{\"op\":\"start\"";
-    int64_t runs = 0;
-    std::string head; // the first bytes of the current line, up to kStart's length
-    bool lineStart = true;
-    ReadTrace([&](const char* bytes, size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            const char c = bytes[i];
-            if (c == '\n') {
-                head.clear();
-                lineStart = true;
-                continue;
-            }
-            if (!lineStart) {
-                continue;
-            }
-            head += c;
-            if (head.size() == kStart.size()) {
-                runs += head == kStart ? 1 : 0;
-                lineStart = false;
-            } else if (kStart.compare(0, head.size(), head) != 0) {
-                lineStart = false;
-            }
+// The run number of `text` when the decoder reads it as a start line with one.
+std::optional<int64_t> RunOfStartLine(std::string_view text) {
+    // Every start line holds these bytes: lines without them need not be decoded.
+    if (text.find("start") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::optional<int64_t> run;
+    TraceDecoder decoder("", [&](TraceEvent&& e) {
+        if (e.kind == "start" && e.facts["run"].is_number_integer()) {
+            run = e.facts["run"].get<int64_t>();
         }
     });
-    return runs;
+    decoder.Line(1, std::string(text));
+    return run;
 }
 
-// Other programs of a procedure may begin runs at the same time: the count and the start line
+// The run number of the line at [begin, end) of the file when it is a start line; `chunk` holds
+// the file's bytes from `chunkAt`, and the line's first byte.
+std::optional<int64_t> RunOfLineAt(const FileReader& file, const std::string& chunk,
+                                   uint64_t chunkAt, uint64_t begin, uint64_t end) {
+    if (end <= begin || end - begin > kMaxStartLine) {
+        return std::nullopt;
+    }
+    if (end <= chunkAt + chunk.size()) {
+        return RunOfStartLine(std::string_view(chunk).substr(begin - chunkAt, end - begin));
+    }
+    std::string line(static_cast<size_t>(end - begin), '\0');
+    return file.ReadAt(begin, line.data(), line.size()) ? RunOfStartLine(line) : std::nullopt;
+}
+
+// The run number of the trace's last start line, 0 when it has none. Read from the end back, so
+// that it costs the lines written since the last run began, not the whole trace.
+int64_t LastRunInTrace() {
+    const FileReader file(g_path);
+    std::string chunk;
+    uint64_t chunkAt = file.Size();
+    uint64_t lineEnd = file.Size(); // the end of the line whose beginning is looked for
+    while (chunkAt > 0) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(kReadChunk, chunkAt));
+        chunkAt -= n;
+        chunk.resize(n);
+        if (!file.ReadAt(chunkAt, chunk.data(), n)) {
+            return 0;
+        }
+        for (size_t i = n; i-- > 0;) {
+            if (chunk[i] == '\n') {
+                if (auto run = RunOfLineAt(file, chunk, chunkAt, chunkAt + i + 1, lineEnd)) {
+                    return *run;
+                }
+                lineEnd = chunkAt + i;
+            }
+        }
+    }
+    return RunOfLineAt(file, chunk, 0, 0, lineEnd).value_or(0);
+}
+
+// Other programs of a procedure may begin runs at the same time: the last run and the start line
 // are taken under a lock all of them share (the trace file's own lock on Linux, a named mutex
 // of the Wine session under Windows), so that each run gets a number of its own.
 class StartLock {
@@ -368,8 +525,27 @@ void TraceRunStart(const std::string& program, const std::vector<std::string>& a
             return;
         }
         const StartLock shared;
-        WriteLine(
-            {{"op", "start"}, {"run", RunsInTrace() + 1}, {"program", program}, {"args", args}});
+        const int64_t last = LastRunInTrace();
+        const int64_t run = last < INT64_MAX ? last + 1 : last;
+        WriteLine({{"op", "start"}, {"run", run}, {"program", program}, {"args", args}});
+        g_run = IsOpen() ? run : 0;
+    } catch (...) {
+        // As for any line: left out when it cannot be formed.
+    }
+}
+
+void TraceRunExit(int32_t status) {
+    try {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!EnsureOpen()) {
+            return;
+        }
+        nlohmann::ordered_json line = {{"op", "exit"}};
+        if (g_run > 0) {
+            line["run"] = g_run;
+        }
+        line["status"] = status;
+        WriteLine(line);
     } catch (...) {
         // As for any line: left out when it cannot be formed.
     }

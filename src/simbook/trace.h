@@ -2,11 +2,14 @@
 // set, every exchange appends one JSON object as one line, flushed at once. Several processes
 // and the service libraries may append to the same file; each line is written with a single
 // append so lines never interleave, and a line the file cannot take whole is not left in it.
+// A trace that is the machine file SIMBOOK names is refused (trace off, one line on standard
+// error).
 //
 // Also simbook's reports of its own problems (machine file, trace, libraries): one line each
 // on standard error, never on standard output, which belongs to the programs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,11 +24,17 @@ bool TraceEnabled();
 // takes only part of a line (a full disk), the part is taken back where no other writer has
 // appended since, tracing stops, and standard error says once that the trace is incomplete.
 void TraceLine(const nlohmann::ordered_json& line);
-// Appends the line that begins a program's run, {"op":"start","run":N,"program":P,"args":[...]},
-// N counting the runs of the whole trace from 1, so that a trace of a procedure tells which
-// program each run was. Does nothing when off.
+// Appends the line that begins this process's run of a program,
+// {"op":"start","run":N,"program":P,"args":[...]}, N one more than the trace's last start line's
+// (1 for the first), so that a trace of a procedure tells which program each run was. Programs
+// that start at once each get a number of their own. Does nothing when off.
 void TraceRunStart(const std::string& program, const std::vector<std::string>& args);
-// Closes the trace so that the next line reads SIMBOOK_TRACE again. For tests.
+// Appends the line that ends this process's run, {"op":"exit","run":N,"status":S}, with the run
+// number TraceRunStart gave (no "run" when it wrote no start line), so that the exits of programs
+// running at once are told apart. Does nothing when off.
+void TraceRunExit(int32_t status);
+// Closes the trace so that the next line reads SIMBOOK_TRACE again, and forgets the run. For
+// tests.
 void ReopenTraceForTests();
 
 // `text` as one printable line: control characters and bytes that are not UTF-8 are written as

@@ -62,7 +62,7 @@ extern "C" VOID WINAPI RaiseException(DWORD dwExceptionCode, DWORD dwExceptionFl
     }
     // As on Windows, the process's exit status is the exception code; the trace keeps all of
     // it, while the Linux status can only say "failure".
-    simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(dwExceptionCode)}});
+    simbook::TraceRunExit(static_cast<int32_t>(dwExceptionCode));
     // No handlers run and no buffered standard output is flushed: the process ends here.
     _exit(EXIT_FAILURE);
 }

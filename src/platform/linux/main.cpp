@@ -1,9 +1,9 @@
 // The programs' `main` on Linux: sets a UTF-8 locale for wide-character handling, converts the
 // arguments from the locale's multibyte text to wide strings, calls the program's `wmain` and
 // returns its status. A Linux exit status keeps only the low 8 bits, so when a trace is on the
-// full 32-bit signed status goes into the trace's last line, {"op":"exit","status":N}; the run's
-// first line, {"op":"start","run":N,"program":P,"args":[...]}, names the program, so that the
-// trace of a whole procedure tells whose lines follow.
+// full 32-bit signed status goes into the run's last line, {"op":"exit","run":N,"status":S}; the
+// run's first line, {"op":"start","run":N,"program":P,"args":[...]}, names the program, so that
+// the trace of a whole procedure tells whose lines follow, even of programs running at once.
 #include "platform/win32.h"
 
 #include <clocale>
@@ -93,6 +93,6 @@ int main(int argc, char** argv) {
         simbook::TraceRunStart(ProgramName(argc > 0 ? argv[0] : ""), traced);
     }
     int status = wmain(argc, wargv.data());
-    simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(status)}});
+    simbook::TraceRunExit(static_cast<int32_t>(status));
     return status;
 }

@@ -265,7 +265,7 @@ int Run(const std::wstring& program, std::wstring commandLine, bool traced,
         return Fail(kCannotRun, L"cannot wait for the program", error);
     }
     if (traced) {
-        simbook::TraceLine({{"op", "exit"}, {"status", static_cast<int32_t>(code)}});
+        simbook::TraceRunExit(static_cast<int32_t>(code));
     }
     return 0;
 }
