@@ -11,25 +11,19 @@
 
 #include "simbook/bytes.h"
 #include "simbook/json_nesting.h"
+#include "simbook/protocol.h"
 
 namespace simbook {
 namespace {
 
 using oj = nlohmann::ordered_json;
 
-constexpr uint32_t kSessionCode = 0x222000;
-constexpr uint32_t kEndSessionCode = 0x222004;
-constexpr uint32_t kCapsuleCode = 0x222008;
-constexpr size_t kPhase1Reply = 160;
+namespace fn = protocol::function;
 
 std::string Format(const char* format, uint64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
     return text;
-}
-
-std::string Hex32(uint64_t value) {
-    return Format("0x%08" PRIx64, value);
 }
 
 // A field of a line, or `fallback` when it is missing or of another type.
@@ -66,57 +60,26 @@ const char* OnOff(bool on) {
 
 // ---- The firmware call of a capsule ---------------------------------------------------------
 
-const char* FunctionName(int function) {
-    switch (function) {
-    case 0x0C:
-        return "ReadIndexedSetting";
-    case 0x0D:
-        return "WriteIndexedSetting";
-    case 0x11:
-        return "GetSetupItem";
-    case 0x12:
-        return "SetSetupItem";
-    case 0x04:
-        return "GetPasswordInfo";
-    case 0x05:
-        return "GetPasswordState";
-    default:
-        return "unknown function";
-    }
-}
-
-std::string StatusText(int function, int status) {
-    switch (status) {
-    case 0:
-        return "done";
-    case 1:
-        return "not supported";
-    case 2:
-        return function == 0x05 ? "not set" : "status 2";
-    case 3:
-        return "bad packet";
-    case 4:
-        return "busy";
-    case 5:
-        return "data area too small";
-    default:
-        return "status " + std::to_string(status);
-    }
+// What a firmware answer's status means for `function`: its name, or "status N".
+std::string FirmwareStatusText(int function, int status) {
+    const char* name = protocol::StatusName(function, status);
+    return name != nullptr ? name : "status " + std::to_string(status);
 }
 
 // The wireless LAN item's state as the check tool reads its flags word.
 std::string WlanFlagsText(uint16_t flags) {
-    const int state = (flags & 0x0100) != 0 ? (flags & 3) : (flags & 1);
-    return state <= 1 ? std::string("WLAN ") + OnOff(state == 1) : "no WLAN state";
+    const std::optional<bool> on = protocol::WlanOn(flags);
+    return on ? std::string("WLAN ") + OnOff(*on) : "no WLAN state";
 }
 
-// Setting 58 as the switch and its display: bit 0 the switch, bit 1 set = display off.
+// The switch setting as the switch and its display.
 std::string SwitchSettingText(uint32_t value) {
-    if (value > 3) {
+    const std::optional<protocol::SwitchState> state = protocol::SwitchFromSetting(value);
+    if (!state) {
         return "no switch state";
     }
-    return std::string("WirelessSwitch ") + OnOff((value & 1) != 0) + ", WirelessSwitchDisplay " +
-           OnOff((value & 2) == 0);
+    return std::string("WirelessSwitch ") + OnOff(state->switchOn) + ", WirelessSwitchDisplay " +
+           OnOff(state->displayOn);
 }
 
 struct FirmwareCall {
@@ -134,25 +97,25 @@ struct FirmwareCall {
 // Adds what function 0x0C/0x0D/0x11/0x12 read or wrote to `call`.
 void DescribeSettingCall(int function, const std::vector<uint8_t>& rq,
                          const std::vector<uint8_t>& an, bool done, FirmwareCall& call) {
-    if (function == 0x0C || function == 0x0D) {
+    if (function == fn::kReadIndexedSetting || function == fn::kWriteIndexedSetting) {
         const uint32_t setting = Le32At(rq, 12).value_or(0);
         call.text += " setting " + std::to_string(setting);
         call.facts["setting"] = setting;
-        if (function == 0x0D) {
+        if (function == fn::kWriteIndexedSetting) {
             const uint32_t value = Le32At(rq, 20).value_or(0);
             call.text += " = " + std::to_string(value);
             call.facts["written"] = value;
-            if (setting == 58) {
+            if (setting == protocol::kSwitchSetting) {
                 call.text += " (" + SwitchSettingText(value) + ")";
             }
         } else if (done && an.size() >= 24) {
             const uint32_t width = an[12];
-            uint32_t value = LoadLe32(an.data() + 20);
-            value = width >= 32 ? value : value & ((1u << width) - 1);
+            const uint32_t value = protocol::ValueInWidth(LoadLe32(an.data() + 20), width);
             call.facts["read"] = value;
             call.facts["width"] = width;
             call.text += ": value " + std::to_string(value) + " (width " + std::to_string(width);
-            call.text += setting == 58 ? "; " + SwitchSettingText(value) + ")" : ")";
+            call.text +=
+                setting == protocol::kSwitchSetting ? "; " + SwitchSettingText(value) + ")" : ")";
         }
         return;
     }
@@ -161,21 +124,21 @@ void DescribeSettingCall(int function, const std::vector<uint8_t>& rq,
     call.text += " item " + Format("0x%04" PRIx64, item) + " selector " + std::to_string(selector);
     call.facts["item"] = item;
     call.facts["selector"] = selector;
-    if (function == 0x12) {
+    if (function == fn::kSetSetupItem) {
         const uint16_t value = Le16At(rq, 12).value_or(0);
         call.facts["written"] = value;
         call.text += " = " + std::to_string(value);
-        if (item == 0x8008) {
+        if (item == protocol::kWlanItem) {
             call.text += " (WLAN " + std::string(OnOff(value == 1)) + ")";
         }
     } else if (done && an.size() >= 20) {
         const uint16_t flags = LoadLe16(an.data() + 12);
         call.facts["read"] = flags;
         call.text += ": flags " + Format("0x%04" PRIx64, flags);
-        if (item == 0x8008) {
+        if (item == protocol::kWlanItem) {
             call.text += " (" + WlanFlagsText(flags) + ")";
         }
-    } else if (!an.empty() && an[0] == 5 && an.size() >= 22) {
+    } else if (!an.empty() && an[0] == protocol::status::kTooSmall && an.size() >= 22) {
         call.facts["needed"] = LoadLe16(an.data() + 20);
         call.text += ": needs " + std::to_string(LoadLe16(an.data() + 20)) + " bytes of data";
     }
@@ -183,8 +146,8 @@ void DescribeSettingCall(int function, const std::vector<uint8_t>& rq,
 
 void DescribePasswordCall(int function, const std::vector<uint8_t>& rq,
                           const std::vector<uint8_t>& an, int status, FirmwareCall& call) {
-    if (function == 0x04) {
-        if (status == 0 && an.size() >= 18) {
+    if (function == fn::kGetPasswordInfo) {
+        if (status == protocol::status::kDone && an.size() >= protocol::kPasswordInfoAnswerSize) {
             call.facts["supervisor_password"] = an[14] != 0;
             call.facts["user_password"] = an[15] != 0;
             call.facts["data_length"] = LoadLe16(an.data() + 16);
@@ -195,14 +158,14 @@ void DescribePasswordCall(int function, const std::vector<uint8_t>& rq,
         return;
     }
     const uint16_t selector = Le16At(rq, 8).value_or(0);
-    const char* which = selector == 0x8000 ? "SupervisorPassword"
-                        : selector == 0    ? "UserPassword"
-                                           : "unknown password";
+    const char* which = selector == protocol::kSupervisorPasswordSelector ? "SupervisorPassword"
+                        : selector == protocol::kUserPasswordSelector     ? "UserPassword"
+                                                                          : "unknown password";
     call.facts["selector"] = selector;
     call.text += " " + std::string(which) + " (selector " + Format("0x%04" PRIx64, selector) + ")";
-    if (status == 0 || status == 2) {
-        call.facts["read"] = status == 0 ? "set" : "not set";
-        call.text += std::string(": ") + OnOff(status == 0);
+    if (const std::optional<bool> set = protocol::PasswordSet(status)) {
+        call.facts["read"] = *set ? "set" : "not set";
+        call.text += std::string(": ") + OnOff(*set);
     }
 }
 
@@ -214,14 +177,16 @@ FirmwareCall DescribeFirmware(const oj& line) {
     const bool stored = !line.contains("answer") || !line["answer"].is_null();
     const int status = an.empty() ? -1 : an[0];
     call.facts["function"] = function;
-    call.facts["name"] = FunctionName(function);
-    call.text = FunctionName(function);
-    if (function != -1 && std::string(FunctionName(function)) == "unknown function") {
-        call.text = "function " + Format("0x%02" PRIx64, static_cast<uint64_t>(function));
-    }
-    if (function == 0x0C || function == 0x0D || function == 0x11 || function == 0x12) {
-        DescribeSettingCall(function, rq, an, status == 0, call);
-    } else if (function == 0x04 || function == 0x05) {
+    const char* name = protocol::FunctionName(function);
+    call.facts["name"] = name != nullptr ? name : "unknown function";
+    call.text = name != nullptr ? std::string(name)
+                : function == -1
+                    ? std::string("unknown function")
+                    : "function " + Format("0x%02" PRIx64, static_cast<uint64_t>(function));
+    if (function == fn::kReadIndexedSetting || function == fn::kWriteIndexedSetting ||
+        function == fn::kGetSetupItem || function == fn::kSetSetupItem) {
+        DescribeSettingCall(function, rq, an, status == protocol::status::kDone, call);
+    } else if (function == fn::kGetPasswordInfo || function == fn::kGetPasswordState) {
         DescribePasswordCall(function, rq, an, status, call);
     }
     if (!stored) {
@@ -230,84 +195,37 @@ FirmwareCall DescribeFirmware(const oj& line) {
         return call;
     }
     call.facts["status"] = status;
-    call.facts["status_text"] = status < 0 ? "no answer" : StatusText(function, status);
-    call.text += " -> " + (status < 0 ? std::string("no answer") : StatusText(function, status));
+    call.facts["status_text"] = status < 0 ? "no answer" : FirmwareStatusText(function, status);
+    call.text +=
+        " -> " + (status < 0 ? std::string("no answer") : FirmwareStatusText(function, status));
     return call;
 }
 
 // ---- Exit statuses --------------------------------------------------------------------------
 
-struct Bit {
-    int bit;
-    const char* name;
-};
-constexpr Bit kCheckBits[] = {{16, "WLAN"},
-                              {20, "WirelessSwitch"},
-                              {21, "WirelessSwitchDisplay"},
-                              {24, "SupervisorPassword"},
-                              {25, "UserPassword"}};
-
-std::string CheckToolStatus(int64_t status) {
-    switch (status) {
-    case -1:
-        return "failure: a read failed, or the driver could not be opened or turned the "
-               "handshake down";
-    case -2:
-        return "failure: no driver found, or it failed the authentication";
-    default:
-        break;
-    }
-    if (status < 0) {
-        return "not a status of tolmare";
-    }
+// The check tool's mask: the report's items that read on and off.
+std::string ReportBitsText(int64_t status) {
     std::string on;
     std::string off;
-    uint32_t known = 0;
-    for (const Bit& b : kCheckBits) {
-        known |= 1u << b.bit;
-        std::string& list = (status >> b.bit) & 1 ? on : off;
-        list += (list.empty() ? "" : ", ") + std::string(b.name);
+    for (const protocol::ReportItem& item : protocol::kReportItems) {
+        std::string& list = (status >> item.bit) & 1 ? on : off;
+        list += (list.empty() ? "" : ", ") + std::string(item.name);
     }
     std::string text = "on: " + (on.empty() ? std::string("none") : on) +
                        "; off: " + (off.empty() ? std::string("none") : off);
-    if ((static_cast<uint64_t>(status) & ~static_cast<uint64_t>(known)) != 0) {
+    if ((static_cast<uint64_t>(status) & ~static_cast<uint64_t>(protocol::kReportMask)) != 0) {
         text += "; bits outside the report are set";
     }
     return text;
 }
 
-std::string SetToolStatus(int64_t status) {
-    switch (status) {
-    case 0:
-        return "every option was applied";
-    case -1:
-        return "failure: the driver could not be opened or turned the handshake down, the "
-               "password state could not be read, or a write failed";
-    case -2:
-        return "failure: no driver found, or it failed the authentication";
-    case -3:
-        return "the command line was rejected; the driver was not touched";
-    case -4:
-        return "a firmware password is set; nothing was changed";
-    default:
-        return "not a status of brenvik";
+// What `status` means for `program`: the table's meaning, the mask's bits named.
+std::string ExitMeaningText(const protocol::Program& program, int64_t status) {
+    const char* meaning = protocol::ExitMeaning(program, status);
+    if (meaning == nullptr) {
+        return std::string("not a status of ") + program.name;
     }
-}
-
-std::string ScanToolStatus(int64_t status) {
-    switch (status) {
-    case 0:
-        return "networks listed";
-    case 1:
-        return "the scan ended, but no network name to print";
-    case -1:
-        return "failure: the Wi-Fi service, the registration, the scan or the list failed, or "
-               "no end of scan came";
-    case -2:
-        return "not exactly one argument, or not a well-formed GUID";
-    default:
-        return "not a status of sundrel";
-    }
+    return program.statusIsMask && status >= 0 ? ReportBitsText(status) : std::string(meaning);
 }
 
 // ---- The decoder ----------------------------------------------------------------------------
@@ -393,6 +311,15 @@ private:
         oj line;
     };
 
+    // A run whose start line has been read and whose exit line has not.
+    struct OpenRun {
+        size_t line; // the start line's; 0 when the trace holds none
+        std::optional<int64_t> run;
+        std::string program;
+    };
+    // Runs begun and never ended (programs killed) are forgotten beyond this many.
+    static constexpr size_t kMaxOpenRuns = 64;
+
     void Unpaired(const Waiting& waiting) {
         FirmwareCall call = DescribeFirmware(waiting.line);
         Emit(waiting.number, "capsule", "capsule (no reply recorded): " + call.text, call.facts);
@@ -434,7 +361,7 @@ private:
         const bool ok = Field<bool>(line, "result", false);
         const uint64_t error = Field<uint64_t>(line, "last_error", 0);
         oj facts = {{"code", code}, {"result", ok}, {"last_error", error}};
-        if (code == kSessionCode && in.empty()) {
+        if (code == protocol::kIoctlHandshake && in.empty()) {
             std::string text = "probe: " + Outcome(ok, error);
             if (ok) {
                 text += " (the driver offers sessions)";
@@ -442,34 +369,39 @@ private:
                 text += " (no sessions: capsules travel in plain form)";
             }
             Emit(number, "probe", text, facts);
-        } else if (code == kSessionCode) {
+        } else if (code == protocol::kIoctlHandshake) {
             Handshake(number, in, out, ok, error, facts);
-        } else if (code == kEndSessionCode) {
+        } else if (code == protocol::kIoctlEndSession) {
             const std::optional<uint32_t> id = Le32At(in, 0);
             facts["session"] = id ? oj(*id) : oj(nullptr);
             Emit(number, "end_session",
                  "end of session " + (id ? Hex32(*id) : std::string("?")) + ": " +
                      Outcome(ok, error),
                  facts);
-        } else if (code == kCapsuleCode) {
+        } else if (code == protocol::kIoctlCapsule) {
             Capsule(number, in, out, ok, error, facts);
         } else {
             Emit(number, "ioctl",
-                 "I/O control " + Hex32(code) + " (" + std::to_string(in.size()) + " bytes in, " +
-                     std::to_string(out.size()) + " out): " + Outcome(ok, error),
+                 "I/O control " +
+                     (code <= UINT32_MAX ? Hex32(static_cast<uint32_t>(code))
+                                         : std::to_string(code)) +
+                     " (" + std::to_string(in.size()) + " bytes in, " + std::to_string(out.size()) +
+                     " out): " + Outcome(ok, error),
                  facts);
         }
     }
 
     void Handshake(size_t number, const std::vector<uint8_t>& in, const std::vector<uint8_t>& out,
                    bool ok, uint64_t error, oj& facts) {
-        const std::string tag(
-            in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(4, in.size())));
+        const std::string tag(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                           protocol::kPhaseTagSize, in.size())));
         int phase = tag == "Ini1" ? 1 : tag == "Ini2" ? 2 : tag == "Ini3" ? 3 : 0;
         facts["phase"] = phase;
         if (phase == 0) {
             Emit(number, "ioctl",
-                 "I/O control 0x00222000 with an unknown request: " + Outcome(ok, error), facts);
+                 "I/O control " + Hex32(protocol::kIoctlHandshake) +
+                     " with an unknown request: " + Outcome(ok, error),
+                 facts);
             return;
         }
         // Phase 1's reply names the session; phases 2 and 3 name it in their request.
@@ -482,8 +414,9 @@ private:
             text += ", session " + Hex32(*id);
         }
         text += ": " + Outcome(ok, error);
-        if (ok && phase == 1 && out.size() != kPhase1Reply) {
-            text += " (" + std::to_string(out.size()) + " of 160 bytes returned)";
+        if (ok && phase == 1 && out.size() != protocol::kPhase1Size) {
+            text += " (" + std::to_string(out.size()) + " of " +
+                    std::to_string(protocol::kPhase1Size) + " bytes returned)";
         }
         if (!ok && phase == 2 && error == 5) {
             text += " (the client's proof was wrong)";
@@ -528,7 +461,7 @@ private:
         // A busy answer makes the client send the same request again.
         const std::string request = Field<std::string>(*firmware, "request", "");
         const bool repeat = lastBusy_ && *lastBusy_ == request;
-        const bool busy = Field<int>(call.facts, "status", -1) == 4;
+        const bool busy = Field<int>(call.facts, "status", -1) == protocol::status::kBusy;
         lastBusy_ = busy ? std::optional<std::string>(request) : std::nullopt;
         facts["busy"] = busy;
         facts["repeat"] = repeat;
@@ -545,11 +478,11 @@ private:
             text += "; reply cut to " + std::to_string(out.size()) + " bytes";
         }
         Emit(number, "capsule", text, facts);
-        if (Field<int>(call.facts, "function", -1) == 0x0D ||
-            Field<int>(call.facts, "function", -1) == 0x12) {
+        const int function = Field<int>(call.facts, "function", -1);
+        if (function == fn::kWriteIndexedSetting || function == fn::kSetSetupItem) {
             signs_.settingWrite = true;
         }
-        if (Field<int>(call.facts, "function", -1) == 0x11) {
+        if (function == fn::kGetSetupItem) {
             signs_.itemRead = true;
         }
     }
@@ -599,12 +532,24 @@ private:
              oj{{"call", op}, {"library", library}, {"result", ok}});
     }
 
+    // A run's number: a positive integer, or none.
+    static std::optional<int64_t> RunNumber(const oj& line) {
+        const auto it = line.find("run");
+        if (it == line.end() || !it->is_number_integer() ||
+            (it->is_number_unsigned() && it->get<uint64_t>() > INT64_MAX) ||
+            it->get<int64_t>() < 1) {
+            return std::nullopt;
+        }
+        return it->get<int64_t>();
+    }
+
     // The line a run begins with: which program, with which arguments.
     void Start(size_t number, const oj& line) {
         signs_.Clear();
-        started_ = Field<std::string>(line, "program", "");
-        std::string text = "run " + std::to_string(Field<int64_t>(line, "run", 0)) + ": " +
-                           (started_.empty() ? "(unnamed program)" : started_);
+        const std::optional<int64_t> run = RunNumber(line);
+        const std::string program = Field<std::string>(line, "program", "");
+        std::string text = "run " + std::to_string(run.value_or(0)) + ": " +
+                           (program.empty() ? "(unnamed program)" : program);
         oj args = oj::array();
         if (line.contains("args") && line["args"].is_array()) {
             for (const oj& a : line["args"]) {
@@ -614,10 +559,31 @@ private:
                 }
             }
         }
+        if (open_.size() == kMaxOpenRuns) {
+            open_.pop_front(); // its exit line will read as that of a run without a start line
+        }
+        open_.push_back({number, run, program});
         Emit(number, "start", text,
-             oj{{"run", line.value("run", oj())},
-                {"program", started_.empty() ? oj(nullptr) : oj(started_)},
+             oj{{"run", run ? oj(*run) : oj(nullptr)},
+                {"program", program.empty() ? oj(nullptr) : oj(program)},
                 {"args", args}});
+    }
+
+    // The open run an exit line ends, taken out of the open runs: the one of its run number, or
+    // for an exit line without one (older traces, one run at a time) the last one begun.
+    std::optional<OpenRun> Close(const oj& line) {
+        const std::optional<int64_t> run = RunNumber(line);
+        for (auto it = open_.rbegin(); it != open_.rend(); ++it) {
+            if (!run || it->run == run) {
+                OpenRun closed = *it;
+                open_.erase(std::next(it).base());
+                return closed;
+            }
+        }
+        if (run) {
+            return OpenRun{0, run, ""}; // its start line is not in the trace
+        }
+        return std::nullopt;
     }
 
     // The exit line's status when it is one: an integer in the 32-bit signed range.
@@ -636,46 +602,53 @@ private:
                                                         : std::nullopt;
     }
 
+    // The program an exit line's status is explained for: the start line's, else --program's,
+    // else the one the run's calls point to.
+    std::string ProgramOfRun(const std::optional<OpenRun>& run, int64_t status) const {
+        if (run && !run->program.empty()) {
+            return run->program;
+        }
+        if (!program_.empty()) {
+            return program_;
+        }
+        return signs_.wifi                    ? "sundrel"
+               : signs_.settingWrite          ? "brenvik"
+               : signs_.itemRead              ? "tolmare"
+               : status == -3 || status == -4 ? "brenvik"
+                                              : "";
+    }
+
     void Exit(size_t number, const oj& line) {
+        const std::optional<OpenRun> run = Close(line);
+        oj facts = {{"run", run && run->run ? oj(*run->run) : oj(nullptr)},
+                    {"start_line", run && run->line != 0 ? oj(run->line) : oj(nullptr)}};
         const std::optional<int64_t> readable = ExitStatus(line);
-        if (!readable) {
-            // Nothing can be said of the run's outcome; the next run starts afresh.
+        std::string text;
+        if (readable) {
+            const std::string program = ProgramOfRun(run, *readable);
+            const std::string meaning = ExplainExitStatus(*readable, program);
+            text = "exit status " + std::to_string(*readable) + " (" +
+                   Hex32(static_cast<uint32_t>(*readable)) + ")" +
+                   (program.empty() ? "" : " of " + program) + ": " + meaning;
+            facts.update({{"status", *readable},
+                          {"program", program.empty() ? oj(nullptr) : oj(program)},
+                          {"meaning", meaning}});
+        } else {
+            // Nothing can be said of the run's outcome.
             const auto it = line.find("status");
             const std::string given = it == line.end() ? "missing" : it->dump();
-            started_.clear();
-            signs_.Clear();
-            lastBusy_.reset();
-            Emit(number, "exit",
-                 "exit status unreadable (" + given.substr(0, 80) +
-                     "): not a 32-bit status; the run's outcome is unknown",
-                 oj{{"status", nullptr}, {"program", nullptr}, {"meaning", "unreadable"}});
-            return;
+            text = "exit status unreadable (" + given.substr(0, 80) +
+                   "): not a 32-bit status; the run's outcome is unknown";
+            facts.update({{"status", nullptr}, {"program", nullptr}, {"meaning", "unreadable"}});
         }
-        const int64_t status = *readable;
-        // A start line names the run's program; --program is for traces without one.
-        std::string program = started_.empty() ? program_ : started_;
-        started_.clear();
-        if (program.empty()) {
-            program = signs_.wifi                    ? "sundrel"
-                      : signs_.settingWrite          ? "brenvik"
-                      : signs_.itemRead              ? "tolmare"
-                      : status == -3 || status == -4 ? "brenvik"
-                                                     : "";
-        }
-        const std::string meaning = ExplainExitStatus(status, program);
-        Emit(number, "exit",
-             "exit status " + std::to_string(status) + " (" + Hex32(static_cast<uint32_t>(status)) +
-                 ")" + (program.empty() ? "" : " of " + program) + ": " + meaning,
-             oj{{"status", status},
-                {"program", program.empty() ? oj(nullptr) : oj(program)},
-                {"meaning", meaning}});
+        Emit(number, "exit", text, facts);
         signs_.Clear();
         lastBusy_.reset();
     }
 
     std::string program_;
     Sink sink_;
-    std::string started_;         // the program the current run's start line named
+    std::deque<OpenRun> open_;    // runs begun and not yet ended, oldest first
     std::deque<Waiting> pending_; // firmware lines waiting for their capsule line, oldest first
     std::optional<std::string> lastBusy_;
     RunSigns signs_;
@@ -696,6 +669,10 @@ void TraceDecoder::Overlong(size_t number, size_t limit) {
 
 void TraceDecoder::Finish() {
     decoder_->Finish();
+}
+
+std::string Hex32(uint32_t word) {
+    return Format("0x%08" PRIx64, word);
 }
 
 std::string Win32ErrorText(uint64_t error) {
@@ -723,18 +700,14 @@ std::string Win32ErrorText(uint64_t error) {
 }
 
 std::string ExplainExitStatus(int64_t status, const std::string& program) {
-    if (program == "tolmare") {
-        return CheckToolStatus(status);
+    if (const protocol::Program* known = protocol::FindProgram(program)) {
+        return ExitMeaningText(*known, status);
     }
-    if (program == "brenvik") {
-        return SetToolStatus(status);
+    std::string text;
+    for (const protocol::Program& each : protocol::Programs()) {
+        text += (text.empty() ? "" : " / ") + std::string(each.name) + ": " +
+                ExitMeaningText(each, status);
     }
-    if (program == "sundrel") {
-        return ScanToolStatus(status);
-    }
-    std::string text = "brenvik: " + SetToolStatus(status) +
-                       " / tolmare: " + CheckToolStatus(status) +
-                       " / sundrel: " + ScanToolStatus(status);
     return text;
 }
 

@@ -71,6 +71,10 @@ std::vector<TraceEvent> DecodeTrace(const std::vector<std::string>& lines,
 // What an exit status of `program` means ("" when the program is not known: every reading).
 std::string ExplainExitStatus(int64_t status, const std::string& program);
 
+// A 32-bit word as reports show codes, sessions and exit statuses: "0x" and eight lower-case hex
+// digits; a negative status cast to uint32_t shows as its two's complement (-2: "0xfffffffe").
+std::string Hex32(uint32_t word);
+
 // A Win32 error as "ERROR_NAME (n)", or "error n" for one this table does not name.
 std::string Win32ErrorText(uint64_t error);
 
