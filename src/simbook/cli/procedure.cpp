@@ -2,7 +2,6 @@
 // after) and telling it: report, table row, expectations, JUnit XML.
 #include "simbook/cli/procedure.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -10,6 +9,7 @@
 #include "simbook/cli/commands.h"
 #include "simbook/json_nesting.h"
 #include "simbook/machine.h"
+#include "simbook/protocol.h"
 #include "simbook/trace.h"
 #include "simbook/trace_decode.h"
 
@@ -18,18 +18,12 @@ namespace {
 
 using oj = nlohmann::ordered_json;
 
-std::string Hex32(int64_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08" PRIx32, static_cast<uint32_t>(value));
-    return text;
-}
-
 std::string Printable(const oj& value) {
     return EscapedForLine(value.is_string() ? value.get<std::string>() : value.dump());
 }
 
 std::string CommandLine(const ProgramRun& run) {
-    std::string text = run.program.empty() ? "(unnamed program)" : run.program;
+    std::string text = run.program.empty() ? "(unnamed program)" : EscapedForLine(run.program);
     for (const std::string& a : run.args) {
         text += " " + EscapedForLine(a);
     }
@@ -43,11 +37,25 @@ std::string Padded(std::string text, size_t width) {
     return text;
 }
 
+// Whether `text` holds U+FFFE or U+FFFF at `at`: the two characters of the Basic Multilingual
+// Plane beside the surrogates that XML 1.0 cannot carry, escaped or not.
+bool NotAnXmlCharacter(const std::string& text, size_t at) {
+    return text.compare(at, 2, "\xEF\xBF") == 0 && at + 2 < text.size() &&
+           (text[at + 2] == '\xBE' || text[at + 2] == '\xBF');
+}
+
 std::string XmlEscaped(const std::string& raw) {
-    // Control characters XML 1.0 cannot carry are written as escapes first.
+    // Control characters and bytes that are not UTF-8, which XML 1.0 cannot carry either, are
+    // written as escapes first; what EscapedForLine leaves is UTF-8, so 0xEF begins a character.
     const std::string text = EscapedForLine(raw);
     std::string out;
-    for (char c : text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (NotAnXmlCharacter(text, at)) {
+            out += text[at + 2] == '\xBE' ? "\\xef\\xbf\\xbe" : "\\xef\\xbf\\xbf";
+            at += 2;
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";
@@ -121,44 +129,43 @@ bool IsMachineKey(const std::string& key) {
 
 std::vector<ProgramRun> RunsOfTrace(const std::vector<std::string>& lines) {
     std::vector<ProgramRun> runs;
-    bool open = false;
-    for (const std::string& text : lines) {
-        const bool start = text.rfind("{\"op\":\"start\"", 0) == 0;
-        if ((!start && text.rfind("{\"op\":\"exit\"", 0) != 0) || !NestedWithin(text, 4)) {
-            continue;
-        }
-        const oj line = oj::parse(text, nullptr, false);
-        if (line.is_discarded() || !line.is_object()) {
-            continue;
-        }
-        if (start) {
+    std::map<size_t, size_t> open; // a start line's number -> its run, until the run's exit
+    TraceDecoder decoder("", [&](TraceEvent&& e) {
+        // The decoder's facts of start and exit events; a missing one reads as null.
+        const auto fact = [&](const char* key) { return e.facts.value(key, oj()); };
+        const oj number = fact("run");
+        if (e.kind == "start") {
             ProgramRun run;
-            run.number =
-                line.value("run", oj()).is_number_integer() ? line["run"].get<int64_t>() : 0;
-            run.program = line.value("program", oj()).is_string()
-                              ? line["program"].get<std::string>()
-                              : std::string();
-            if (line.contains("args") && line["args"].is_array()) {
-                for (const oj& a : line["args"]) {
-                    if (a.is_string()) {
-                        run.args.push_back(a.get<std::string>());
-                    }
-                }
+            run.number = number.is_number_integer() ? number.get<int64_t>() : 0;
+            run.program = fact("program").is_string() ? fact("program").get<std::string>() : "";
+            for (const oj& a : fact("args")) {
+                run.args.push_back(a.is_string() ? a.get<std::string>() : a.dump());
             }
-            runs.push_back(run);
-            open = true;
-            continue;
+            open[e.line] = runs.size();
+            runs.push_back(std::move(run));
+            return;
         }
-        const oj status = line.value("status", oj());
-        if (!status.is_number_integer()) {
-            continue; // an exit line without a readable status says nothing of the run
+        const oj status = fact("status");
+        if (e.kind != "exit" || !status.is_number_integer()) {
+            return; // an exit line without a readable status says nothing of the run
         }
-        if (!open) {
-            runs.emplace_back();
+        const oj startLine = fact("start_line");
+        const auto started =
+            startLine.is_number_unsigned() ? open.find(startLine.get<size_t>()) : open.end();
+        if (started == open.end()) {
+            runs.emplace_back(); // a run without a start line
+            runs.back().number = number.is_number_integer() ? number.get<int64_t>() : 0;
         }
-        runs.back().status = status.get<int64_t>();
-        open = false;
+        ProgramRun& run = started == open.end() ? runs.back() : runs[started->second];
+        run.status = status.get<int64_t>();
+        if (started != open.end()) {
+            open.erase(started);
+        }
+    });
+    for (size_t i = 0; i < lines.size(); ++i) {
+        decoder.Line(i + 1, lines[i]);
     }
+    decoder.Finish();
     return runs;
 }
 
@@ -187,20 +194,10 @@ std::vector<KeyChange> Changes(const oj& before, const oj& after) {
 }
 
 std::string Verdict(const std::string& program, int64_t status) {
-    if (program == "brenvik") {
-        return status == 0 ? "SUCCESS" : "FAILURE";
+    if (const protocol::Program* known = protocol::FindProgram(program)) {
+        return protocol::VerdictWord(protocol::VerdictOf(*known, status));
     }
-    if (program == "sundrel" && status == -2) {
-        return "(nothing)";
-    }
-    if (program.empty()) {
-        return status < 0 ? "FAILURE" : "-";
-    }
-    return status < 0 ? "FAILURE" : "SUCCESS";
-}
-
-std::string StatusText(const std::string& program, int64_t status) {
-    return program == "tolmare" && status > 0 ? Hex32(status) : std::to_string(status);
+    return status < 0 ? "FAILURE" : "-";
 }
 
 std::optional<Expectations> ReadExpectations(const std::string& path, std::string& problem) {
@@ -290,7 +287,7 @@ std::string ReportText(const Outcome& o, bool inPlace) {
         }
         const int64_t s = *run.status;
         text += Padded(Verdict(run.program, s), 10) + "exit " + std::to_string(s) +
-                (s < 0 || s > 255 ? " (" + Hex32(s) + ")" : "") + ": " +
+                (s < 0 || s > 255 ? " (" + Hex32(static_cast<uint32_t>(s)) + ")" : "") + ": " +
                 ExplainExitStatus(s, run.program) + "\n";
     }
     text += o.changes.empty() ? "machine: unchanged\n" : "machine changes:\n";
@@ -355,9 +352,11 @@ std::string TableHead(size_t width) {
 std::string TableRow(const Outcome& o, size_t width) {
     std::string statuses;
     for (const ProgramRun& run : o.runs) {
-        statuses += (statuses.empty() ? "" : ", ") +
-                    (run.program.empty() ? std::string("?") : run.program) + " " +
-                    (run.status ? StatusText(run.program, *run.status) : "-");
+        statuses +=
+            (statuses.empty() ? "" : ", ") +
+            (run.program.empty() ? std::string("?") : EscapedForLine(run.program)) + " " +
+            (run.status ? protocol::ExitStatusText(protocol::FindProgram(run.program), *run.status)
+                        : "-");
     }
     std::string changes;
     for (const KeyChange& c : o.changes) {

@@ -50,20 +50,19 @@ struct Outcome {
     ~Outcome() = default;
 };
 
-// The program runs of a trace, in order: each start line opens a run, each exit line closes
-// the last open one (or stands for a run of its own in a trace without start lines). Lines
-// that are not JSON objects of those two ops are passed over.
+// The program runs of a trace, in the order they began, as the trace decoder reads them: each
+// start line opens a run, each exit line ends the run of its number (an exit line without one,
+// from older traces, the last run begun), or stands for a run of its own when no start line
+// opened it. An exit line without a readable status leaves its run unended.
 std::vector<ProgramRun> RunsOfTrace(const std::vector<std::string>& lines);
 
 // The keys whose values differ between two machines (MachineJson of each), in file order.
 std::vector<KeyChange> Changes(const nlohmann::ordered_json& before,
                                const nlohmann::ordered_json& after);
 
-// "SUCCESS", "FAILURE" or "(nothing)": the verdict line the program printed for `status`.
+// "SUCCESS", "FAILURE" or "(nothing)": the verdict line the program printed for `status`; for
+// a program that is not one of the three, "FAILURE" for a negative status, else "-".
 std::string Verdict(const std::string& program, int64_t status);
-
-// A status as a procedure reads it: tolmare's bit mask in hex, the rest in decimal.
-std::string StatusText(const std::string& program, int64_t status);
 
 // The expectations of an --expect file: machine name (or "*") -> {"exit": N, "dotted.key":
 // value}. Checked when read: every entry an object, every name "exit" or a key. Empty
