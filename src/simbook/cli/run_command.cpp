@@ -10,18 +10,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "simbook/cli/commands.h"
+#include "simbook/cli/launcher.h"
 #include "simbook/cli/procedure.h"
 #include "simbook/cli/supervise.h"
+#include "simbook/file_write.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
-
-extern char** environ; // NOLINT: the environment the procedure inherits
 
 namespace simbook::cli {
 namespace {
@@ -32,7 +34,7 @@ using oj = nlohmann::ordered_json;
 constexpr int kOwnFailure = 125; // simbook run itself failed: not the procedure's status
 constexpr int kTimedOut = 124;   // the procedure's status when it was ended at its time limit
 constexpr int kInterrupted = 130;
-constexpr size_t kOutputKept = 64 * 1024; // of a procedure's captured output, the last bytes
+constexpr double kLongestTimeout = 86400;
 
 struct Options {
     std::string machine;
@@ -74,67 +76,79 @@ std::vector<std::string> Split(const std::string& list) {
     return parts;
 }
 
-// Returns false (with the complaint made) when the command line is wrong.
-bool ParseOptions(const Args& args, Options& o) {
-    size_t i = 0;
-    auto value = [&](const std::string& name, std::string& into) {
+// The --timeout value: seconds, more than 0 and at most a day.
+bool ParseTimeout(const std::string& text, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0' || !(seconds > 0 && seconds <= kLongestTimeout)) {
+        Complain("run", "--timeout takes seconds, more than 0 and at most 86400");
+        return false;
+    }
+    return true;
+}
+
+// The option args[i], moving `i` past its value; false (with the complaint made) when wrong.
+bool ParseOption(const Args& args, size_t& i, Options& o) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& into) {
         if (i + 1 >= args.size()) {
-            Complain("run", name + " needs a value (see simbook run --help)");
+            Complain("run", a + " needs a value (see simbook run --help)");
             return false;
         }
         into = args[++i];
         return true;
     };
+    std::string text;
+    if (a == "--machine") {
+        return value(o.machine);
+    }
+    if (a == "--in-place" || a == "--json") {
+        (a == "--json" ? o.json : o.inPlace) = true;
+        return true;
+    }
+    if (a == "--each") {
+        if (!value(text)) {
+            return false;
+        }
+        for (const std::string& part : Split(text)) {
+            o.each.push_back(part);
+        }
+        if (o.each.empty()) {
+            Complain("run", "--each needs all, or machine names or files");
+        }
+        return !o.each.empty();
+    }
+    if (a == "--trace" || a == "--windows" || a == "--expect" || a == "--junit") {
+        std::string& into = a == "--trace"     ? o.trace
+                            : a == "--windows" ? o.windows
+                            : a == "--expect"  ? o.expect
+                                               : o.junit;
+        if (!value(into) || into.empty()) {
+            Complain("run", a + " needs a file or folder");
+            return false;
+        }
+        return true;
+    }
+    if (a == "--timeout") {
+        return value(text) && ParseTimeout(text, o.timeout);
+    }
+    Complain("run", "unknown option '" + EscapedForLine(a) + "' (see simbook run --help)");
+    return false;
+}
+
+// Returns false (with the complaint made) when the command line is wrong.
+bool ParseOptions(const Args& args, Options& o) {
+    size_t i = 0;
     for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string text;
-        if (a == "--") {
+        if (args[i] == "--") {
             ++i;
             break;
         }
-        if (a == "--machine") {
-            if (!value(a, o.machine)) {
-                return false;
-            }
-        } else if (a == "--each") {
-            if (!value(a, text)) {
-                return false;
-            }
-            for (const std::string& part : Split(text)) {
-                o.each.push_back(part);
-            }
-            if (o.each.empty()) {
-                Complain("run", "--each needs all, or machine names or files");
-                return false;
-            }
-        } else if (a == "--in-place") {
-            o.inPlace = true;
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--trace" || a == "--windows" || a == "--expect" || a == "--junit") {
-            std::string& into = a == "--trace"     ? o.trace
-                                : a == "--windows" ? o.windows
-                                : a == "--expect"  ? o.expect
-                                                   : o.junit;
-            if (!value(a, into) || into.empty()) {
-                Complain("run", a + " needs a file or folder");
-                return false;
-            }
-        } else if (a == "--timeout") {
-            if (!value(a, text)) {
-                return false;
-            }
-            char* end = nullptr;
-            o.timeout = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0' || !(o.timeout > 0 && o.timeout <= 86400)) {
-                Complain("run", "--timeout takes seconds, more than 0 and at most 86400");
-                return false;
-            }
-        } else if (a.rfind("--", 0) == 0) {
-            Complain("run", "unknown option '" + EscapedForLine(a) + "' (see simbook run --help)");
-            return false;
-        } else {
+        if (args[i].rfind("--", 0) != 0) {
             break;
+        }
+        if (!ParseOption(args, i, o)) {
+            return false;
         }
     }
     o.command.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())),
@@ -155,24 +169,15 @@ bool ParseOptions(const Args& args, Options& o) {
     return true;
 }
 
-struct MachineSource {
-    std::string label;
-    std::string path;
-    bool ready = false; // one of the ready machines
-};
+using MachineSource = MachineChoice;
 
 MachineSource Resolve(const std::string& given) {
-    const std::string dir = MachinesDir();
-    if (given.find('/') != std::string::npos ||
-        (given.size() > 5 && given.compare(given.size() - 5, 5, ".json") == 0)) {
-        return {fs::path(given).stem().string(), given, false};
+    std::string problem;
+    std::optional<MachineChoice> choice = ResolveMachine(given, problem);
+    if (!choice) {
+        Fail(problem);
     }
-    const std::vector<std::string> names = ReadyMachines(dir);
-    if (std::find(names.begin(), names.end(), given) == names.end()) {
-        Fail("no ready machine '" + given + "' (" + ReadyMachineNames(dir) +
-             "; a file needs a / or .json)");
-    }
-    return {given, ReadyMachinePath(dir, given), true};
+    return *choice;
 }
 
 std::vector<MachineSource> Machines(const Options& o) {
@@ -204,29 +209,67 @@ std::vector<MachineSource> Machines(const Options& o) {
     return sources;
 }
 
-// The machine in `path`, read with the programs' guarded reader and parsed by their parser.
-std::pair<std::string, oj> LoadMachine(const std::string& path) {
-    std::string text;
-    std::string problem;
+// The machine in `path`, read with the programs' guarded reader and parsed by their parser;
+// false with `problem` set when it cannot be.
+bool ReadMachine(const std::string& path, std::string& text, oj& json, std::string& problem) {
     if (!ReadMachineText(path, text, problem)) {
-        Fail(path + ": " + problem);
+        return false;
     }
     std::optional<Machine> machine = ParseMachine(text, problem);
     if (!machine) {
-        Fail(path + ": " + problem);
+        return false;
     }
-    return {text, MachineJson(*machine)};
+    json = MachineJson(*machine);
+    return true;
 }
 
-void WriteFile(const std::string& path, const std::string& text, int flags) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | flags, 0644);
-    if (fd < 0) {
-        Fail(path + ": cannot be created: " + std::strerror(errno));
+std::pair<std::string, oj> LoadMachine(const std::string& path) {
+    std::string text;
+    std::string problem;
+    oj json;
+    if (!ReadMachine(path, text, json, problem)) {
+        Fail(path + ": " + problem);
     }
-    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    if (!ok) {
-        Fail(path + ": cannot be written");
+    return {text, json};
+}
+
+// Whether `path` is the file of a ready machine, under whatever name or link it is given.
+bool IsReadyMachineFile(const std::string& path) {
+    const std::string dir = MachinesDir();
+    const std::vector<std::string> names = ReadyMachines(dir);
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return SameFile(path, ReadyMachinePath(dir, name));
+    });
+}
+
+// Refuses, before anything runs, a run that would change a ready machine or write its trace or
+// JUnit file over one of its own inputs: a machine, the expectations, the procedure.
+void RefuseOverwrites(const Options& o, const std::vector<MachineSource>& sources) {
+    if (o.inPlace && (sources.front().ready || IsReadyMachineFile(sources.front().path))) {
+        Fail("--in-place changes a machine file of your own; ready machines are never "
+             "changed (simbook new --from NAME FILE makes one)");
+    }
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const MachineSource& s : sources) {
+        inputs.emplace_back(s.path, "the machine file " + s.path);
+    }
+    if (!o.expect.empty()) {
+        inputs.emplace_back(o.expect, "the --expect file");
+    }
+    inputs.emplace_back(o.command.front(), "the procedure");
+    for (const auto& [option, output] : {std::pair{"--trace", o.trace}, {"--junit", o.junit}}) {
+        if (output.empty()) {
+            continue;
+        }
+        for (const auto& [path, what] : inputs) {
+            if (SameFile(output, path)) {
+                Fail(std::string(option) + " " + output + " is " + what +
+                     ": it would be overwritten");
+            }
+        }
+        if (IsReadyMachineFile(output)) {
+            Fail(std::string(option) + " " + output + " is a ready machine's file");
+        }
     }
 }
 
@@ -253,37 +296,6 @@ std::vector<std::string> ReadLines(const std::string& path) {
         lines.push_back(line);
     }
     return lines;
-}
-
-std::string Tail(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
-    const std::streamoff from = size > static_cast<std::streamoff>(kOutputKept)
-                                    ? size - static_cast<std::streamoff>(kOutputKept)
-                                    : 0;
-    in.seekg(from);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return from > 0 ? "[... earlier output left out]\n" + text : text;
-}
-
-bool Executable(const std::string& path) {
-    return access(path.c_str(), X_OK) == 0 && fs::is_regular_file(path);
-}
-
-// The runner of the Windows programs under Wine: $SIMBOOK_WINE_RUN, else the source tree's
-// scripts/wine-run, else one installed beside simbook's share folder.
-std::string WineRunner() {
-    const char* given = std::getenv("SIMBOOK_WINE_RUN");
-    if (given != nullptr && given[0] != '\0') {
-        return given;
-    }
-    for (const std::string& candidate : {std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run",
-                                         SimbookDir() + "/../share/simbook/wine-run"}) {
-        if (Executable(candidate)) {
-            return candidate;
-        }
-    }
-    Fail("scripts/wine-run is not found (set SIMBOOK_WINE_RUN)");
 }
 
 // A private folder for one run, removed with everything in it when the run is told.
@@ -313,151 +325,48 @@ private:
 
 class Runner {
 public:
-    explicit Runner(const Options& o) : o_(o) {
-        if (o_.windows.empty()) {
-            bin_ = SimbookDir();
-            if (bin_.empty()) {
-                bin_ = ".";
-            }
-            for (const char* program : {"brenvik", "tolmare", "sundrel"}) {
-                if (!Executable(bin_ + "/" + program)) {
-                    Fail(std::string(program) + " is not beside simbook in " + bin_);
-                }
-            }
-            AdoptOrphans();
-            return;
-        }
-        bin_ = fs::absolute(o_.windows).lexically_normal().string();
-        for (const char* program : {"brenvik.exe", "tolmare.exe", "sundrel.exe"}) {
-            if (!fs::is_regular_file(bin_ + "/" + program)) {
-                Fail(std::string(program) + " is not in " + bin_ +
-                     " (build the windows preset: cmake --workflow --preset windows)");
-            }
-        }
-        wineRun_ = WineRunner();
-    }
+    explicit Runner(const Options& o)
+        : o_(o),
+          launcher_(o.windows.empty() ? LinuxLauncher(SimbookDir().empty() ? "." : SimbookDir())
+                                      : WineLauncher(o.windows, FindWineRunner())) {}
 
-    // Starts one Wine session for a whole table, so that the rows do not start Wine again.
-    bool StartWine() {
-        if (o_.windows.empty()) {
-            return true;
-        }
-        ChildCommand child;
-        child.argv = {wineRun_, "--session", "start", bin_ + "/tolmare.exe"};
-        child.env = Environment({});
-        child.out = 2;
-        child.timeoutSeconds = 600;
-        child.graceSeconds = 30;
-        child.endLeftovers = false;
-        const ChildEnd end = Supervise(child);
-        interrupted_ = end.interruptedBy;
-        sessionKept_ = end.started && end.status == 0 && !end.timedOut;
-        if (!sessionKept_ && interrupted_ == 0) {
-            Fail("the Wine session did not start (the runner's message is above)");
-        }
-        return sessionKept_;
-    }
+    // Readies the launcher for a table; false when an interrupt stopped it.
+    bool BeginTable() { return launcher_->BeginTable(interrupted_); }
+    void EndTable() { launcher_->EndTable(); }
 
-    void StopWine() {
-        if (!sessionKept_) {
-            return;
-        }
-        ChildCommand child;
-        child.argv = {wineRun_, "--session", "stop"};
-        child.env = Environment({});
-        child.out = 2;
-        child.timeoutSeconds = 120;
-        child.endLeftovers = false;
-        Supervise(child);
-        sessionKept_ = false;
-    }
-
-    // Runs the procedure once on `source`. `capture`: its output goes into the outcome
-    // instead of to the terminal.
-    Outcome RunOn(const MachineSource& source, bool capture) {
+    // Runs the procedure once on `source`. `row`: a row of a table, whose output goes into the
+    // outcome instead of to the terminal, and whose machine, unreadable after the run, fails
+    // the row rather than the run.
+    Outcome RunOn(const MachineSource& source, bool row) {
         Outcome out;
-        out.machine = source.label;
+        out.machine = source.name;
         out.file = source.path;
         if (source.ready) {
-            out.description = ReadyMachineDescription(MachinesDir(), source.label);
+            out.description = ReadyMachineDescription(MachinesDir(), source.name);
         }
         const auto [text, before] = LoadMachine(source.path);
         RunFolder folder;
         std::string machine = source.path;
+        std::string problem;
         if (!o_.inPlace) {
             machine = folder / "machine.json";
-            WriteFile(machine, text, O_EXCL);
+            if (!WriteFileAtomically(machine, text, problem)) {
+                Fail(machine + ": " + problem);
+            }
         }
         const std::string trace = o_.trace.empty() ? folder / "trace.jsonl" : o_.trace;
         PrepareTrace(trace);
-        const std::string status = folder / "status";
-
-        ChildCommand child;
-        if (o_.windows.empty()) {
-            child.argv = o_.command;
-        } else {
-            child.argv = {wineRun_,
-                          "--procedure",
-                          bin_,
-                          "--status-file",
-                          status,
-                          "--timeout",
-                          std::to_string(static_cast<int>(o_.timeout + 0.999)),
-                          "--"};
-            child.argv.insert(child.argv.end(), o_.command.begin(), o_.command.end());
-            child.graceSeconds = 30; // the runner ends Wine's processes before it ends
-            child.endLeftovers = false;
-        }
-        child.env = Environment({{"SIMBOOK", fs::absolute(machine).string()},
-                                 {"SIMBOOK_TRACE", fs::absolute(trace).string()}});
-        child.timeoutSeconds = o_.windows.empty() ? o_.timeout : o_.timeout + 60;
-        int captured = -1;
-        if (capture) {
-            captured = open((folder / "output").c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (captured < 0) {
-                Fail("cannot capture the procedure's output: " + std::string(std::strerror(errno)));
-            }
-            child.out = child.err = captured;
-        } else if (o_.json) {
-            child.out = 2; // standard output is the report's
-        }
-        const ChildEnd end = Supervise(child);
-        if (captured >= 0) {
-            close(captured);
-            out.output = Tail(folder / "output");
-        }
-        if (!end.started) {
-            Fail(end.problem);
-        }
-        interrupted_ = end.interruptedBy;
-        out.seconds = end.seconds;
-        out.leftovers = end.leftovers;
-        out.timedOut = end.timedOut;
-        out.exit = end.status;
-        if (!o_.windows.empty()) {
-            std::string full;
-            std::ifstream in(status);
-            if (std::getline(in, full) && !full.empty()) {
-                char* stop = nullptr;
-                const long long value = std::strtoll(full.c_str(), &stop, 10);
-                if (*stop == '\0' || *stop == '\r') {
-                    out.exit = value;
-                }
-            } else if (end.status == 124) {
-                out.timedOut = true; // the runner ended it at the time limit
-            } else if (end.status == kOwnFailure && !end.timedOut && end.interruptedBy == 0) {
-                Fail("the Wine runner failed (its message is above)");
-            }
-        }
-        if (out.timedOut) {
-            out.exit = kTimedOut;
-        } else if (end.interruptedBy != 0 && end.status > 128) {
-            out.interrupted = true; // ended by simbook, not by itself
-            out.exit = kInterrupted;
-        }
+        Judge(Start(machine, trace, folder / "status", row), folder / "status", out);
         out.runs = RunsOfTrace(ReadLines(trace));
-        const auto [afterText, after] = LoadMachine(machine);
+        std::string afterText;
+        oj after;
+        if (!ReadMachine(machine, afterText, after, problem)) {
+            if (!row) {
+                Fail(machine + ": " + problem);
+            }
+            out.failures.push_back("the machine file after the run could not be read: " + problem);
+            return out;
+        }
         out.after = after;
         out.changes = Changes(before, after);
         return out;
@@ -465,46 +374,43 @@ public:
 
     int Interrupted() const { return interrupted_; }
 
-    Runner(const Runner&) = delete;
-    Runner& operator=(const Runner&) = delete;
-    ~Runner() {
-        try {
-            StopWine();
-        } catch (...) {
-            // Nothing more can be done for a session that cannot be stopped.
+private:
+    ChildEnd Start(const std::string& machine, const std::string& trace, const std::string& status,
+                   bool capture) {
+        ChildCommand child = launcher_->Procedure(o_.command,
+                                                  {{"SIMBOOK", fs::absolute(machine).string()},
+                                                   {"SIMBOOK_TRACE", fs::absolute(trace).string()}},
+                                                  status, o_.timeout);
+        child.capture = capture;
+        if (!capture && o_.json) {
+            child.out = 2; // standard output is the report's
         }
+        std::fflush(stdout);
+        ChildEnd end = Supervise(child);
+        if (!end.started) {
+            Fail(end.problem);
+        }
+        return end;
     }
 
-private:
-    // This process's environment with the programs first on PATH and `set` replacing or
-    // adding variables.
-    std::vector<std::string>
-    Environment(const std::vector<std::pair<std::string, std::string>>& set) {
-        std::vector<std::string> env;
-        std::string path = "/usr/local/bin:/usr/bin:/bin";
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            const std::string name = entry.substr(0, entry.find('='));
-            if (name == "PATH") {
-                path = entry.substr(5);
-                continue;
-            }
-            if (std::none_of(set.begin(), set.end(),
-                             [&](const auto& s) { return s.first == name; })) {
-                env.push_back(entry);
-            }
+    // The procedure's status and how it ended, into `out`.
+    void Judge(const ChildEnd& end, const std::string& status, Outcome& out) {
+        interrupted_ = end.interruptedBy;
+        out.seconds = end.seconds;
+        out.leftovers = end.leftovers;
+        out.timedOut = end.timedOut;
+        out.output = end.output;
+        out.exit = launcher_->FullStatus(end, status);
+        if (out.timedOut) {
+            out.exit = kTimedOut;
+        } else if (end.interruptedBy != 0 && end.status > 128) {
+            out.interrupted = true; // ended by simbook, not by itself
+            out.exit = kInterrupted;
         }
-        env.push_back("PATH=" + (o_.windows.empty() ? bin_ + ":" : std::string()) + path);
-        for (const auto& [name, value] : set) {
-            env.push_back(std::string(name).append("=").append(value));
-        }
-        return env;
     }
 
     const Options& o_;
-    std::string bin_;
-    std::string wineRun_;
-    bool sessionKept_ = false;
+    std::unique_ptr<Launcher> launcher_; // a kept Wine session ends with it
     int interrupted_ = 0;
 };
 
@@ -535,17 +441,53 @@ private:
     sigset_t before_{};
 };
 
+// A reader of standard output that goes away (`simbook run ... | head`) makes writes fail with
+// EPIPE instead of ending simbook, so that the table can stop in order: the Wine session
+// stopped, the JUnit file written.
+class IgnoredPipeSignal {
+public:
+    IgnoredPipeSignal() {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &before_);
+    }
+    IgnoredPipeSignal(const IgnoredPipeSignal&) = delete;
+    IgnoredPipeSignal& operator=(const IgnoredPipeSignal&) = delete;
+    ~IgnoredPipeSignal() { sigaction(SIGPIPE, &before_, nullptr); }
+
+private:
+    struct sigaction before_ {};
+};
+
+// Writes `text` to standard output at once; false when it cannot be written (its reader went
+// away), and then what could not be written is dropped rather than tried again at exit.
+bool Print(const std::string& text) {
+    if (std::ferror(stdout) != 0) {
+        return false;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+        std::fflush(stdout) == 0) {
+        return true;
+    }
+    __fpurge(stdout);
+    return false;
+}
+
+constexpr const char* kOutputClosed =
+    "standard output cannot be written (its reader went away?); the report stops here";
+
 int RunSingle(const Options& o, Runner& runner, const MachineSource& source) {
     Outcome out = runner.RunOn(source, false);
+    bool printed = false;
     if (o.json) {
         oj doc = ReportJson(out);
         doc["command"] = o.command;
         doc["in_place"] = o.inPlace;
         doc["trace"] = o.trace.empty() ? oj() : oj(o.trace);
-        std::printf("%s\n", doc.dump(2, ' ', false, oj::error_handler_t::replace).c_str());
+        printed = Print(doc.dump(2, ' ', false, oj::error_handler_t::replace) + "\n");
     } else {
-        std::fflush(stdout);
-        std::printf("\n%s", ReportText(out, o.inPlace).c_str());
+        printed = Print("\n" + ReportText(out, o.inPlace));
     }
     if (runner.Interrupted() != 0) {
         std::fprintf(stderr, "simbook run: interrupted; the procedure was ended\n");
@@ -557,64 +499,51 @@ int RunSingle(const Options& o, Runner& runner, const MachineSource& source) {
                      "it started were ended\n",
                      o.timeout);
     }
+    if (!printed) {
+        Complain("run", kOutputClosed);
+        return kOwnFailure;
+    }
     return static_cast<int>(out.exit & 0xFF);
 }
 
-int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>& sources,
-             HeldSignals& held) {
-    std::optional<Expectations> expect;
-    if (!o.expect.empty()) {
-        std::string problem;
-        expect = ReadExpectations(o.expect, problem);
-        if (!expect) {
-            Fail(o.expect + ": " + problem);
+// The --expect file, read and checked against the table's machines before anything runs.
+std::optional<Expectations> LoadExpectations(const Options& o,
+                                             const std::vector<MachineSource>& sources) {
+    if (o.expect.empty()) {
+        return std::nullopt;
+    }
+    std::string problem;
+    std::optional<Expectations> expect = ReadExpectations(o.expect, problem);
+    if (!expect) {
+        Fail(o.expect + ": " + problem);
+    }
+    for (auto it = expect->byMachine.begin(); it != expect->byMachine.end(); ++it) {
+        if (it.key() != "*" &&
+            std::none_of(sources.begin(), sources.end(),
+                         [&](const MachineSource& s) { return s.name == it.key(); })) {
+            std::fprintf(stderr, "simbook run: %s: no machine '%s' in this table\n",
+                         o.expect.c_str(), EscapedForLine(it.key()).c_str());
         }
-        for (auto it = expect->byMachine.begin(); it != expect->byMachine.end(); ++it) {
-            if (it.key() != "*" &&
-                std::none_of(sources.begin(), sources.end(),
-                             [&](const MachineSource& s) { return s.label == it.key(); })) {
-                std::fprintf(stderr, "simbook run: %s: no machine '%s' in this table\n",
-                             o.expect.c_str(), EscapedForLine(it.key()).c_str());
-            }
-        }
     }
-    std::vector<Outcome> rows;
-    int interrupted = 0;
-    if (!runner.StartWine()) {
-        interrupted = runner.Interrupted();
-    }
-    size_t width = 8;
-    for (const MachineSource& s : sources) {
-        width = std::max(width, EscapedForLine(s.label).size() + 1);
-    }
-    if (!o.json && interrupted == 0) {
-        std::printf("%s", TableHead(width).c_str());
-        std::fflush(stdout);
-    }
-    for (size_t i = 0; i < sources.size() && interrupted == 0; ++i) {
-        Outcome row = runner.RunOn(sources[i], true);
-        if (expect) {
-            Check(*expect, row);
-        }
-        interrupted = runner.Interrupted() != 0 ? runner.Interrupted() : held.Pending();
-        if (!o.json) {
-            std::printf("%s", TableRow(row, width).c_str());
-            std::fflush(stdout);
-        }
-        rows.push_back(std::move(row));
-    }
-    runner.StopWine();
-    size_t failed = 0;
-    for (const Outcome& row : rows) {
-        failed += row.failures.empty() ? 0 : 1;
-    }
+    return expect;
+}
+
+size_t FailedRows(const std::vector<Outcome>& rows) {
+    return static_cast<size_t>(std::count_if(
+        rows.begin(), rows.end(), [](const Outcome& row) { return !row.failures.empty(); }));
+}
+
+// The JUnit file, or the JSON document, and the last line of a table; false when standard
+// output cannot be written.
+bool FinishTable(const Options& o, const std::vector<Outcome>& rows, bool expected) {
     if (!o.junit.empty()) {
-        std::string suite = fs::path(o.command.front()).filename().string();
-        WriteFile(o.junit + ".tmp", JUnitXml(suite, rows), O_TRUNC);
-        if (std::rename((o.junit + ".tmp").c_str(), o.junit.c_str()) != 0) {
-            Fail(o.junit + ": cannot be written: " + std::strerror(errno));
+        std::string problem;
+        if (!WriteFileAtomically(o.junit, JUnitXml(fs::path(o.command.front()).filename(), rows),
+                                 problem)) {
+            Fail(o.junit + ": " + problem);
         }
     }
+    const size_t failed = FailedRows(rows);
     if (o.json) {
         oj doc = {{"command", o.command}, {"rows", oj::array()}};
         for (const Outcome& row : rows) {
@@ -622,18 +551,44 @@ int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>&
         }
         doc["passed"] = rows.size() - failed;
         doc["failed"] = failed;
-        std::printf("%s\n", doc.dump(2, ' ', false, oj::error_handler_t::replace).c_str());
-    } else if (expect) {
-        std::printf("%zu machines: %zu passed, %zu failed\n", rows.size(), rows.size() - failed,
-                    failed);
-    } else {
-        std::printf("%zu machines\n", rows.size());
+        return Print(doc.dump(2, ' ', false, oj::error_handler_t::replace) + "\n");
     }
+    return Print(expected ? std::to_string(rows.size()) +
+                                " machines: " + std::to_string(rows.size() - failed) + " passed, " +
+                                std::to_string(failed) + " failed\n"
+                          : std::to_string(rows.size()) + " machines\n");
+}
+
+int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>& sources,
+             HeldSignals& held) {
+    const std::optional<Expectations> expect = LoadExpectations(o, sources);
+    std::vector<Outcome> rows;
+    int interrupted = runner.BeginTable() ? 0 : runner.Interrupted();
+    size_t width = 8;
+    for (const MachineSource& s : sources) {
+        width = std::max(width, EscapedForLine(s.name).size() + 1);
+    }
+    bool closed = !o.json && interrupted == 0 && !Print(TableHead(width));
+    for (size_t i = 0; i < sources.size() && interrupted == 0 && !closed; ++i) {
+        Outcome row = runner.RunOn(sources[i], true);
+        if (expect && !row.after.is_null()) {
+            Check(*expect, row);
+        }
+        interrupted = runner.Interrupted() != 0 ? runner.Interrupted() : held.Pending();
+        closed = !o.json && !Print(TableRow(row, width));
+        rows.push_back(std::move(row));
+    }
+    runner.EndTable();
+    closed = !FinishTable(o, rows, expect.has_value()) || closed;
     if (interrupted != 0) {
         std::fprintf(stderr, "simbook run: interrupted; the table was not finished\n");
         return kInterrupted;
     }
-    return failed == 0 ? kDone : kFailed;
+    if (closed) {
+        Complain("run", kOutputClosed);
+        return kOwnFailure;
+    }
+    return FailedRows(rows) == 0 ? kDone : kFailed;
 }
 
 } // namespace
@@ -644,12 +599,10 @@ int Run(const Args& args) {
         return kUsage;
     }
     HeldSignals held;
+    IgnoredPipeSignal pipeSignal;
     try {
         const std::vector<MachineSource> sources = Machines(o);
-        if (o.inPlace && sources.front().ready) {
-            Fail("--in-place changes a machine file of your own; ready machines are never "
-                 "changed (simbook new --from NAME FILE makes one)");
-        }
+        RefuseOverwrites(o, sources);
         Runner runner(o);
         return o.each.empty() ? RunSingle(o, runner, sources.front())
                               : RunTable(o, runner, sources, held);
