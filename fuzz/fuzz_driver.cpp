@@ -13,18 +13,21 @@
 #include "platform/win32.h"
 #include "simbook/driver/cipher.h"
 #include "simbook/machine.h"
+// The tests' statement of the protocol's numbers (the fuzz programs build without the tests).
+#include "../tests/support/protocol.h"
 
 namespace {
 
-constexpr DWORD kIoctlHandshake = 0x222000;
-constexpr DWORD kIoctlEndSession = 0x222004;
-constexpr DWORD kIoctlCapsule = 0x222008;
-constexpr DWORD kFirmwareCall = 0x222944;
-constexpr size_t kPhase1Size = 160;
-constexpr size_t kPhase2RequestSize = 28;
-constexpr size_t kProofSize = 20;
-constexpr size_t kPhase3RequestSize = 24;
-constexpr size_t kPhase3ReplySize = 8;
+using nwt::test::protocol::kFirmwareCall;
+using nwt::test::protocol::kIoctlCapsule;
+using nwt::test::protocol::kIoctlEndSession;
+using nwt::test::protocol::kIoctlHandshake;
+using nwt::test::protocol::kPhase1Size;
+using nwt::test::protocol::kPhase2RequestSize;
+using nwt::test::protocol::kPhase3ReplySize;
+using nwt::test::protocol::kPhase3RequestSize;
+using nwt::test::protocol::kProofSize;
+
 constexpr uint32_t kSessionId = 0x5e551011;
 
 // Fake handles: any value but null and INVALID_HANDLE_VALUE.

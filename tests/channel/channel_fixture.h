@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/bytes.h"
+#include "support/protocol.h"
 #include "common/channel/misc_common.h"
 #include "support/scratch.h"
 
@@ -35,10 +36,10 @@ namespace channel_test {
 using Bytes = std::vector<uint8_t>;
 using nlohmann::json;
 
-constexpr DWORD kHandshakeCode = 0x222000;
-constexpr DWORD kEndSessionCode = 0x222004;
-constexpr DWORD kCapsuleCode = 0x222008;
-constexpr DWORD kFirmwareCallCode = 0x222944;
+constexpr DWORD kHandshakeCode = nwt::test::protocol::kIoctlHandshake;
+constexpr DWORD kEndSessionCode = nwt::test::protocol::kIoctlEndSession;
+constexpr DWORD kCapsuleCode = nwt::test::protocol::kIoctlCapsule;
+constexpr DWORD kFirmwareCallCode = nwt::test::protocol::kFirmwareCall;
 
 using nwt::test::FromHex;
 using nwt::test::ToHex;

@@ -13,6 +13,7 @@
 
 #include "support/bytes.h"
 #include "support/driver_client.h"
+#include "support/protocol.h"
 #include "platform/win32.h"
 #include "support/scratch.h"
 #include "support/stand_in.h"
@@ -20,6 +21,8 @@
 using testclient::Bytes;
 
 namespace {
+
+constexpr DWORD kHandshake = nwt::test::protocol::kIoctlHandshake;
 
 const wchar_t* kPath = L"\\\\?\\ROOT#SYSTEM#0000#{80dcc0c5-bd3e-4bc0-8a06-11eae4ae7224}";
 
@@ -91,8 +94,8 @@ TEST(Device, ShareModeZeroIsExclusiveInProcessAndAcrossProcesses) {
 TEST(Device, BadArgumentsAndHandles) {
     nwt::test::StandInMachine machine("{}");
     DWORD returned = 5;
-    EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x4444), 0x222000, nullptr, 0, nullptr, 0,
-                                 &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(reinterpret_cast<HANDLE>(0x4444), kHandshake, nullptr, 0, nullptr,
+                                 0, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(returned, 0u);
     // No path, or an empty one, names no directory.
@@ -103,9 +106,9 @@ TEST(Device, BadArgumentsAndHandles) {
     }
     HANDLE h = Open();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(DeviceIoControl(h, 0x222000, nullptr, 4, nullptr, 0, &returned, nullptr));
+    EXPECT_FALSE(DeviceIoControl(h, kHandshake, nullptr, 4, nullptr, 0, &returned, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(DeviceIoControl(h, 0x222000, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_TRUE(DeviceIoControl(h, kHandshake, nullptr, 0, nullptr, 0, &returned, nullptr));
     CloseHandle(h);
 }
 
@@ -170,10 +173,10 @@ TEST(Trace, LinesFollowTheFormat) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Open(), INVALID_HANDLE_VALUE);
     DWORD returned = 0;
-    DeviceIoControl(h, 0x222000, nullptr, 0, nullptr, 0, &returned, nullptr);
+    DeviceIoControl(h, kHandshake, nullptr, 0, nullptr, 0, &returned, nullptr);
     uint8_t bad[4] = {0xAB, 0xCD, 0x01, 0x02};
     uint8_t out[8];
-    DeviceIoControl(h, 0x222000, bad, 4, out, 8, &returned, nullptr);
+    DeviceIoControl(h, kHandshake, bad, 4, out, 8, &returned, nullptr);
     CloseHandle(h);
 
     const std::vector<nlohmann::json> lines = machine.TraceLines();

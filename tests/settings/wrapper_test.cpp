@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr uint32_t IOCTL_CAPSULE = 0x222008;
-constexpr uint32_t IOCTL_END_SESSION = 0x222004;
+constexpr uint32_t IOCTL_CAPSULE = nwt::test::protocol::kIoctlCapsule;
+constexpr uint32_t IOCTL_END_SESSION = nwt::test::protocol::kIoctlEndSession;
 
 class Wrapper : public ::testing::Test {
 protected:

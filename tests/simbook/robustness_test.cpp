@@ -11,8 +11,11 @@
 #include "simbook/driver/driver.h"
 #include "simbook/driver/firmware.h"
 #include "simbook/machine.h"
+#include "support/protocol.h"
 
 namespace {
+
+namespace wire = nwt::test::protocol;
 
 uint32_t Seed() {
     const char* fixed = std::getenv("SIMBOOK_TEST_SEED");
@@ -85,7 +88,14 @@ TEST(Robustness, FirmwareAnswersEveryPacketWithinItsRoom) {
     simbook::Machine::Firmware values;
     values.wlanItemData = {1, 2, 3, 4};
     simbook::Firmware firmware(values, 0, [](const simbook::Machine::Firmware&) { return true; });
-    const uint8_t functions[] = {0x04, 0x05, 0x0C, 0x0D, 0x11, 0x12, 0x00, 0xFF};
+    const uint8_t functions[] = {wire::kGetPasswordInfo,
+                                 wire::kGetPasswordState,
+                                 wire::kReadIndexedSetting,
+                                 wire::kWriteIndexedSetting,
+                                 wire::kGetSetupItem,
+                                 wire::kSetSetupItem,
+                                 0x00,
+                                 0xFF};
     for (int i = 0; i < 20000; ++i) {
         size_t size = rng() % 80;
         std::vector<uint8_t> packet(size);
@@ -119,7 +129,9 @@ TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
         simbook::Machine machine;
         machine.driver.sessions = sessions;
         simbook::Driver driver(machine);
-        const simbook::Dword codes[] = {0x222000, 0x222004, 0x222008, 0x222008, 0x222008, 0x22200C};
+        const simbook::Dword codes[] = {wire::kIoctlHandshake, wire::kIoctlEndSession,
+                                        wire::kIoctlCapsule,   wire::kIoctlCapsule,
+                                        wire::kIoctlCapsule,   wire::kIoctlCapsule + 4};
         uint32_t sequence = 0;
         int answered = 0;
         for (int i = 0; i < 20000; ++i) {
@@ -134,14 +146,14 @@ TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
                     in[at + k] = static_cast<uint8_t>(v >> (8 * k));
                 }
             };
-            if (code == 0x222008 && size >= 16 && rng() % 4 != 0) {
+            if (code == wire::kIoctlCapsule && size >= 16 && rng() % 4 != 0) {
                 uint32_t payload = static_cast<uint32_t>(size - 16);
                 put32(0, rng() % 8 ? payload : static_cast<uint32_t>(rng()));
                 put32(4, rng() % 8 ? static_cast<uint32_t>(size) : static_cast<uint32_t>(rng()));
                 put32(8, 0);
                 put32(12, sequence++);                                         // sequence number
                 put32(16, rng() % 8 ? payload : static_cast<uint32_t>(rng())); // structure length
-                put32(20, 0x222944);                                           // firmware call
+                put32(20, wire::kFirmwareCall);                                // firmware call
                 put32(24, payload >= 24 ? payload - 24 : 0);                   // input size
                 put32(28, static_cast<uint32_t>(rng() % 64));                  // output size
             }
@@ -151,7 +163,7 @@ TEST(Robustness, DriverAnswersEveryRequestWithinItsRoom) {
                                     static_cast<simbook::Dword>(in.size()),
                                     out.empty() ? nullptr : out.data(), room);
             EXPECT_LE(r.returned, room);
-            answered += (r.ok && code == 0x222008) ? 1 : 0;
+            answered += (r.ok && code == wire::kIoctlCapsule) ? 1 : 0;
             if (!r.ok) {
                 EXPECT_NE(r.error, static_cast<simbook::Dword>(simbook::win32::kSuccess));
             }

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/protocol.h"
+
 namespace e2e {
 
 // A scratch folder that holds the machine file, the trace and the captured output of a test;
@@ -69,9 +71,9 @@ std::vector<nlohmann::json> IoControls(const RunResult& run,
 // order; only meaningful for a driver without sessions, whose capsules travel unenciphered.
 std::vector<int> PlainFirmwareFunctions(const RunResult& run);
 
-constexpr uint32_t IOCTL_SESSION = 0x222000;
-constexpr uint32_t IOCTL_END_SESSION = 0x222004;
-constexpr uint32_t IOCTL_CAPSULE = 0x222008;
+constexpr uint32_t IOCTL_SESSION = nwt::test::protocol::kIoctlHandshake;
+constexpr uint32_t IOCTL_END_SESSION = nwt::test::protocol::kIoctlEndSession;
+constexpr uint32_t IOCTL_CAPSULE = nwt::test::protocol::kIoctlCapsule;
 
 } // namespace e2e
 
