@@ -1,7 +1,9 @@
-// The firmware model: every function, its statuses, and when changes are stored.
+// The firmware model: every function, its statuses, and when changes are stored; how the check
+// tool reads the firmware's answers, and the three programs' verdicts and exit statuses.
 #include <gtest/gtest.h>
 
 #include "simbook/driver/firmware.h"
+#include "simbook/protocol.h"
 #include "support/protocol.h"
 
 namespace {
@@ -244,4 +246,67 @@ TEST(Firmware, StatusesAtTheirEdges) {
     }
     EXPECT_EQ(fw.stored.setting58, 7u); // only the write that fits was stored
     EXPECT_EQ(fw.stores, 1);
+}
+
+// The check tool's readings of the firmware's values, at each edge.
+TEST(ProtocolReadings, WlanFlagsSwitchSettingAndPasswordStates) {
+    namespace p = simbook::protocol;
+    EXPECT_EQ(p::WlanOn(0x0001), true);
+    EXPECT_EQ(p::WlanOn(0x0002), false); // bit 8 clear: bit 0 alone counts
+    EXPECT_EQ(p::WlanOn(0x0101), true);
+    EXPECT_EQ(p::WlanOn(0x0100), false);
+    EXPECT_EQ(p::WlanOn(0x0102), std::nullopt);
+    EXPECT_EQ(p::ValueInWidth(0xFFFFFFFF, 2), 3u);
+    EXPECT_EQ(p::ValueInWidth(0xFFFFFFFF, 0), 0u);
+    EXPECT_EQ(p::ValueInWidth(0xFFFFFFFF, 31), 0x7FFFFFFFu);
+    EXPECT_EQ(p::ValueInWidth(0xFFFFFFFF, 32), 0xFFFFFFFFu);
+    auto three = p::SwitchFromSetting(3);
+    ASSERT_TRUE(three.has_value());
+    EXPECT_TRUE(three->switchOn);
+    EXPECT_FALSE(three->displayOn); // bit 1 set turns the display off
+    auto zero = p::SwitchFromSetting(0);
+    ASSERT_TRUE(zero.has_value());
+    EXPECT_FALSE(zero->switchOn);
+    EXPECT_TRUE(zero->displayOn);
+    EXPECT_FALSE(p::SwitchFromSetting(4).has_value());
+    EXPECT_EQ(p::PasswordSet(wire::kDone), true);
+    EXPECT_EQ(p::PasswordSet(wire::kPasswordNotSet), false);
+    EXPECT_EQ(p::PasswordSet(wire::kUnsupported), std::nullopt);
+    EXPECT_EQ(p::PasswordSet(wire::kBadPacket), std::nullopt);
+}
+
+TEST(ProtocolPrograms, VerdictsMeaningsAndStatusTextAtTheEdges) {
+    namespace p = simbook::protocol;
+    using V = p::Verdict;
+    const p::Program* brenvik = p::FindProgram("brenvik");
+    const p::Program* tolmare = p::FindProgram("tolmare");
+    const p::Program* sundrel = p::FindProgram("sundrel");
+    ASSERT_TRUE(brenvik && tolmare && sundrel);
+    EXPECT_EQ(p::FindProgram("tolmare.exe"), nullptr);
+    EXPECT_EQ(p::FindProgram(""), nullptr);
+    struct Row {
+        const p::Program* program;
+        int64_t status;
+        V verdict;
+        bool meaningful; // a status the program returns
+    } rows[] = {
+        {brenvik, 0, V::Success, true},  {brenvik, 1, V::Failure, false},
+        {brenvik, -4, V::Failure, true}, {brenvik, -5, V::Failure, false},
+        {tolmare, 0, V::Success, true},  {tolmare, 0x03310000, V::Success, true},
+        {tolmare, -2, V::Failure, true}, {tolmare, -3, V::Failure, false},
+        {sundrel, 1, V::Success, true},  {sundrel, 2, V::Success, false},
+        {sundrel, -1, V::Failure, true}, {sundrel, -2, V::None, true},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(p::VerdictOf(*row.program, row.status), row.verdict)
+            << row.program->name << " " << row.status;
+        EXPECT_EQ(p::ExitMeaning(*row.program, row.status) != nullptr, row.meaningful)
+            << row.program->name << " " << row.status;
+    }
+    EXPECT_STREQ(p::VerdictWord(V::None), "(nothing)");
+    EXPECT_EQ(p::ExitStatusText(tolmare, 0x00310000), "0x00310000");
+    EXPECT_EQ(p::ExitStatusText(tolmare, 0), "0");
+    EXPECT_EQ(p::ExitStatusText(tolmare, -1), "-1");
+    EXPECT_EQ(p::ExitStatusText(brenvik, 0x00310000), "3211264");
+    EXPECT_EQ(p::ExitStatusText(nullptr, 5), "5");
 }
