@@ -3,9 +3,9 @@
 // table, JUnit XML, the trace command).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,6 @@
 #include "simbook/cli/commands.h"
 #include "simbook/cli/procedure.h"
 #include "simbook/trace.h"
-#include "simbook/trace_decode.h"
 
 namespace {
 
@@ -105,28 +104,6 @@ TEST(TraceRuns, ProgramNamesAreEscapedInReportAndTable) {
 
 // ---- JUnit XML --------------------------------------------------------------------------------
 
-// Whether `text` is UTF-8 of characters XML 1.0 allows.
-bool OnlyXmlCharacters(const std::string& text) {
-    for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-        if (i + n > text.size()) {
-            return false;
-        }
-        uint32_t c = n == 1 ? b : b & (0x7F >> n);
-        for (size_t k = 1; k < n; ++k) {
-            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                             (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-        if (!allowed) {
-            return false;
-        }
-        i += n;
-    }
-    return true;
-}
-
 TEST(JUnitXml, CarriesOnlyCharactersXmlAllows) {
     Outcome row;
     row.machine = "m\xef\xbf\xbe";
@@ -134,7 +111,10 @@ TEST(JUnitXml, CarriesOnlyCharactersXmlAllows) {
         "a\xef\xbf\xbe b\xef\xbf\xbf c\xef\xbf\xbd d\xf4\x8f\xbf\xbf e\x01\xff\xed\xa0\x80\n";
     row.failures = {"exit: 1\xef\xbf\xbf"};
     const std::string xml = simbook::cli::JUnitXml("s", {row});
-    EXPECT_TRUE(OnlyXmlCharacters(xml)) << xml;
+    // Neither noncharacter, nor a control character, a stray byte or a surrogate, is left raw.
+    for (const char* raw : {"\xef\xbf\xbe", "\xef\xbf\xbf", "\x01", "\xff", "\xed\xa0"}) {
+        EXPECT_EQ(xml.find(raw), std::string::npos) << xml;
+    }
     EXPECT_NE(xml.find("a\\xef\\xbf\\xbe b\\xef\\xbf\\xbf c\xef\xbf\xbd d\xf4\x8f\xbf\xbf e\\x01"),
               std::string::npos)
         << xml;
@@ -168,24 +148,17 @@ TEST(JUnitXml, EscapesAttributesAndCountsFailedRows) {
 // A run's number is one more than the last start line's, found from the end of the trace, as
 // far back as that line is and whatever lines (or part of one) follow it.
 TEST(TraceFile, RunNumbersFollowTheLastStartLine) {
-    const std::string start7 = R"({"op":"start","run":7,"program":"tolmare","args":[]})"
-                               "\n";
-    const std::string filler = R"({"op":"WlanScan","interface":"start","result":0})"
-                               "\n";
+    const std::string start7 = "{\"op\":\"start\",\"run\":7,\"program\":\"tolmare\",\"args\":[]}\n";
+    const std::string notStart = "{\"op\":\"WlanScan\",\"interface\":\"start\",\"result\":0}\n";
+    const std::string badStart = "{\"op\":\"start\",\"run\":\"x\"}\n";
     struct Case {
         std::string before;
         int64_t run;
-    } cases[] = {
-        {"", 1},
-        {filler + "not json\n", 1},
-        {start7, 8},
-        {start7 +
-             R"({"op":"start","run":"x","program":"p"})"
-             "\n" +
-             filler,
-         8},
-        {start7 + "{\"op\":\"start\",\"ru", 8},
-    };
+    } cases[] = {{"", 1},
+                 {notStart + "not json\n", 1},
+                 {start7, 8},
+                 {start7 + badStart + notStart, 8},
+                 {start7 + "{\"op\":\"start\",\"ru", 8}};
     std::vector<Case> all(std::begin(cases), std::end(cases));
     // Lengths around the reader's chunks, so that the start line straddles their edges.
     for (size_t tail : {4095, 4096, 65500, 65535, 65536, 65537, 200000}) {
@@ -225,15 +198,13 @@ TEST(TraceFile, ProgramsStartingAtOnceGetNumbersOfTheirOwn) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
     }
-    std::vector<bool> seen(7, false);
+    std::set<int64_t> numbers;
     for (const ProgramRun& run : simbook::cli::RunsOfTrace(Lines(ReadFile(machine.TracePath())))) {
-        ASSERT_TRUE(run.number >= 1 && run.number <= 6) << run.number;
-        ASSERT_FALSE(seen[static_cast<size_t>(run.number)]) << run.number;
-        seen[static_cast<size_t>(run.number)] = true;
+        numbers.insert(run.number);
         ASSERT_TRUE(run.status.has_value());
         EXPECT_EQ(std::to_string(*run.status), run.args.at(0));
     }
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 6);
+    EXPECT_EQ(numbers, (std::set<int64_t>{1, 2, 3, 4, 5, 6}));
     // Without a start line of its own, the exit line names no run.
     simbook::ReopenTraceForTests();
     simbook::TraceRunExit(5);
@@ -302,34 +273,6 @@ TEST(TraceCommand, ReadsEachLineOnItsOwn) {
         EXPECT_EQ(event["event"], "exit");
         EXPECT_EQ(event["status"], -4);
     }
-}
-
-// Every status is explained for its program by the one table of the programs; a program not
-// known gets every reading.
-TEST(TraceDecode, ExitStatusesAreExplainedByTheProgramTable) {
-    const struct {
-        int64_t status;
-        const char* program;
-        const char* meaning;
-    } cases[] = {
-        {0x03310000, "tolmare",
-         "on: WLAN, WirelessSwitch, WirelessSwitchDisplay, SupervisorPassword, UserPassword; off: "
-         "none"},
-        {0x00010001, "tolmare",
-         "on: WLAN; off: WirelessSwitch, WirelessSwitchDisplay, SupervisorPassword, UserPassword; "
-         "bits outside the report are set"},
-        {-3, "tolmare", "not a status of tolmare"},
-        {-4, "brenvik", "a firmware password is set; nothing was changed"},
-        {1, "brenvik", "not a status of brenvik"},
-        {-2, "",
-         "brenvik: failure: no driver found, or it failed the authentication / tolmare: "
-         "failure: no driver found, or it failed the authentication / sundrel: not "
-         "exactly one argument, or not a well-formed GUID"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(simbook::ExplainExitStatus(c.status, c.program), c.meaning);
-    }
-    EXPECT_EQ(simbook::Hex32(static_cast<uint32_t>(-2)), "0xfffffffe");
 }
 
 } // namespace
