@@ -76,8 +76,8 @@ if(DEFINED EXPECT_MACHINE)
         string(APPEND failures "\n  machine file: expected to match ${EXPECT_MACHINE}:\n${machine_text}")
     endif()
 endif()
-# A running wineserver keeps a socket in /tmp/.wine-<uid>/server-<dev>-<inode of the prefix>.
-execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+# A running wineserver keeps a socket in <the temporary folder>/wine-XXXXXX/server-<dev>-<inode
+# of the prefix> (or .wine-<uid>/...); the runner removes the folder when the server has ended.
 execute_process(COMMAND stat -c "%d %i" ${CACHE}/simbook-wine/prefix
                 OUTPUT_VARIABLE ids OUTPUT_STRIP_TRAILING_WHITESPACE)
 separate_arguments(ids)
@@ -87,8 +87,13 @@ math(EXPR dev "${dev}" OUTPUT_FORMAT HEXADECIMAL)
 math(EXPR ino "${ino}" OUTPUT_FORMAT HEXADECIMAL)
 string(REPLACE "0x" "" dev "${dev}")
 string(REPLACE "0x" "" ino "${ino}")
-if(EXISTS /tmp/.wine-${uid}/server-${dev}-${ino}/socket)
-    string(APPEND failures "\n  a wineserver is still running for ${CACHE}/simbook-wine/prefix")
+set(tmp /tmp)
+if("$ENV{TMPDIR}" MATCHES "^/")
+    set(tmp $ENV{TMPDIR})
+endif()
+file(GLOB left ${tmp}/wine-*/server-${dev}-${ino} ${tmp}/.wine-*/server-${dev}-${ino})
+if(left)
+    string(APPEND failures "\n  a wineserver's folder is left for ${CACHE}/simbook-wine/prefix: ${left}")
 endif()
 
 if(failures)
