@@ -26,11 +26,14 @@ constexpr uint32_t kIoctlCapsule = 0x222008;    // a request capsule, answered b
 constexpr uint32_t kFirmwareCall = 0x222944;    // the code inside an encapsulated request
 
 // The handshake's requests and replies: each phase's request begins with its 4-byte tag.
-constexpr size_t kPhaseTagSize = 4;         // "Ini1", "Ini2", "Ini3"
-constexpr size_t kPhase1Size = 160;         // tag, public value, nonce; the reply is as long
-constexpr size_t kPublicValueSize = 132;    // a Diffie-Hellman value, least significant first
-constexpr size_t kNonceOffset = 136;        // where phase 1's request and reply carry the nonce
-constexpr size_t kNonceSize = 24;           //
+constexpr size_t kPhaseTagSize = 4;
+inline constexpr char kPhase1Tag[] = "Ini1";
+inline constexpr char kPhase2Tag[] = "Ini2";
+inline constexpr char kPhase3Tag[] = "Ini3";
+constexpr size_t kPhase1Size = 160;      // tag, public value, nonce; the reply is as long
+constexpr size_t kPublicValueSize = 132; // a Diffie-Hellman value, least significant first
+constexpr size_t kNonceOffset = 136;     // where phase 1's request and reply carry the nonce
+constexpr size_t kNonceSize = 24;
 constexpr size_t kPhase2RequestSize = 28;   // tag, session identifier, the client's proof
 constexpr size_t kProofSize = 20;           // a proof: the phase 2 reply is the driver's
 constexpr size_t kPhase3RequestSize = 24;   // tag, session identifier, enciphered session key
@@ -78,7 +81,7 @@ constexpr size_t kIndexedSettingSize = 32;      // 0x0C and 0x0D, both ways
 constexpr size_t kSetupItemHeaderSize = 22;     // 0x11's input; its data area starts here
 constexpr size_t kSetSetupItemSize = 16;        // 0x12, both ways
 constexpr size_t kPasswordInfoRequestSize = 8;  // 0x04
-constexpr size_t kPasswordInfoAnswerSize = 18;  //
+constexpr size_t kPasswordInfoAnswerSize = 18;  // its answer
 constexpr size_t kPasswordStateHeaderSize = 10; // 0x05's input; its data area starts here
 
 // Functions 0x0C and 0x0D carry 0x90 at offset 8 and this tag at offset 16.
@@ -88,9 +91,9 @@ constexpr uint32_t IndexedSettingTag(uint8_t function) {
 }
 
 // The settings the tools use.
-constexpr uint16_t kWlanItem = 0x8008;  // setup item of the wireless LAN device (0x11, 0x12)
-constexpr uint16_t kWlanSelector = 0;   //
-constexpr uint32_t kSwitchSetting = 58; // indexed setting of the wireless switch
+constexpr uint16_t kWlanItem = 0x8008; // setup item of the wireless LAN device (0x11, 0x12)
+constexpr uint16_t kWlanSelector = 0;
+constexpr uint32_t kSwitchSetting = 58;                  // indexed setting of the wireless switch
 constexpr uint16_t kSupervisorPasswordSelector = 0x8000; // function 0x05's selectors
 constexpr uint16_t kUserPasswordSelector = 0;
 

@@ -125,15 +125,15 @@ IoResult Driver::Handshake(uint64_t owner, const uint8_t* in, Dword inSize, uint
     if (inSize < kPhaseTagSize) {
         return Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini1", kPhaseTagSize) == 0) {
+    if (std::memcmp(in, protocol::kPhase1Tag, kPhaseTagSize) == 0) {
         return inSize == kPhase1Size ? Phase1(owner, in, out, outSize)
                                      : Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini2", kPhaseTagSize) == 0) {
+    if (std::memcmp(in, protocol::kPhase2Tag, kPhaseTagSize) == 0) {
         return inSize == kPhase2RequestSize ? Phase2(owner, in, out, outSize)
                                             : Failure(win32::kInvalidParameter);
     }
-    if (std::memcmp(in, "Ini3", kPhaseTagSize) == 0) {
+    if (std::memcmp(in, protocol::kPhase3Tag, kPhaseTagSize) == 0) {
         return inSize == kPhase3RequestSize ? Phase3(owner, in, out, outSize)
                                             : Failure(win32::kInvalidParameter);
     }
