@@ -46,7 +46,8 @@ std::string CandidateName(const std::string& path) {
 int CreateUnique(const std::string& path, mode_t mode, std::string& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = CandidateName(path);
-        int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        int fd = AboveStandard(
+            open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -164,6 +165,17 @@ bool CreateFileAtomically(const std::string& path, const std::string& text, std:
     }
     SyncFolderOf(path);
     return true;
+}
+
+int AboveStandard(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return moved;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

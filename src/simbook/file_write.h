@@ -34,6 +34,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& text, std::
 bool CreateFileAtomically(const std::string& path, const std::string& text, std::string& problem,
                           bool& existed);
 
+// `fd` moved above standard input, output and error (closing it there), or -1 with errno set.
+// Every file simbook opens in a program's process goes through it: a program started with one of
+// those closed would otherwise find its console output in the file, or read from it.
+int AboveStandard(int fd);
+
 // Whether `a` and `b` both exist and are the same file (device and inode, symbolic links
 // followed): two paths, a link and its target, or two hard links of one file.
 bool SameFile(const std::string& a, const std::string& b);

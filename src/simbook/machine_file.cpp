@@ -126,7 +126,7 @@ bool ReadAll(int fd, std::string& text, std::string& problem) {
 
 bool ReadText(const std::string& path, std::string& text, std::string& problem) {
     // Non-blocking, so that a FIFO is opened at once and then refused rather than waited on.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = AboveStandard(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd < 0) {
         problem = std::string("cannot be read: ") + std::strerror(errno);
         return false;

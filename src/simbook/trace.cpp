@@ -27,6 +27,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "simbook/file_write.h"
 #endif
 
 #include "simbook/trace_decode.h"
@@ -197,19 +199,6 @@ private:
 #else
 int g_fd = -1;
 bool g_checkEnd = false; // the first line still has to check how the file ends
-
-// `fd` moved above standard input, output and error, closing it there: a program started with
-// one of those closed would otherwise find its console output in the file, or read from it.
-int AboveStandard(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) {
-        return fd;
-    }
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-    return moved;
-}
 
 // Whether `trace` is the machine file that SIMBOOK names, under whatever name. (The default
 // machine is not looked for: finding it may create it, which merely tracing must not do.)

@@ -7,10 +7,14 @@
 #include <set>
 
 #include <csignal>
+#include <cstdio>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "support/scratch.h"
 #include "simbook/driver/store.h"
@@ -226,4 +230,44 @@ TEST(MachineStore, WriteFailingAfterTheTemporaryFileIsMadeLeavesNoTemporaryFile)
     EXPECT_NE(problem.find("cannot write the temporary file"), std::string::npos) << problem;
     EXPECT_EQ(ReadFile(path), "{}");
     EXPECT_EQ(Names(scratch).size(), 1u);
+}
+
+// A program started with standard input and output closed: the store's lock, the write-back's
+// new file and the machine file read for parsing must never take descriptors 0 and 1, or the
+// program's console output would land in the machine file.
+TEST(MachineStore, NeverTakesTheStandardDescriptors) {
+    const nwt::test::ScratchDir scratch("simbook-store");
+    const std::string path = nwt::test::WriteMachine(scratch, R"({"firmware":{"setting58":2}})");
+    const int savedIn = dup(STDIN_FILENO);
+    const int savedOut = dup(STDOUT_FILENO);
+    ASSERT_GE(savedIn, 0);
+    ASSERT_GE(savedOut, 0);
+    std::fflush(stdout);
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    bool closedThroughout = true;
+    auto stillClosed = [&] {
+        closedThroughout = closedThroughout && fcntl(STDIN_FILENO, F_GETFD) < 0 &&
+                           fcntl(STDOUT_FILENO, F_GETFD) < 0;
+    };
+    bool wrote = false;
+    {
+        simbook::MachineLock lock;
+        simbook::Dword error = 0;
+        const bool locked = lock.Acquire(path, true, error);
+        stillClosed();
+        simbook::Machine::Firmware firmware;
+        const bool read = simbook::ReadFirmware(path, firmware);
+        stillClosed();
+        firmware.setting58 = 3;
+        wrote = locked && read && lock.WriteBack(firmware);
+        stillClosed();
+    }
+    dup2(savedIn, STDIN_FILENO);
+    dup2(savedOut, STDOUT_FILENO);
+    close(savedIn);
+    close(savedOut);
+    EXPECT_TRUE(wrote);
+    EXPECT_TRUE(closedThroughout);
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(path))["firmware"]["setting58"], 3);
 }

@@ -113,7 +113,9 @@ bool MachineLock::Acquire(const std::string& path, bool exclusive, Dword& error)
     // file nobody will open again, so try once more on the new one.
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string target = Resolve(path);
-        int fd = target.empty() ? -1 : open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        int fd = target.empty()
+                     ? -1
+                     : AboveStandard(open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (fd < 0) {
             error = errno == ENOENT ? win32::kFileNotFound : win32::kAccessDenied;
             return false;
