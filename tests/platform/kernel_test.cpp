@@ -146,8 +146,8 @@ TEST(ProgramMain, ConvertsArgumentsAndTracesTheFullStatus) {
                                         {"args",
                                          {"-1073741676", "gr\xc3\xbc\xc3\x9f"
                                                          "e"}}}));
-    EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","status":-1073741676})"));
+    EXPECT_EQ(lines[1], nlohmann::json::parse(R"({"op":"exit","run":1,"status":-1073741676})"));
     EXPECT_EQ(lines[2]["run"], 2);
     EXPECT_EQ(lines[2]["args"], nlohmann::json::array({"7"}));
-    EXPECT_EQ(lines[3], nlohmann::json::parse(R"({"op":"exit","status":7})"));
+    EXPECT_EQ(lines[3], nlohmann::json::parse(R"({"op":"exit","run":2,"status":7})"));
 }
