@@ -2,19 +2,24 @@
 # for them, in a Wine prefix of the test's own.
 #
 #   cmake -DRUNNER=<scripts/wine-run> -DBIN=<windows bin> -DSCRATCH=<dir> -DCACHE=<dir>
-#         -DMODE=procedure|timeout|console|killed -P check_wine_procedure.cmake
+#         -DSIMBOOK=<the Linux build's simbook> -DMODE=procedure|timeout|console|killed|pipe
+#         -P check_wine_procedure.cmake
 #
-# procedure: the runner's refusals (a Wi-Fi library missing, a path Wine would read otherwise);
+# procedure: the runner's refusals (a Wi-Fi library missing, a path Wine would read otherwise, a
+#   procedure path cmd.exe would expand, no HOME);
 #   a batch file on a machine copy in a session of its own: the three traced runs with their
 #   start and exit lines, brenvik's change in the machine file, the full status of "exit /b -3"
 #   in the status file; then a kept session started twice, serving two calls on two machines,
 #   one of them a program whose name starts with "-".
-# timeout: a procedure that hangs is ended at --timeout with every process of the session.
+# timeout: a procedure that hangs is ended at --timeout with every process of the session, and
+#   by SIGTERM, SIGINT and SIGHUP (in a kept session for the last).
 # console: the programs' verdicts written to a console (a pty, which Wine makes the programs'
 #   console): the text a person sees, line ends as the terminal shows them, and the full status.
 # killed: a runner killed (SIGKILL) in the middle of a run, alone and in a kept session: nothing
 #   holds the prefix's lock afterwards, the next run ends what the dead one left (its program
-#   among them) and works, and `--session stop` works and leaves nothing.
+#   among them) and works, and `--session stop` works and leaves nothing; then runs back to
+#   back after a session that no runner knows of.
+# pipe: `simbook run --windows` with its table read by a reader that goes away.
 foreach(var RUNNER BIN SCRATCH CACHE MODE)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "check_wine_procedure: ${var} not set")
@@ -75,7 +80,11 @@ function(expect_nothing_left)
     math(EXPR dev "${dev}" OUTPUT_FORMAT HEXADECIMAL)
     math(EXPR ino "${ino}" OUTPUT_FORMAT HEXADECIMAL)
     string(REPLACE "0x" "" name "server-${dev}-${ino}")
-    file(GLOB dirs /tmp/wine-*/${name} /tmp/.wine-*/${name})
+    set(tmp /tmp)
+    if("$ENV{TMPDIR}" MATCHES "^/")
+        set(tmp $ENV{TMPDIR})
+    endif()
+    file(GLOB dirs ${tmp}/wine-*/${name} ${tmp}/.wine-*/${name})
     if(left OR runs OR dirs)
         set(failures "${failures}\n  left behind: processes [${left}], run folders [${runs}], server folders [${dirs}]" PARENT_SCOPE)
     endif()
@@ -103,23 +112,33 @@ if(MODE STREQUAL "procedure")
     file(WRITE ${SCRATCH}/machine.json "{}")
     file(WRITE ${SCRATCH}/a\\b.json "{}")
     file(WRITE ${SCRATCH}/q\"m.json "{}")
-    # <name> <machine file> <program> <stderr>
+    file(WRITE ${SCRATCH}/p%OS%q/proc.cmd "@echo off\r\nexit /b 0\r\n")
+    # <name> <machine file> <program, or the procedure's runner arguments with commas> <stderr>
     set(refusals
         "no_api|${SCRATCH}/machine.json|${SCRATCH}/no_api/tolmare.exe|wlanapi.dll is missing"
         "no_ui|${SCRATCH}/machine.json|${SCRATCH}/no_ui/sundrel.exe|wlanui.dll is missing"
         "backslash|${SCRATCH}/a\\b.json|${BIN}/sundrel.exe|SIMBOOK [^\n]*cannot be reached from Wine"
         "quote|${SCRATCH}/q\"m.json|${BIN}/sundrel.exe|SIMBOOK [^\n]*cannot be reached from Wine"
-        "quote_folder|${SCRATCH}/machine.json|${SCRATCH}/q\"dir/brenvik.exe|the program [^\n]*cannot be reached from Wine")
+        "quote_folder|${SCRATCH}/machine.json|${SCRATCH}/q\"dir/brenvik.exe|the program [^\n]*cannot be reached from Wine"
+        "percent|${SCRATCH}/machine.json|--procedure,${BIN},--,${SCRATCH}/p%OS%q/proc.cmd|the procedure [^\n]*cannot be run by cmd.exe")
     foreach(row ${refusals})
         string(REPLACE "|" ";" row "${row}")
         list(GET row 0 name)
         list(GET row 1 machine)
         list(GET row 2 program)
         list(GET row 3 message)
+        string(REPLACE "," ";" program "${program}")
         run(${name} ${machine} ${program} /wl:ENABLE)
         expect("refusal ${name}: rc ${${name}_rc}, stdout [${${name}_out}], stderr [${${name}_err}]"
                "${name}_rc EQUAL 125 AND ${name}_out STREQUAL \"\" AND ${name}_err MATCHES \"^wine-run: ${message}[^\n]*\n$\"")
     endforeach()
+    # Without HOME (and XDG_CACHE_HOME) there is no place for the prefix: one line, not a shell
+    # error.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=HOME --unset=XDG_CACHE_HOME
+                            SIMBOOK=${SCRATCH}/machine.json ${RUNNER} ${BIN}/tolmare.exe
+                    INPUT_FILE /dev/null OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+    expect("no HOME: rc ${rc}, stdout [${out}], stderr [${err}]"
+           "rc EQUAL 125 AND out STREQUAL \"\" AND err MATCHES \"^wine-run: neither XDG_CACHE_HOME nor HOME is set[^\n]*\n$\"")
 
     # A procedure in a session of its own: three traced runs, the change written back, the full
     # status of its end.
@@ -206,6 +225,56 @@ elseif(MODE STREQUAL "timeout")
     expect("time-out: rc ${hang_rc}, stdout [${hang_out}], stderr [${hang_err}]"
            "hang_rc EQUAL 124 AND hang_out STREQUAL \"\" AND hang_err MATCHES \"^wine-run: timed out after 3 s[^\n]*\n$\"")
     expect("a status file after a time-out" "NOT EXISTS ${SCRATCH}/status")
+    expect_nothing_left()
+
+    # A signal to the runner ends the procedure and the Wine session at once: its own status, one
+    # line, no status file. The last one comes in a kept session. (Job control keeps SIGINT from
+    # being ignored in the background.)
+    foreach(row "TERM|143|terminated" "INT|130|interrupted" "HUP|129|hung up")
+        string(REPLACE "|" ";" row "${row}")
+        list(GET row 0 signal)
+        list(GET row 1 expected_rc)
+        list(GET row 2 said)
+        if(signal STREQUAL "HUP")
+            run(start ${SCRATCH}/silent.json --session start ${BIN}/tolmare.exe)
+        endif()
+        execute_process(
+            COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${SCRATCH}/silent.json
+                    SIMBOOK_TRACE=${SCRATCH}/${signal}.jsonl XDG_CACHE_HOME=${CACHE}
+                    bash -c "set -m
+                             \"$0\" --procedure \"$1\" --status-file $2.status -- hang.cmd \\
+                                 </dev/null >$2.out 2>$2.err & runner=$!
+                             i=0
+                             until grep -q WlanScan $2.jsonl 2>/dev/null || [ $i -ge 600 ]; do
+                                 sleep 0.1; i=$((i + 1))
+                             done
+                             kill -$2 $runner; wait $runner; echo $?"
+                    ${RUNNER} ${BIN} ${signal}
+            WORKING_DIRECTORY ${SCRATCH} OUTPUT_VARIABLE rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+        file(READ ${SCRATCH}/${signal}.err err)
+        file(READ ${SCRATCH}/${signal}.out out)
+        expect("SIG${signal}: rc ${rc}, stdout [${out}], stderr [${err}]"
+               "rc EQUAL ${expected_rc} AND out STREQUAL \"\" AND err STREQUAL \"wine-run: ${said}; the Wine session was ended\n\"")
+        expect("a status file after SIG${signal}" "NOT EXISTS ${SCRATCH}/${signal}.status")
+        expect_nothing_left()
+    endforeach()
+    run(stop ${SCRATCH}/silent.json --session stop)
+elseif(MODE STREQUAL "pipe")
+    # A table whose reader goes away after its first bytes: simbook ends by itself with a failure
+    # (not by SIGPIPE: 141), and nothing of the Wine session it kept for the table is left.
+    file(WRITE ${SCRATCH}/report.cmd "@echo off\r\ntolmare\r\n")
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env XDG_CACHE_HOME=${CACHE} XDG_STATE_HOME=${SCRATCH}/state
+                SIMBOOK_WINE_RUN=${RUNNER}
+                bash -c "\"$0\" run --windows \"$1\" --each all -- report.cmd | head -c 10 | wc -c
+                         echo \${PIPESTATUS[0]}" ${SIMBOOK} ${BIN}
+        WORKING_DIRECTORY ${SCRATCH} INPUT_FILE /dev/null OUTPUT_VARIABLE read_and_status
+        ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE TIMEOUT 600)
+    string(REPLACE "\n" ";" read_and_status "${read_and_status}")
+    list(GET read_and_status 0 read)
+    list(GET read_and_status -1 status)
+    expect("simbook after its reader went: ${read} bytes read, status [${status}], stderr [${err}]"
+           "read EQUAL 10 AND status GREATER 0 AND NOT status EQUAL 141")
     expect_nothing_left()
 elseif(MODE STREQUAL "console")
     # A program run on a pty writes through WriteConsoleW, and Wine's console draws the text: a
@@ -306,16 +375,39 @@ elseif(MODE STREQUAL "killed")
     run(stop ${SCRATCH}/fresh.json --session stop)
     expect("session stop: rc ${stop_rc}" "stop_rc EQUAL 0")
     expect_nothing_left()
-    if(failures)
-        # Whatever the runner left goes with the prefix's wineserver.
-        execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${CACHE}/simbook-wine/prefix
-                                wineserver -k OUTPUT_QUIET ERROR_QUIET)
-    endif()
+
+    # What an earlier session left running with no runner knowing of it (its wineserver and its
+    # device server, which holds the relay): a few standalone runs back to back, on one trace
+    # emptied before each, each end it or their own session and reach their exit line.
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${CACHE}/simbook-wine/prefix WINEDEBUG=-all
+                bash -c "wineserver -p </dev/null >/dev/null 2>&1 || exit
+                         setsid wine \"$0\" </dev/null >left.out 2>/dev/null &
+                         i=0
+                         until grep -q ready left.out 2>/dev/null || [ $i -ge 600 ]; do
+                             sleep 0.1; i=$((i + 1))
+                         done
+                         cat left.out" ${BIN}/simbook_server.exe.so
+        WORKING_DIRECTORY ${SCRATCH} OUTPUT_VARIABLE left_ready)
+    expect("the left device server came up [${left_ready}]" "left_ready MATCHES \"^ready\"")
+    set(expected_abc "{\"op\":\"start\",\"run\":1,\"program\":\"sundrel\",\"args\":[\"abc\"]}"
+                     "{\"op\":\"exit\",\"status\":-2}")
+    foreach(i RANGE 1 3)
+        file(WRITE ${SCRATCH}/abc.jsonl "")
+        run(abc ${SCRATCH}/fresh.json ${BIN}/sundrel.exe abc)
+        runs_of(${SCRATCH}/abc.jsonl abc_runs)
+        expect("sundrel abc, run ${i}: rc ${abc_rc}, stderr [${abc_err}], trace [${abc_runs}]"
+               "abc_rc EQUAL 254 AND abc_err STREQUAL \"\" AND abc_runs STREQUAL expected_abc")
+    endforeach()
+    expect_nothing_left()
 else()
     message(FATAL_ERROR "check_wine_procedure: unknown MODE ${MODE}")
 endif()
 
 if(failures)
+    # Whatever was left goes with the prefix's wineserver.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${CACHE}/simbook-wine/prefix
+                            wineserver -k OUTPUT_QUIET ERROR_QUIET)
     message(FATAL_ERROR "wine-run --procedure (${MODE}):${failures}")
 endif()
 file(REMOVE_RECURSE ${SCRATCH})
