@@ -108,6 +108,7 @@ TEST(Supervise, EndsWhatTheProcedureLeftRunning) {
 
 TEST(Supervise, AtTheTimeLimitAsksThenMakesTheChildEnd) {
     ScratchDir scratch("cli-run");
+    const simbook::cli::OrphanAdoption adoption; // so that what is ended is reaped here
     const std::string pid = scratch.Path("pid");
     // SIGTERM first: a procedure that clears up on it says so; one that ignores it is killed.
     const ChildEnd asked =

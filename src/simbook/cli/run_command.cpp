@@ -209,28 +209,13 @@ std::vector<MachineSource> Machines(const Options& o) {
     return sources;
 }
 
-// The machine in `path`, read with the programs' guarded reader and parsed by their parser;
-// false with `problem` set when it cannot be.
-bool ReadMachine(const std::string& path, std::string& text, oj& json, std::string& problem) {
-    if (!ReadMachineText(path, text, problem)) {
-        return false;
-    }
-    std::optional<Machine> machine = ParseMachine(text, problem);
-    if (!machine) {
-        return false;
-    }
-    json = MachineJson(*machine);
-    return true;
-}
-
-std::pair<std::string, oj> LoadMachine(const std::string& path) {
-    std::string text;
+LoadedMachine LoadMachine(const std::string& path) {
     std::string problem;
-    oj json;
-    if (!ReadMachine(path, text, json, problem)) {
+    std::optional<LoadedMachine> loaded = LoadMachineFile(path, problem);
+    if (!loaded) {
         Fail(path + ": " + problem);
     }
-    return {text, json};
+    return std::move(*loaded);
 }
 
 // Whether `path` is the file of a ready machine, under whatever name or link it is given.
@@ -344,13 +329,13 @@ public:
         if (source.ready) {
             out.description = ReadyMachineDescription(MachinesDir(), source.name);
         }
-        const auto [text, before] = LoadMachine(source.path);
+        const LoadedMachine before = LoadMachine(source.path);
         RunFolder folder;
         std::string machine = source.path;
         std::string problem;
         if (!o_.inPlace) {
             machine = folder / "machine.json";
-            if (!WriteFileAtomically(machine, text, problem)) {
+            if (!WriteFileAtomically(machine, before.text, problem)) {
                 Fail(machine + ": " + problem);
             }
         }
@@ -358,17 +343,16 @@ public:
         PrepareTrace(trace);
         Judge(Start(machine, trace, folder / "status", row), folder / "status", out);
         out.runs = RunsOfTrace(ReadLines(trace));
-        std::string afterText;
-        oj after;
-        if (!ReadMachine(machine, afterText, after, problem)) {
+        const std::optional<LoadedMachine> after = LoadMachineFile(machine, problem);
+        if (!after) {
             if (!row) {
                 Fail(machine + ": " + problem);
             }
             out.failures.push_back("the machine file after the run could not be read: " + problem);
             return out;
         }
-        out.after = after;
-        out.changes = Changes(before, after);
+        out.after = after->json;
+        out.changes = Changes(before.json, after->json);
         return out;
     }
 

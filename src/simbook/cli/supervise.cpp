@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -299,6 +300,9 @@ void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies) {
     for (const ProcessEntry& p : list) {
         byParent.emplace(p.parent, &p);
     }
+    // The list is not one snapshot: a number read twice (an ended process's, given again) must
+    // not lead the walk round in a circle.
+    std::set<pid_t> seen = {root};
     std::vector<pid_t> parents = {root};
     while (!parents.empty()) {
         const pid_t parent = parents.back();
@@ -306,6 +310,9 @@ void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies) {
         const auto [from, to] = byParent.equal_range(parent);
         for (auto it = from; it != to; ++it) {
             const ProcessEntry& p = *it->second;
+            if (!seen.insert(p.pid).second) {
+                continue;
+            }
             if (p.zombie && parent == root) {
                 zombies.push_back(p.pid);
             } else if (!p.zombie) {
