@@ -111,13 +111,14 @@ TEST(Supervise, AtTheTimeLimitAsksThenMakesTheChildEnd) {
     const simbook::cli::OrphanAdoption adoption; // so that what is ended is reaped here
     const std::string pid = scratch.Path("pid");
     // SIGTERM first: a procedure that clears up on it says so; one that ignores it is killed.
+    // (The limits leave the shell ample time to set its trap first.)
     const ChildEnd asked =
-        Shell("trap 'echo cleared; exit 5' TERM; sleep 600 & echo $! >" + pid + "; wait", 1);
+        Shell("trap 'echo cleared; exit 5' TERM; sleep 600 & echo $! >" + pid + "; wait", 2);
     EXPECT_TRUE(asked.timedOut);
     EXPECT_EQ(asked.status, 5);
     EXPECT_NE(asked.output.find("cleared"), std::string::npos);
     EXPECT_FALSE(Running(pid));
-    const ChildEnd made = Shell("trap '' TERM; while :; do sleep 1; done", 1);
+    const ChildEnd made = Shell("trap '' TERM; while :; do sleep 1; done", 2);
     EXPECT_TRUE(made.timedOut);
     EXPECT_EQ(made.status, 128 + SIGKILL);
 }
