@@ -1,0 +1,398 @@
+// The command lines of the `simbook` subcommands, read with CLI11 from one table per
+// subcommand. CLI11 finds the options and their values; what a value must be, and which other
+// words a subcommand takes, the tables say. Problems are told in the order of the command line.
+#include "simbook/cli/options.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include <CLI/CLI.hpp>
+
+namespace simbook::cli {
+namespace {
+
+constexpr double kLongestTimeout = 86400; // a day
+
+// A value an option refuses: the problem, as Complain tells it.
+struct Refusal {
+    std::string problem;
+};
+
+// One option: its name, its short form, the value it takes (its name in the help; null for a
+// flag), and what it does to the subcommand's struct, throwing Refusal for a value it refuses.
+template <class O> struct OptionRow {
+    const char* name;
+    const char* alias;
+    const char* value;
+    void (*take)(O& into, const std::string& value);
+};
+
+// How a subcommand reads its command line: its options, where the other words go, and what it
+// says about a missing value and about a word it does not take ("{}": the option or the word).
+template <class O> struct Rules {
+    const char* command;
+    std::vector<OptionRow<O>> options;
+    std::string O::*word;   // the one other word it takes (FILE), or null
+    Args O::*words;         // every other word, in order (KEY...), or null
+    const char* missing;    // an option without its value; null: as `unexpected` says
+    const char* unexpected; // a word it does not take
+};
+
+std::string Filled(const char* text, const std::string& what) {
+    std::string filled = text;
+    const size_t at = filled.find("{}");
+    return at == std::string::npos ? filled : filled.replace(at, 2, what);
+}
+
+// ---- what the options take -------------------------------------------------------------------
+
+// "a,b,c" split at its commas, empty parts dropped.
+std::vector<std::string> Split(const std::string& list) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (;;) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        if (comma > at) {
+            parts.push_back(list.substr(at, comma - at));
+        }
+        if (comma == list.size()) {
+            return parts;
+        }
+        at = comma + 1;
+    }
+}
+
+// The --timeout value: seconds (as strtod reads them, the whole text), more than 0 and at most a
+// day.
+double Seconds(const std::string& text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || end != text.c_str() + text.size() ||
+        !(seconds > 0 && seconds <= kLongestTimeout)) {
+        throw Refusal{"--timeout takes seconds, more than 0 and at most 86400"};
+    }
+    return seconds;
+}
+
+// A file or folder for run's `option`: never empty.
+std::string FileOrFolder(const char* option, const std::string& value) {
+    if (value.empty()) {
+        throw Refusal{std::string(option) + " needs a file or folder"};
+    }
+    return value;
+}
+
+// The machine file of set and reset: given once, and named. An empty name would be the
+// default machine, which is what leaving the option out means.
+void TakeMachineFile(std::string& file, const std::string& value) {
+    if (value.empty()) {
+        throw Refusal{"--file needs a file name"};
+    }
+    if (!file.empty()) {
+        throw Refusal{"--file is given more than once"};
+    }
+    file = value;
+}
+
+void TakeEach(RunOptions& o, const std::string& value) {
+    for (std::string& part : Split(value)) {
+        o.each.push_back(std::move(part));
+    }
+    if (o.each.empty()) {
+        throw Refusal{"--each needs all, or machine names or files"};
+    }
+}
+
+void TakeProgram(TraceOptions& o, const std::string& value) {
+    if (value != "brenvik" && value != "tolmare" && value != "sundrel") {
+        throw Refusal{"--program must be brenvik, tolmare or sundrel"};
+    }
+    o.program = value;
+}
+
+// ---- the tables ---------------------------------------------------------------------------------
+
+const Rules<ShowOptions>& ShowRules() {
+    static const Rules<ShowOptions> rules{
+        "show",
+        {{"--json", nullptr, nullptr, [](ShowOptions& o, const std::string&) { o.json = true; }}},
+        &ShowOptions::file,
+        nullptr,
+        nullptr,
+        "unexpected argument '{}' (see simbook show --help)"};
+    return rules;
+}
+
+const Rules<SetOptions>& SetRules() {
+    static const Rules<SetOptions> rules{
+        "set",
+        {{"--file", "-f", "FILE",
+          [](SetOptions& o, const std::string& v) { TakeMachineFile(o.file, v); }}},
+        nullptr,
+        &SetOptions::args,
+        "{} needs a file name",
+        nullptr};
+    return rules;
+}
+
+const Rules<ResetOptions>& ResetRules() {
+    static const Rules<ResetOptions> rules{
+        "reset",
+        {{"--file", "-f", "FILE",
+          [](ResetOptions& o, const std::string& v) { TakeMachineFile(o.file, v); }}},
+        nullptr,
+        &ResetOptions::args,
+        "{} needs a file name",
+        nullptr};
+    return rules;
+}
+
+const Rules<NewOptions>& NewRules() {
+    static const Rules<NewOptions> rules{
+        "new",
+        {{"--from", nullptr, "NAME", [](NewOptions& o, const std::string& v) { o.from = v; }},
+         {"--force", nullptr, nullptr, [](NewOptions& o, const std::string&) { o.force = true; }}},
+        &NewOptions::file,
+        nullptr,
+        nullptr,
+        "unexpected argument '{}' (see simbook new --help)"};
+    return rules;
+}
+
+const Rules<RunOptions>& RunRules() {
+    using R = RunOptions;
+    using V = const std::string&;
+    static const Rules<RunOptions> rules{
+        "run",
+        {{"--machine", nullptr, "NAME|FILE", [](R& o, V v) { o.machine = v; }},
+         {"--in-place", nullptr, nullptr, [](R& o, V) { o.inPlace = true; }},
+         {"--trace", nullptr, "FILE", [](R& o, V v) { o.trace = FileOrFolder("--trace", v); }},
+         {"--json", nullptr, nullptr, [](R& o, V) { o.json = true; }},
+         {"--timeout", nullptr, "SECONDS", [](R& o, V v) { o.timeout = Seconds(v); }},
+         {"--windows", nullptr, "DIR", [](R& o, V v) { o.windows = FileOrFolder("--windows", v); }},
+         {"--each", nullptr, "all|NAME,NAME,...|FILE", TakeEach},
+         {"--expect", nullptr, "FILE", [](R& o, V v) { o.expect = FileOrFolder("--expect", v); }},
+         {"--junit", nullptr, "FILE", [](R& o, V v) { o.junit = FileOrFolder("--junit", v); }}},
+        nullptr,
+        nullptr,
+        "{} needs a value (see simbook run --help)",
+        "unknown option '{}' (see simbook run --help)"};
+    return rules;
+}
+
+const Rules<TraceOptions>& TraceRules() {
+    static const Rules<TraceOptions> rules{
+        "trace",
+        {{"--json", nullptr, nullptr, [](TraceOptions& o, const std::string&) { o.json = true; }},
+         {"--program", nullptr, "NAME", TakeProgram}},
+        &TraceOptions::source,
+        nullptr,
+        nullptr,
+        "unexpected argument '{}' (see simbook trace --help)"};
+    return rules;
+}
+
+// ---- reading a command line ---------------------------------------------------------------------
+
+// The row of the option that `word` names: its name alone or with "=VALUE", or its short form
+// with the value joined; null for none.
+template <class O> const OptionRow<O>* RowOf(const Rules<O>& rules, const std::string& word) {
+    for (const OptionRow<O>& row : rules.options) {
+        if (word == row.name || word.rfind(std::string(row.name) + "=", 0) == 0 ||
+            (row.alias != nullptr && word.rfind(row.alias, 0) == 0)) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// The problem with option `word` that CLI11 found: a value missing, or one given to a flag.
+template <class O> std::string MismatchProblem(const Rules<O>& rules, const std::string& word) {
+    const OptionRow<O>* row = RowOf(rules, word);
+    const std::string name = row == nullptr ? word : row->name;
+    if (row != nullptr && row->value == nullptr) {
+        return name + " takes no value (see simbook " + rules.command + " --help)";
+    }
+    return Filled(rules.missing != nullptr ? rules.missing : rules.unexpected, name);
+}
+
+// Puts the words no option took where the subcommand keeps them; the problem with the first
+// one it does not take, if any.
+template <class O>
+std::optional<std::string> PlaceWords(const Rules<O>& rules, const Args& left, O& out) {
+    for (const std::string& word : left) {
+        if (rules.words != nullptr) {
+            (out.*rules.words).push_back(word);
+        } else if (rules.word != nullptr && (out.*rules.word).empty() && word.rfind("--", 0) != 0) {
+            out.*rules.word = word;
+        } else {
+            return Filled(rules.unexpected, word);
+        }
+    }
+    return std::nullopt;
+}
+
+template <class O> void Declare(CLI::App& app, const Rules<O>& rules, O& out) {
+    for (const OptionRow<O>& row : rules.options) {
+        std::string names = row.name;
+        if (row.alias != nullptr) {
+            names += std::string(",") + row.alias;
+        }
+        auto take = [&out, &row](const std::string& value) { row.take(out, value); };
+        CLI::Option* option = row.value == nullptr
+                                  ? app.add_flag_callback(names, [take] { take(""); })
+                                  : app.add_option_function<std::string>(names, take);
+        // Each time the option is given it is taken at once: a wrong value is told in the
+        // order of the command line, and the last value given stays.
+        option->trigger_on_parse();
+        option->disable_flag_override();
+    }
+}
+
+// Reads `args` into `out` by `rules`; false once the first problem, in the order of the command
+// line, has been told.
+template <class O> bool Read(const Rules<O>& rules, const Args& args, O& out) {
+    CLI::App app;
+    app.set_help_flag(); // no help option: dispatch answers --help and -h with the help texts
+    app.allow_extras();  // the other words are placed below, in order
+    Declare(app, rules, out);
+    Args pending(args.rbegin(), args.rend()); // CLI11 reads from the back and pops what it took
+    std::optional<std::string> problem;
+    try {
+        app.parse(pending);
+    } catch (const Refusal& refusal) {
+        problem = refusal.problem;
+    } catch (const CLI::ArgumentMismatch&) {
+        // Thrown right after the option's word was taken: the last word read.
+        const size_t read = args.size() - std::min(pending.size(), args.size());
+        problem = MismatchProblem(rules, read == 0 ? std::string() : args[read - 1]);
+    } catch (const CLI::Error& error) {
+        problem = error.what();
+    }
+    // After a problem, the words left so far are those before it: one of them wrong is told
+    // first.
+    if (std::optional<std::string> earlier = PlaceWords(rules, app.remaining(), out)) {
+        problem = std::move(earlier);
+    }
+    if (problem) {
+        Complain(rules.command, *problem);
+        return false;
+    }
+    return true;
+}
+
+template <class O> std::optional<O> Parse(const Rules<O>& rules, const Args& args) {
+    O out;
+    if (!Read(rules, args, out)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+// Where run's procedure begins: at "--" or at the first word that does not start with "--",
+// the value after an option's name (given alone) passed over.
+size_t CommandStart(const Args& args) {
+    const auto& options = RunRules().options;
+    size_t at = 0;
+    while (at < args.size() && args[at] != "--" && args[at].rfind("--", 0) == 0) {
+        const auto row = std::find_if(options.begin(), options.end(),
+                                      [&](const auto& r) { return args[at] == r.name; });
+        at += row != options.end() && row->value != nullptr ? 2U : 1U;
+    }
+    return std::min(at, args.size());
+}
+
+// What is wrong with run's options taken together, if anything.
+std::optional<std::string> RunProblem(const RunOptions& o) {
+    if (o.command.empty()) {
+        return "no procedure to run (simbook run [OPTIONS] -- COMMAND [ARGS...])";
+    }
+    if (!o.each.empty() && (!o.machine.empty() || o.inPlace || !o.trace.empty())) {
+        return "--each runs every machine from a fresh copy: it takes no --machine, --in-place "
+               "or --trace";
+    }
+    if (o.each.empty() && (!o.expect.empty() || !o.junit.empty())) {
+        return "--expect and --junit judge a table: use them with --each";
+    }
+    return std::nullopt;
+}
+
+template <class O> std::vector<std::string> Names(const Rules<O>& rules) {
+    std::vector<std::string> names;
+    for (const OptionRow<O>& row : rules.options) {
+        names.emplace_back(row.name);
+        if (row.alias != nullptr) {
+            names.emplace_back(row.alias);
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+std::optional<ShowOptions> ParseShow(const Args& args) {
+    return Parse(ShowRules(), args);
+}
+
+std::optional<SetOptions> ParseSet(const Args& args) {
+    std::optional<SetOptions> o = Parse(SetRules(), args);
+    if (o && o->args.empty()) {
+        Complain("set", "nothing to set (simbook set [--file FILE] KEY=VALUE...)");
+        return std::nullopt;
+    }
+    return o;
+}
+
+std::optional<ResetOptions> ParseReset(const Args& args) {
+    return Parse(ResetRules(), args);
+}
+
+std::optional<NewOptions> ParseNew(const Args& args) {
+    return Parse(NewRules(), args);
+}
+
+std::optional<RunOptions> ParseRun(const Args& args) {
+    const size_t start = CommandStart(args);
+    RunOptions o;
+    if (!Read(RunRules(), Args(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(start)),
+              o)) {
+        return std::nullopt;
+    }
+    const size_t first = start < args.size() && args[start] == "--" ? start + 1 : start;
+    o.command.assign(args.begin() + static_cast<std::ptrdiff_t>(first), args.end());
+    if (const std::optional<std::string> problem = RunProblem(o)) {
+        Complain("run", *problem);
+        return std::nullopt;
+    }
+    return o;
+}
+
+std::optional<TraceOptions> ParseTrace(const Args& args) {
+    return Parse(TraceRules(), args);
+}
+
+std::vector<std::string> OptionNames(const std::string& command) {
+    if (command == "show") {
+        return Names(ShowRules());
+    }
+    if (command == "set") {
+        return Names(SetRules());
+    }
+    if (command == "reset") {
+        return Names(ResetRules());
+    }
+    if (command == "new") {
+        return Names(NewRules());
+    }
+    if (command == "run") {
+        return Names(RunRules());
+    }
+    if (command == "trace") {
+        return Names(TraceRules());
+    }
+    return {};
+}
+
+} // namespace simbook::cli

@@ -1,0 +1,79 @@
+// The command lines of the `simbook` subcommands: one table of options per subcommand, read
+// with CLI11, into a plain struct of what the subcommand was asked to do.
+//
+// Every parser takes the subcommand's arguments (after its name; dispatch has already answered
+// --help and -h) and returns nullopt when the command line is wrong, with one line on standard
+// error (Complain) and nothing else done: the subcommand then exits with kUsage. An option
+// given again takes its last value (--each adds up; set's and reset's --file is refused);
+// --name=VALUE is the same as --name VALUE (-fVALUE as -f VALUE), and the value after a
+// separate option name is taken as it is, even when it starts with "--".
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simbook/cli/commands.h"
+
+namespace simbook::cli {
+
+// simbook show [--json] [FILE]
+struct ShowOptions {
+    bool json = false;
+    std::string file; // empty: the machine the programs use
+};
+
+// simbook set [--file FILE] KEY=VALUE...: at least one word, each judged by set itself.
+struct SetOptions {
+    std::string file;
+    Args args; // the KEY=VALUE words, in order
+};
+
+// simbook reset [--file FILE] [KEY...]: each key judged by reset itself.
+struct ResetOptions {
+    std::string file;
+    Args args; // the KEYs, in order
+};
+
+// simbook new [--from NAME] [--force] [FILE]
+struct NewOptions {
+    std::string from;
+    std::string file;
+    bool force = false;
+};
+
+// simbook run [OPTIONS] [--] COMMAND [ARGS...]: the options end at "--" or at the first word
+// that is neither an option nor an option's value; the rest is the procedure's command, as it
+// is.
+struct RunOptions {
+    std::string machine;
+    std::vector<std::string> each; // every --each, split at its commas
+    bool inPlace = false;
+    std::string trace;
+    bool json = false;
+    double timeout = 300; // seconds, more than 0 and at most a day
+    std::string windows;
+    std::string expect;
+    std::string junit;
+    std::vector<std::string> command;
+};
+
+// simbook trace [--json] [--program NAME] [TRACE|-]
+struct TraceOptions {
+    bool json = false;
+    std::string program; // brenvik, tolmare, sundrel, or empty
+    std::string source;  // empty: $SIMBOOK_TRACE, else standard input
+};
+
+std::optional<ShowOptions> ParseShow(const Args& args);
+std::optional<SetOptions> ParseSet(const Args& args);
+std::optional<ResetOptions> ParseReset(const Args& args);
+std::optional<NewOptions> ParseNew(const Args& args);
+std::optional<RunOptions> ParseRun(const Args& args);
+std::optional<TraceOptions> ParseTrace(const Args& args);
+
+// The options of subcommand `command` as its table declares them, each name followed by its
+// short form when it has one ("--file", "-f"); empty for a command that is none.
+std::vector<std::string> OptionNames(const std::string& command);
+
+} // namespace simbook::cli
