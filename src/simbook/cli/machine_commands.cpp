@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "simbook/cli/commands.h"
+#include "simbook/cli/options.h"
 #include "simbook/driver/store.h"
 #include "simbook/file_write.h"
 #include "simbook/json_nesting.h"
@@ -198,23 +199,6 @@ template <class Edit> int Rewrite(const std::string& command, const std::string&
         return kFailed;
     }
     return kDone;
-}
-
-// Splits "--file FILE" off the arguments.
-bool TakeFileOption(const std::string& command, Args& args, std::string& file) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--file" || args[i] == "-f") {
-            if (i + 1 >= args.size()) {
-                Complain(command, "--file needs a file name");
-                return false;
-            }
-            file = args[i + 1];
-            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-                       args.begin() + static_cast<std::ptrdiff_t>(i + 2));
-            return true;
-        }
-    }
-    return true;
 }
 
 std::optional<oj> ParseFileText(const std::string& text, std::string& problem) {
@@ -472,19 +456,12 @@ const oj* Lookup(const oj& root, const std::string& key) {
 }
 
 int Show(const Args& given) {
-    bool json = false;
-    std::string file;
-    for (const std::string& a : given) {
-        if (a == "--json") {
-            json = true;
-        } else if (file.empty() && a.rfind("--", 0) != 0) {
-            file = a;
-        } else {
-            Complain("show", "unexpected argument '" + a + "' (see simbook show --help)");
-            return kUsage;
-        }
+    const std::optional<ShowOptions> o = ParseShow(given);
+    if (!o) {
+        return kUsage;
     }
-    const std::string path = MachinePath(file, true);
+    const bool json = o->json;
+    const std::string path = MachinePath(o->file, true);
     if (path.empty()) {
         return kFailed;
     }
@@ -504,20 +481,15 @@ int Show(const Args& given) {
 }
 
 int Set(const Args& given) {
-    Args args = given;
-    std::string file;
-    if (!TakeFileOption("set", args, file)) {
-        return kUsage;
-    }
-    if (args.empty()) {
-        Complain("set", "nothing to set (simbook set [--file FILE] KEY=VALUE...)");
+    const std::optional<SetOptions> o = ParseSet(given);
+    if (!o) {
         return kUsage;
     }
     std::vector<Assignment> assignments;
-    if (const int status = ParseAssignments(args, assignments); status != kDone) {
+    if (const int status = ParseAssignments(o->args, assignments); status != kDone) {
         return status;
     }
-    const std::string path = MachinePath(file, true);
+    const std::string path = MachinePath(o->file, true);
     if (path.empty()) {
         return kFailed;
     }
@@ -537,13 +509,12 @@ int Set(const Args& given) {
 }
 
 int Reset(const Args& given) {
-    Args args = given;
-    std::string file;
-    if (!TakeFileOption("reset", args, file)) {
+    const std::optional<ResetOptions> o = ParseReset(given);
+    if (!o) {
         return kUsage;
     }
     std::vector<std::vector<Step>> keys;
-    for (const std::string& a : args) {
+    for (const std::string& a : o->args) {
         std::optional<std::vector<Step>> steps = ParseKey(a);
         if (!steps || a.rfind("--", 0) == 0) {
             Complain("reset", "'" + a + "' is not a key like firmware.setting58");
@@ -551,7 +522,7 @@ int Reset(const Args& given) {
         }
         keys.push_back(std::move(*steps));
     }
-    const std::string path = MachinePath(file, true);
+    const std::string path = MachinePath(o->file, true);
     if (path.empty()) {
         return kFailed;
     }
@@ -565,7 +536,7 @@ int Reset(const Args& given) {
         }
         for (size_t i = 0; i < keys.size(); ++i) {
             if (!Remove(*root, keys[i])) {
-                Complain("reset", args[i] + ": not in " + path + " (already the default)");
+                Complain("reset", o->args[i] + ": not in " + path + " (already the default)");
             }
         }
         return Checked(*root, problem);
@@ -739,28 +710,6 @@ void ListReadyMachines() {
     }
 }
 
-struct NewOptions {
-    std::string from;
-    std::string file;
-    bool force = false;
-};
-
-bool ParseNewOptions(const Args& args, NewOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--from" && i + 1 < args.size()) {
-            o.from = args[++i];
-        } else if (args[i] == "--force") {
-            o.force = true;
-        } else if (o.file.empty() && args[i].rfind("--", 0) != 0) {
-            o.file = args[i];
-        } else {
-            Complain("new", "unexpected argument '" + args[i] + "' (see simbook new --help)");
-            return false;
-        }
-    }
-    return true;
-}
-
 // The text of the machine `from` names (the built-in default when empty), with its file in
 // `source`; nullopt with the problem told.
 std::optional<std::string> SourceText(const std::string& from, std::string& source) {
@@ -785,10 +734,11 @@ std::optional<std::string> SourceText(const std::string& from, std::string& sour
 } // namespace
 
 int New(const Args& args) {
-    NewOptions o;
-    if (!ParseNewOptions(args, o)) {
+    const std::optional<NewOptions> parsed = ParseNew(args);
+    if (!parsed) {
         return kUsage;
     }
+    const NewOptions& o = *parsed;
     if (o.from == "list") {
         ListReadyMachines();
         return kDone;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "simbook/cli/commands.h"
+#include "simbook/cli/options.h"
 #include "simbook/trace.h"
 #include "simbook/trace_decode.h"
 
@@ -61,25 +62,13 @@ template <class Take> bool ReadLines(int fd, Take take) {
 } // namespace
 
 int Trace(const Args& args) {
-    bool json = false;
-    std::string program;
-    std::string source;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--json") {
-            json = true;
-        } else if (args[i] == "--program" && i + 1 < args.size()) {
-            program = args[++i];
-            if (program != "brenvik" && program != "tolmare" && program != "sundrel") {
-                Complain("trace", "--program must be brenvik, tolmare or sundrel");
-                return kUsage;
-            }
-        } else if (source.empty() && (args[i] == "-" || args[i].rfind("--", 0) != 0)) {
-            source = args[i];
-        } else {
-            Complain("trace", "unexpected argument '" + args[i] + "' (see simbook trace --help)");
-            return kUsage;
-        }
+    const std::optional<TraceOptions> o = ParseTrace(args);
+    if (!o) {
+        return kUsage;
     }
+    const bool json = o->json;
+    const std::string& program = o->program;
+    std::string source = o->source;
     if (source.empty()) {
         const char* traced = std::getenv("SIMBOOK_TRACE");
         source = traced != nullptr && traced[0] != '\0' ? traced : "-";
