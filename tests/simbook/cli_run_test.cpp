@@ -228,13 +228,6 @@ protected:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-TEST_F(RunCommand, TimeoutIsTakenUpToADayAndAboveNothing) {
-    EXPECT_EQ(SimbookRun({"--timeout", "86400"}, "exit 3"), 3);
-    EXPECT_EQ(SimbookRun({"--timeout", "86400.001"}, Touch()), 2);
-    EXPECT_EQ(SimbookRun({"--timeout", "0"}, Touch()), 2);
-    EXPECT_FALSE(Ran());
-}
-
 TEST_F(RunCommand, ANamedTraceIsEmptiedWhenTheRunStarts) {
     const std::string trace = scratch_.Path("trace.jsonl");
     WriteFile(trace, "{\"op\":\"exit\",\"status\":9}\n");

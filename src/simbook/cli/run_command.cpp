@@ -19,6 +19,7 @@
 
 #include "simbook/cli/commands.h"
 #include "simbook/cli/launcher.h"
+#include "simbook/cli/options.h"
 #include "simbook/cli/procedure.h"
 #include "simbook/cli/supervise.h"
 #include "simbook/file_write.h"
@@ -34,20 +35,8 @@ using oj = nlohmann::ordered_json;
 constexpr int kOwnFailure = 125; // simbook run itself failed: not the procedure's status
 constexpr int kTimedOut = 124;   // the procedure's status when it was ended at its time limit
 constexpr int kInterrupted = 130;
-constexpr double kLongestTimeout = 86400;
 
-struct Options {
-    std::string machine;
-    std::vector<std::string> each;
-    bool inPlace = false;
-    std::string trace;
-    bool json = false;
-    double timeout = 300;
-    std::string windows;
-    std::string expect;
-    std::string junit;
-    std::vector<std::string> command;
-};
+using Options = RunOptions;
 
 struct Failure {
     std::string problem;
@@ -55,118 +44,6 @@ struct Failure {
 
 [[noreturn]] void Fail(const std::string& problem) {
     throw Failure{problem};
-}
-
-// Splits "a,b,c".
-std::vector<std::string> Split(const std::string& list) {
-    std::vector<std::string> parts;
-    size_t at = 0;
-    while (at <= list.size()) {
-        const size_t comma = list.find(',', at);
-        const std::string part =
-            list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        if (!part.empty()) {
-            parts.push_back(part);
-        }
-        if (comma == std::string::npos) {
-            break;
-        }
-        at = comma + 1;
-    }
-    return parts;
-}
-
-// The --timeout value: seconds, more than 0 and at most a day.
-bool ParseTimeout(const std::string& text, double& seconds) {
-    char* end = nullptr;
-    seconds = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(seconds > 0 && seconds <= kLongestTimeout)) {
-        Complain("run", "--timeout takes seconds, more than 0 and at most 86400");
-        return false;
-    }
-    return true;
-}
-
-// The option args[i], moving `i` past its value; false (with the complaint made) when wrong.
-bool ParseOption(const Args& args, size_t& i, Options& o) {
-    const std::string& a = args[i];
-    auto value = [&](std::string& into) {
-        if (i + 1 >= args.size()) {
-            Complain("run", a + " needs a value (see simbook run --help)");
-            return false;
-        }
-        into = args[++i];
-        return true;
-    };
-    std::string text;
-    if (a == "--machine") {
-        return value(o.machine);
-    }
-    if (a == "--in-place" || a == "--json") {
-        (a == "--json" ? o.json : o.inPlace) = true;
-        return true;
-    }
-    if (a == "--each") {
-        if (!value(text)) {
-            return false;
-        }
-        for (const std::string& part : Split(text)) {
-            o.each.push_back(part);
-        }
-        if (o.each.empty()) {
-            Complain("run", "--each needs all, or machine names or files");
-        }
-        return !o.each.empty();
-    }
-    if (a == "--trace" || a == "--windows" || a == "--expect" || a == "--junit") {
-        std::string& into = a == "--trace"     ? o.trace
-                            : a == "--windows" ? o.windows
-                            : a == "--expect"  ? o.expect
-                                               : o.junit;
-        if (!value(into) || into.empty()) {
-            Complain("run", a + " needs a file or folder");
-            return false;
-        }
-        return true;
-    }
-    if (a == "--timeout") {
-        return value(text) && ParseTimeout(text, o.timeout);
-    }
-    Complain("run", "unknown option '" + EscapedForLine(a) + "' (see simbook run --help)");
-    return false;
-}
-
-// Returns false (with the complaint made) when the command line is wrong.
-bool ParseOptions(const Args& args, Options& o) {
-    size_t i = 0;
-    for (; i < args.size(); ++i) {
-        if (args[i] == "--") {
-            ++i;
-            break;
-        }
-        if (args[i].rfind("--", 0) != 0) {
-            break;
-        }
-        if (!ParseOption(args, i, o)) {
-            return false;
-        }
-    }
-    o.command.assign(args.begin() + static_cast<std::ptrdiff_t>(std::min(i, args.size())),
-                     args.end());
-    if (o.command.empty()) {
-        Complain("run", "no procedure to run (simbook run [OPTIONS] -- COMMAND [ARGS...])");
-        return false;
-    }
-    if (!o.each.empty() && (!o.machine.empty() || o.inPlace || !o.trace.empty())) {
-        Complain("run", "--each runs every machine from a fresh copy: it takes no --machine, "
-                        "--in-place or --trace");
-        return false;
-    }
-    if (o.each.empty() && (!o.expect.empty() || !o.junit.empty())) {
-        Complain("run", "--expect and --junit judge a table: use them with --each");
-        return false;
-    }
-    return true;
 }
 
 using MachineSource = MachineChoice;
@@ -578,10 +455,11 @@ int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>&
 } // namespace
 
 int Run(const Args& args) {
-    Options o;
-    if (!ParseOptions(args, o)) {
+    const std::optional<RunOptions> parsed = ParseRun(args);
+    if (!parsed) {
         return kUsage;
     }
+    const Options& o = *parsed;
     HeldSignals held;
     IgnoredPipeSignal pipeSignal;
     try {
