@@ -181,6 +181,23 @@ public:
     }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
+    // Creates the new file `name` with `text`. The folder is this run's alone and goes with it,
+    // so the file needs neither a temporary name nor flushing to disk: a row pays for no fsync.
+    void Create(const std::string& name, const std::string& text) const {
+        const std::string path = *this / name;
+        const int fd =
+            open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const bool written =
+            fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        const int error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (!written) {
+            Fail(path + ": cannot be written: " + std::strerror(error));
+        }
+    }
+
 private:
     std::string path_;
 };
@@ -212,9 +229,7 @@ public:
         std::string problem;
         if (!o_.inPlace) {
             machine = folder / "machine.json";
-            if (!WriteFileAtomically(machine, before.text, problem)) {
-                Fail(machine + ": " + problem);
-            }
+            folder.Create("machine.json", before.text);
         }
         const std::string trace = o_.trace.empty() ? folder / "trace.jsonl" : o_.trace;
         PrepareTrace(trace);
