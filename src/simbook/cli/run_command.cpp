@@ -125,8 +125,12 @@ void RefuseOverwrites(const Options& o, const std::vector<MachineSource>& source
         }
         for (const auto& [path, what] : inputs) {
             if (SameFile(output, path)) {
-                Fail(std::string(option) + " " + output + " is " + what +
-                     ": it would be overwritten");
+                Fail(std::string(option)
+                         .append(" ")
+                         .append(output)
+                         .append(" is ")
+                         .append(what)
+                         .append(": it would be overwritten"));
             }
         }
         if (IsReadyMachineFile(output)) {
