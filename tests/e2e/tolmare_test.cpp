@@ -219,7 +219,8 @@ TEST_F(TolmareRun, ClosedOutputPipeFailsTheWritesNotTheRun) {
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const std::string lines = ReadFile(trace);
-    EXPECT_NE(lines.find("{\"op\":\"exit\",\"run\":1,\"status\":3211264}"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("{\"op\":\"exit\",\"run\":1,\"status\":3211264}"), std::string::npos)
+        << lines;
 }
 
 } // namespace
