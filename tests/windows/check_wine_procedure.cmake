@@ -18,7 +18,7 @@
 # killed: a runner killed (SIGKILL) in the middle of a run, alone and in a kept session: nothing
 #   holds the prefix's lock afterwards, the next run ends what the dead one left (its program
 #   among them) and works, and `--session stop` works and leaves nothing; then runs back to
-#   back after a session that no runner knows of.
+#   back after a session that no runner knows of; then a kept session whose owner is killed.
 # pipe: `simbook run --windows` with its table read by a reader that goes away.
 foreach(var RUNNER BIN SCRATCH CACHE MODE)
     if(NOT DEFINED ${var})
@@ -399,6 +399,26 @@ elseif(MODE STREQUAL "killed")
         expect("sundrel abc, run ${i}: rc ${abc_rc}, stderr [${abc_err}], trace [${abc_runs}]"
                "abc_rc EQUAL 254 AND abc_err STREQUAL \"\" AND abc_runs STREQUAL expected_abc")
     endforeach()
+    expect_nothing_left()
+
+    # A kept session tied to its owner (SIMBOOK_WINE_OWNER) ends when the owner is killed outright:
+    # the session file goes, then the watchdog lets go of the lock.
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env XDG_CACHE_HOME=${CACHE}
+                bash -c "sleep 600 & owner=$!
+                         SIMBOOK_WINE_OWNER=$owner \"$0\" --session start \"$1\" \\
+                             </dev/null >/dev/null 2>&1 || echo the session did not start
+                         kill -KILL $owner
+                         wait $owner 2>/dev/null
+                         i=0
+                         while [ -e \"$2/session\" ] && [ $i -lt 600 ]; do
+                             sleep 0.1; i=$((i + 1))
+                         done
+                         [ -e \"$2/session\" ] && echo the session is still kept
+                         flock \"$2/lock\" true"
+                ${RUNNER} ${BIN}/tolmare.exe ${CACHE}/simbook-wine
+        OUTPUT_VARIABLE owned ERROR_VARIABLE owned)
+    expect("a session whose owner was killed: [${owned}]" "owned STREQUAL \"\"")
     expect_nothing_left()
 else()
     message(FATAL_ERROR "check_wine_procedure: unknown MODE ${MODE}")
