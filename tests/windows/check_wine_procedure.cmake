@@ -10,7 +10,7 @@
 #   a batch file on a machine copy in a session of its own: the three traced runs with their
 #   start and exit lines, brenvik's change in the machine file, the full status of "exit /b -3"
 #   in the status file; then a kept session started twice, serving two calls on two machines,
-#   one of them a program whose name starts with "-".
+#   one of them a program whose name starts with "-" and another temporary folder.
 # timeout: a procedure that hangs is ended at --timeout with every process of the session, and
 #   by SIGTERM, SIGINT and SIGHUP (in a kept session for the last).
 # console: the programs' verdicts written to a console (a pty, which Wine makes the programs'
@@ -202,16 +202,19 @@ if(MODE STREQUAL "procedure")
     file(MAKE_DIRECTORY ${SCRATCH}/odd)
     parts_in(${SCRATCH}/odd "")
     file(CREATE_LINK ${BIN}/tolmare.exe ${SCRATCH}/odd/-tolmare.exe SYMBOLIC)
+    # (With a temporary folder of its own, which Wine must not use to look for the session.)
+    file(MAKE_DIRECTORY ${SCRATCH}/tmp)
     execute_process(COMMAND ${CMAKE_COMMAND} -E env SIMBOOK=${SCRATCH}/fresh.json
                             SIMBOOK_TRACE=${SCRATCH}/dash.jsonl XDG_CACHE_HOME=${CACHE}
-                            ${RUNNER} -tolmare.exe /x
+                            TMPDIR=${SCRATCH}/tmp ${RUNNER} -tolmare.exe /x
                     WORKING_DIRECTORY ${SCRATCH}/odd INPUT_FILE /dev/null TIMEOUT 60
                     OUTPUT_QUIET ERROR_VARIABLE dash_err RESULT_VARIABLE dash_rc)
     runs_of(${SCRATCH}/dash.jsonl dash_runs)
     set(expected_dash "{\"op\":\"start\",\"run\":1,\"program\":\"-tolmare\",\"args\":[\"/x\"]}"
                       "{\"op\":\"exit\",\"status\":3211264}")
-    expect("program named -tolmare.exe: rc ${dash_rc}, stderr [${dash_err}], runs [${dash_runs}]"
-           "dash_rc EQUAL 0 AND dash_runs STREQUAL expected_dash")
+    file(GLOB dash_tmp ${SCRATCH}/tmp/*)
+    expect("program named -tolmare.exe: rc ${dash_rc}, stderr [${dash_err}], runs [${dash_runs}], in its temporary folder [${dash_tmp}]"
+           "dash_rc EQUAL 0 AND dash_runs STREQUAL expected_dash AND NOT dash_tmp")
     run(stop ${SCRATCH}/machine.json --session stop)
     expect("session stop: rc ${stop_rc}" "stop_rc EQUAL 0")
     expect_nothing_left()
