@@ -18,7 +18,8 @@
 # killed: a runner killed (SIGKILL) in the middle of a run, alone and in a kept session: nothing
 #   holds the prefix's lock afterwards, the next run ends what the dead one left (its program
 #   among them) and works, and `--session stop` works and leaves nothing; then runs back to
-#   back after a session that no runner knows of; then a kept session whose owner is killed.
+#   back after a session that no runner knows of; then a kept session whose owner is killed, and
+#   the session `simbook run --windows` keeps for a table, simbook killed in the middle of a row.
 # pipe: `simbook run --windows` with its table read by a reader that goes away.
 foreach(var RUNNER BIN SCRATCH CACHE MODE)
     if(NOT DEFINED ${var})
@@ -164,11 +165,11 @@ if(MODE STREQUAL "procedure")
     runs_of(${SCRATCH}/procedure.jsonl runs)
     set(expected_runs
         "{\"op\":\"start\",\"run\":1,\"program\":\"tolmare\",\"args\":[]}"
-        "{\"op\":\"exit\",\"status\":3211264}"
+        "{\"op\":\"exit\",\"run\":1,\"status\":3211264}"
         "{\"op\":\"start\",\"run\":2,\"program\":\"brenvik\",\"args\":[\"/wl:DISABLE\"]}"
-        "{\"op\":\"exit\",\"status\":0}"
+        "{\"op\":\"exit\",\"run\":2,\"status\":0}"
         "{\"op\":\"start\",\"run\":3,\"program\":\"tolmare\",\"args\":[]}"
-        "{\"op\":\"exit\",\"status\":3145728}")
+        "{\"op\":\"exit\",\"run\":3,\"status\":3145728}")
     expect("trace runs [${runs}]" "runs STREQUAL expected_runs")
     # Each run's device lines lie between its start and its exit line.
     set(second "")
@@ -211,7 +212,7 @@ if(MODE STREQUAL "procedure")
                     OUTPUT_QUIET ERROR_VARIABLE dash_err RESULT_VARIABLE dash_rc)
     runs_of(${SCRATCH}/dash.jsonl dash_runs)
     set(expected_dash "{\"op\":\"start\",\"run\":1,\"program\":\"-tolmare\",\"args\":[\"/x\"]}"
-                      "{\"op\":\"exit\",\"status\":3211264}")
+                      "{\"op\":\"exit\",\"run\":1,\"status\":3211264}")
     file(GLOB dash_tmp ${SCRATCH}/tmp/*)
     expect("program named -tolmare.exe: rc ${dash_rc}, stderr [${dash_err}], runs [${dash_runs}], in its temporary folder [${dash_tmp}]"
            "dash_rc EQUAL 0 AND dash_runs STREQUAL expected_dash AND NOT dash_tmp")
@@ -394,7 +395,7 @@ elseif(MODE STREQUAL "killed")
         WORKING_DIRECTORY ${SCRATCH} OUTPUT_VARIABLE left_ready)
     expect("the left device server came up [${left_ready}]" "left_ready MATCHES \"^ready\"")
     set(expected_abc "{\"op\":\"start\",\"run\":1,\"program\":\"sundrel\",\"args\":[\"abc\"]}"
-                     "{\"op\":\"exit\",\"status\":-2}")
+                     "{\"op\":\"exit\",\"run\":1,\"status\":-2}")
     foreach(i RANGE 1 3)
         file(WRITE ${SCRATCH}/abc.jsonl "")
         run(abc ${SCRATCH}/fresh.json ${BIN}/sundrel.exe abc)
@@ -422,6 +423,32 @@ elseif(MODE STREQUAL "killed")
                 ${RUNNER} ${BIN}/tolmare.exe ${CACHE}/simbook-wine
         OUTPUT_VARIABLE owned ERROR_VARIABLE owned)
     expect("a session whose owner was killed: [${owned}]" "owned STREQUAL \"\"")
+    expect_nothing_left()
+
+    # simbook run ties the session it keeps for a table to itself: killed outright in the middle
+    # of a row (sundrel waiting for a scan that never ends), it leaves no Wine session behind.
+    file(WRITE ${SCRATCH}/wait.cmd "@echo off\r\nsundrel ${guid}\r\n")
+    execute_process(
+        COMMAND ${CMAKE_COMMAND} -E env XDG_CACHE_HOME=${CACHE} XDG_STATE_HOME=${SCRATCH}/state
+                SIMBOOK_WINE_RUN=${RUNNER}
+                bash -c "\"$0\" run --windows \"$1\" --each silent.json -- wait.cmd \\
+                             </dev/null >/dev/null 2>&1 & simbook=$!
+                         i=0
+                         while [ ! -e \"$2/session\" ] && [ $i -lt 1200 ]; do
+                             sleep 0.1; i=$((i + 1))
+                         done
+                         [ -e \"$2/session\" ] || echo no session was kept
+                         kill -KILL $simbook
+                         wait $simbook 2>/dev/null
+                         i=0
+                         while [ -e \"$2/session\" ] && [ $i -lt 600 ]; do
+                             sleep 0.1; i=$((i + 1))
+                         done
+                         [ -e \"$2/session\" ] && echo the session is still kept
+                         flock \"$2/lock\" true"
+                ${SIMBOOK} ${BIN} ${CACHE}/simbook-wine
+        WORKING_DIRECTORY ${SCRATCH} OUTPUT_VARIABLE orphaned ERROR_VARIABLE orphaned TIMEOUT 300)
+    expect("a table whose simbook was killed: [${orphaned}]" "orphaned STREQUAL \"\"")
     expect_nothing_left()
 else()
     message(FATAL_ERROR "check_wine_procedure: unknown MODE ${MODE}")

@@ -67,7 +67,7 @@ set(start "{\"op\":\"start\",\"run\":1,\"program\":\"${name}\",\"args\":[${args_
 if(NOT first STREQUAL start)
     string(APPEND failures "\n  trace: expected the start line ${start}, first line [${first}]")
 endif()
-if(NOT last STREQUAL "{\"op\":\"exit\",\"status\":${EXPECT_STATUS}}")
+if(NOT last STREQUAL "{\"op\":\"exit\",\"run\":1,\"status\":${EXPECT_STATUS}}")
     string(APPEND failures "\n  trace: expected the exit line with ${EXPECT_STATUS}, last line [${last}]")
 endif()
 if(DEFINED EXPECT_MACHINE)

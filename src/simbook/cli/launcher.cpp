@@ -85,8 +85,14 @@ public:
 
     // One Wine session for the whole table, so that the rows do not start Wine again.
     bool BeginTable(int& interruptedBy) override {
-        const ChildEnd end = Supervise(
-            RunnerCommand({"--session", "start", programs_ + "/tolmare.exe"}, kSessionStart));
+        ChildCommand start =
+            RunnerCommand({"--session", "start", programs_ + "/tolmare.exe"}, kSessionStart);
+        // The session is tied to this process: should simbook be killed outright, the runner's
+        // watchdog ends the session instead of leaving Wine running.
+        std::erase_if(start.env,
+                      [](const std::string& e) { return e.rfind("SIMBOOK_WINE_OWNER=", 0) == 0; });
+        start.env.push_back("SIMBOOK_WINE_OWNER=" + std::to_string(getpid()));
+        const ChildEnd end = Supervise(start);
         interruptedBy = end.interruptedBy;
         kept_ = end.started && end.status == 0 && !end.timedOut;
         if (!kept_ && interruptedBy == 0) {

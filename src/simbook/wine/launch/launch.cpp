@@ -11,8 +11,8 @@
 // libraries it hides and answers with the machine file's path), appends the start line
 // {"op":"start","run":N,"program":...,"args":[...]} to the trace, runs the program, asks the relay
 // to drain (the server answers after the program's last close, with the messages it had for the
-// run, which go to standard error), and appends {"op":"exit","status":N}. The status file then gets
-// the GetExitCodeProcess value as a signed decimal.
+// run, which go to standard error), and appends {"op":"exit","run":N,"status":S}. The status file
+// then gets the GetExitCodeProcess value as a signed decimal.
 //
 // A procedure (a .cmd or .bat file, or a program) runs under cmd.exe /s /c, untraced itself; the
 // runner puts copies named like the programs first on its PATH, so each program it runs is traced.
