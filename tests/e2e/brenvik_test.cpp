@@ -39,6 +39,8 @@ TEST_F(BrenvikRun, RejectedCommandLinesNeverOpenTheDriver) {
         {"/wl:NONEX"},
         {"/wl:DISABLE2"},
         {"/wl:=ENABLE"},
+        {"/wlxENABLE"}, // the colon is part of the prefix
+        {"/ws=DISABLE"},
         {"/wl:ENABLE", "/ws:bogus"}, // a valid first option does not get applied
         {"/wl:DISABLE", "/ws:"},
         {"/ws:DISABLE", ""},

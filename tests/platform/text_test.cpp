@@ -1,12 +1,17 @@
 // MultiByteToWideChar: the Windows-1252 table (checked against the C library's converter), UTF-8
 // decoding and its error handling, the size negotiation, and CP_ACP following the machine.
 #include <iconv.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/utf8.h"
 #include "platform/win32.h"
 #include "support/stand_in.h"
 
@@ -173,6 +178,53 @@ TEST(MultiByteToWideChar, AnsiCodePageFollowsTheMachine) {
     machine.Use(R"({"ansi_code_page": 65001})");
     EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xc3\xa9"), L"Caf\u00e9");
     EXPECT_EQ(Convert(CP_ACP, 0, "Caf\xe9"), L"Caf\ufffd");
+}
+
+// The console's UTF-8 encoder at each length's edges, and what it puts in place of a surrogate
+// or a value past U+10FFFF.
+TEST(ConsoleUtf8, EachLengthAtItsEdges) {
+    const struct {
+        uint32_t c;
+        std::string bytes;
+    } cases[] = {
+        {0x7F, "\x7f"},
+        {0x80, "\xc2\x80"},
+        {0x7FF, "\xdf\xbf"},
+        {0x800, "\xe0\xa0\x80"},
+        {0xD7FF, "\xed\x9f\xbf"},
+        {0xD800, "\xef\xbf\xbd"},
+        {0xDFFF, "\xef\xbf\xbd"},
+        {0xE000, "\xee\x80\x80"},
+        {0xFFFF, "\xef\xbf\xbf"},
+        {0x10000, "\xf0\x90\x80\x80"},
+        {0x10FFFF, "\xf4\x8f\xbf\xbf"},
+        {0x110000, "\xef\xbf\xbd"},
+    };
+    for (const auto& c : cases) {
+        const wchar_t text[] = {static_cast<wchar_t>(c.c), L'.'};
+        EXPECT_EQ(platform::Utf8(text, 2), c.bytes + ".") << std::hex << c.c;
+    }
+}
+
+// Printing to a pipe whose reader has gone fails the print with ERROR_NO_DATA, as on Windows,
+// and the program goes on.
+TEST(ConsolePrint, AClosedPipeFailsWithNoData) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[1]);
+    void (*before)(int) = std::signal(SIGPIPE, SIG_IGN);
+    SetLastError(ERROR_SUCCESS);
+    const int printed = ConsolePrintW(L"tolmare[SUCCESS]\r\n");
+    const DWORD error = GetLastError();
+    std::signal(SIGPIPE, before);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    EXPECT_EQ(printed, -1);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_DATA));
 }
 
 } // namespace
