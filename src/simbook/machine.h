@@ -197,6 +197,10 @@ std::string DefaultMachineText();
 // The machine file this process uses: $SIMBOOK, else the default state file (created from the
 // built-in default when missing). Empty when neither can be found or created (reported).
 std::string MachineFilePath();
+// Where the default machine file is when SIMBOOK is not set ($XDG_STATE_HOME when absolute, else
+// $HOME/.local/state, then simbook/machine.json), without making it or saying anything; empty
+// when neither is set, and on Windows, which has no default machine.
+std::string DefaultMachineFilePath();
 
 // Writes one line "simbook: <file>: <problem>" to standard error, unprintable characters
 // escaped (see ReportProblem in simbook/trace.h).

@@ -248,23 +248,31 @@ std::string MachineFilePath() {
     ReportMachineProblem("(default machine)", "SIMBOOK is not set");
     return {};
 #else
-    std::string base;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] == '\0') {
-            ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
-            return {};
-        }
-        base = std::string(home) + "/.local/state";
+    std::string path = DefaultMachineFilePath();
+    if (path.empty()) {
+        ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
+        return {};
     }
-    std::string path = base + "/simbook/machine.json";
     if (!EnsureDefaultFile(path)) {
         return {};
     }
     return path;
+#endif
+}
+
+std::string DefaultMachineFilePath() {
+#ifdef _WIN32
+    return {};
+#else
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && state[0] == '/') {
+        return std::string(state) + "/simbook/machine.json";
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        return {};
+    }
+    return std::string(home) + "/.local/state/simbook/machine.json";
 #endif
 }
 

@@ -31,6 +31,7 @@
 #include "simbook/file_write.h"
 #endif
 
+#include "simbook/machine.h"
 #include "simbook/trace_decode.h"
 
 namespace simbook {
@@ -200,13 +201,15 @@ private:
 int g_fd = -1;
 bool g_checkEnd = false; // the first line still has to check how the file ends
 
-// Whether `trace` is the machine file that SIMBOOK names, under whatever name. (The default
-// machine is not looked for: finding it may create it, which merely tracing must not do.)
+// Whether `trace` is the machine file the programs use (the one SIMBOOK names, else the default
+// machine's place), under whatever name. The default machine is only looked at, never made.
 bool IsMachineFile(const struct stat& trace) {
-    const char* machine = std::getenv("SIMBOOK");
+    const char* given = std::getenv("SIMBOOK");
+    const std::string machine =
+        given != nullptr && given[0] != '\0' ? std::string(given) : DefaultMachineFilePath();
     struct stat st {};
-    return machine != nullptr && machine[0] != '\0' && stat(machine, &st) == 0 &&
-           st.st_dev == trace.st_dev && st.st_ino == trace.st_ino;
+    return !machine.empty() && stat(machine.c_str(), &st) == 0 && st.st_dev == trace.st_dev &&
+           st.st_ino == trace.st_ino;
 }
 
 void CloseTrace() {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -227,6 +228,24 @@ TEST(TraceFile, TheMachineFileIsNeverTheTrace) {
         EXPECT_EQ(Lines(errors).size(), 1u) << errors;
         EXPECT_NE(errors.find("trace off: is the machine file"), std::string::npos) << errors;
     }
+    // Without SIMBOOK the default machine's place is the one looked at.
+    const std::string state = machine.Scratch().Path("state");
+    const std::string place = state + "/simbook/machine.json";
+    std::filesystem::create_directories(state + "/simbook");
+    WriteFile(place, "{}");
+    const char* stateBefore = std::getenv("XDG_STATE_HOME");
+    const std::string savedState = stateBefore != nullptr ? stateBefore : "";
+    unsetenv("SIMBOOK");
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    setenv("SIMBOOK_TRACE", place.c_str(), 1);
+    simbook::ReopenTraceForTests();
+    const std::string errors =
+        Captured(STDERR_FILENO, [] { simbook::TraceRunStart("tolmare", {}); });
+    setenv("SIMBOOK", machine.MachinePath().c_str(), 1);
+    stateBefore != nullptr ? setenv("XDG_STATE_HOME", savedState.c_str(), 1)
+                           : unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(ReadFile(place), "{}");
+    EXPECT_NE(errors.find("trace off: is the machine file"), std::string::npos) << errors;
 }
 
 // A program started with standard input and output closed keeps them closed: the trace takes a

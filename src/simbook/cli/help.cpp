@@ -176,16 +176,11 @@ std::string MachinePath(const std::string& given, bool create) {
     if (explicitPath != nullptr && explicitPath[0] != '\0') {
         return explicitPath;
     }
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        return std::string(state) + "/simbook/machine.json";
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') {
+    std::string path = DefaultMachineFilePath();
+    if (path.empty()) {
         ReportMachineProblem("(default machine)", "neither SIMBOOK nor HOME is set");
-        return {};
     }
-    return std::string(home) + "/.local/state/simbook/machine.json";
+    return path;
 }
 
 } // namespace simbook::cli
