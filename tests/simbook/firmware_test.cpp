@@ -212,7 +212,8 @@ TEST(Firmware, StatusesAtTheirEdges) {
     selector1[10] = 1;
     Bytes setSelector1 = SetItem(kWlanItem, 1);
     setSelector1[10] = 1;
-    Bytes shortLength = Packet(0x77, 1, 5, 8); // declares less than the header
+    Bytes shortLength = Packet(0x77, 1, 8, 8);
+    shortLength[2] = 5; // declares less than the header
     Bytes pastTheEnd = Packet(0x77, 1, 8, 8);
     pastTheEnd[2] = 9; // declares one byte more than it sends
     struct Row {
