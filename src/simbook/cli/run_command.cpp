@@ -294,33 +294,6 @@ private:
     int interrupted_ = 0;
 };
 
-// Signals that end simbook are held while it runs procedures, so that an interrupt ends the
-// procedure and clears up instead of leaving both behind.
-class HeldSignals {
-public:
-    HeldSignals() {
-        sigemptyset(&set_);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaddset(&set_, sig);
-        }
-        sigprocmask(SIG_BLOCK, &set_, &before_);
-    }
-    HeldSignals(const HeldSignals&) = delete;
-    HeldSignals& operator=(const HeldSignals&) = delete;
-    ~HeldSignals() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    // A signal that came since the last look, or 0.
-    int Pending() {
-        timespec none{0, 0};
-        siginfo_t info{};
-        const int sig = sigtimedwait(&set_, &info, &none);
-        return sig > 0 ? sig : 0;
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t before_{};
-};
-
 // A reader of standard output that goes away (`simbook run ... | head`) makes writes fail with
 // EPIPE instead of ending simbook, so that the table can stop in order: the Wine session
 // stopped, the JUnit file written.
@@ -440,7 +413,7 @@ bool FinishTable(const Options& o, const std::vector<Outcome>& rows, bool expect
 }
 
 int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>& sources,
-             HeldSignals& held) {
+             HeldInterrupts& held) {
     const std::optional<Expectations> expect = LoadExpectations(o, sources);
     std::vector<Outcome> rows;
     int interrupted = runner.BeginTable() ? 0 : runner.Interrupted();
@@ -454,7 +427,7 @@ int RunTable(const Options& o, Runner& runner, const std::vector<MachineSource>&
         if (expect && !row.after.is_null()) {
             Check(*expect, row);
         }
-        interrupted = runner.Interrupted() != 0 ? runner.Interrupted() : held.Pending();
+        interrupted = runner.Interrupted() != 0 ? runner.Interrupted() : held.Take();
         closed = !o.json && !Print(TableRow(row, width));
         rows.push_back(std::move(row));
     }
@@ -479,7 +452,7 @@ int Run(const Args& args) {
         return kUsage;
     }
     const Options& o = *parsed;
-    HeldSignals held;
+    HeldInterrupts held;
     IgnoredPipeSignal pipeSignal;
     try {
         const std::vector<MachineSource> sources = Machines(o);

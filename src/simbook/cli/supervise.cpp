@@ -77,34 +77,6 @@ private:
     int fd_ = -1;
 };
 
-// SIGINT, SIGTERM and SIGHUP held for as long as it lives, readable from a signalfd.
-class HeldInterrupts {
-public:
-    HeldInterrupts() {
-        sigemptyset(&set_);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaddset(&set_, sig);
-        }
-        sigprocmask(SIG_BLOCK, &set_, &before_);
-        fd_.Reset(signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK));
-    }
-    HeldInterrupts(const HeldInterrupts&) = delete;
-    HeldInterrupts& operator=(const HeldInterrupts&) = delete;
-    ~HeldInterrupts() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    int Handle() const { return fd_.Get(); }
-    // A signal that came and was not taken yet, or 0.
-    int Take() {
-        signalfd_siginfo info{};
-        return read(fd_.Get(), &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo)
-                                                                  : 0;
-    }
-
-private:
-    sigset_t set_{};
-    sigset_t before_{};
-    Fd fd_;
-};
-
 struct Child {
     pid_t pid = -1;
     Fd pidfd;
@@ -407,6 +379,27 @@ int StatusOfWait(int waitStatus) {
     return WIFEXITED(waitStatus)     ? WEXITSTATUS(waitStatus)
            : WIFSIGNALED(waitStatus) ? 128 + WTERMSIG(waitStatus)
                                      : 1;
+}
+
+HeldInterrupts::HeldInterrupts() {
+    sigemptyset(&set_);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&set_, sig);
+    }
+    sigprocmask(SIG_BLOCK, &set_, &before_);
+    fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+HeldInterrupts::~HeldInterrupts() {
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+    sigprocmask(SIG_SETMASK, &before_, nullptr);
+}
+
+int HeldInterrupts::Take() {
+    signalfd_siginfo info{};
+    return read(fd_, &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
 }
 
 std::vector<pid_t> Descendants(pid_t root) {

@@ -6,6 +6,7 @@
 // builds' sessions.
 #pragma once
 
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,24 @@ private:
 // While it lives, this process is the reaper of every orphan its descendants leave
 // (PR_SET_CHILD_SUBREAPER), so that a process a procedure started in the background, even one
 // that left the procedure's process group, stays a descendant and can be found and ended.
+// SIGINT, SIGTERM and SIGHUP held for as long as it lives, so that an interrupt ends the
+// procedure and clears up instead of leaving both behind; readable from a signalfd.
+class HeldInterrupts {
+public:
+    HeldInterrupts();
+    ~HeldInterrupts();
+    HeldInterrupts(const HeldInterrupts&) = delete;
+    HeldInterrupts& operator=(const HeldInterrupts&) = delete;
+    int Handle() const { return fd_; }
+    // A signal that came and was not taken yet, or 0.
+    int Take();
+
+private:
+    sigset_t set_{};
+    sigset_t before_{};
+    int fd_ = -1;
+};
+
 class OrphanAdoption {
 public:
     OrphanAdoption();
