@@ -267,6 +267,82 @@ void Check(const Expectations& expect, Outcome& outcome) {
     }
 }
 
+void Check(const Expectations* expect, bool strict, Outcome& outcome) {
+    if (expect != nullptr) {
+        Check(*expect, outcome);
+    }
+    if (outcome.timedOut) {
+        outcome.failures.push_back("timed out after " +
+                                   std::to_string(static_cast<int>(outcome.seconds)) + " s");
+    }
+    if (!outcome.checked && strict) {
+        outcome.failures.push_back("no expectation for this machine");
+    }
+}
+
+Judgement JudgementOf(const Outcome& outcome) {
+    if (!outcome.failures.empty()) {
+        return Judgement::kFail;
+    }
+    return outcome.checked ? Judgement::kPass : Judgement::kNotJudged;
+}
+
+Tally Count(const std::vector<Outcome>& rows) {
+    Tally tally;
+    for (const Outcome& row : rows) {
+        switch (JudgementOf(row)) {
+        case Judgement::kPass:
+            ++tally.passed;
+            break;
+        case Judgement::kFail:
+            ++tally.failed;
+            break;
+        case Judgement::kNotJudged:
+            ++tally.notJudged;
+            break;
+        }
+    }
+    return tally;
+}
+
+std::string TableSummary(const std::vector<Outcome>& rows) {
+    const Tally t = Count(rows);
+    std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " machine" : " machines");
+    std::vector<std::string> parts;
+    if (t.passed + t.failed > 0) {
+        parts.push_back(std::to_string(t.passed) + " passed");
+        parts.push_back(std::to_string(t.failed) + " failed");
+    }
+    if (t.notJudged > 0 && t.notJudged != rows.size()) {
+        parts.push_back(std::to_string(t.notJudged) + " not judged");
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+        text += (i == 0 ? ": " : ", ") + parts[i];
+    }
+    return text + "\n";
+}
+
+oj UpdatedExpectations(const oj& old, const std::vector<Outcome>& rows) {
+    oj doc = old.is_object() ? old : oj::object();
+    doc.erase("*");
+    for (const Outcome& row : rows) {
+        oj changes = oj::object();
+        for (const KeyChange& c : row.changes) {
+            changes[c.key] = c.after;
+        }
+        oj programs = oj::array();
+        for (const ProgramRun& run : row.runs) {
+            oj p = {{"program", run.program}, {"args", run.args}};
+            if (run.status) {
+                p["status"] = *run.status;
+            }
+            programs.push_back(p);
+        }
+        doc[row.machine] = {{"exit", row.exit}, {"changes", changes}, {"programs", programs}};
+    }
+    return doc;
+}
+
 std::string ReportText(const Outcome& o, bool inPlace) {
     std::string text = "simbook run: machine " + EscapedForLine(o.machine) + " (" +
                        EscapedForLine(o.file) + (inPlace ? ", changed in place" : ", a copy") +
@@ -381,6 +457,11 @@ std::string TableRow(const Outcome& o, size_t width) {
 }
 
 std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows) {
+    return JUnitXml(TableInfo{suite, ""}, rows);
+}
+
+std::string JUnitXml(const TableInfo& table, const std::vector<Outcome>& rows) {
+    const std::string& suite = table.suite;
     size_t failures = 0;
     double seconds = 0;
     for (const Outcome& o : rows) {

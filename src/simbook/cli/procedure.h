@@ -75,6 +75,31 @@ std::optional<Expectations> ReadExpectations(const std::string& path, std::strin
 // Applies the expectations for `outcome.machine` (and "*") to it: fills failures and checked.
 void Check(const Expectations& expect, Outcome& outcome);
 
+// Judges one row: the expectations for its machine and "*" (`expect` null: there is no
+// expectation file). A row that timed out always fails; a row no expectation covers is not
+// judged, unless `strict`, and then it fails. Adds to `outcome.failures`, sets `checked`.
+void Check(const Expectations* expect, bool strict, Outcome& outcome);
+
+enum class Judgement { kNotJudged, kPass, kFail };
+Judgement JudgementOf(const Outcome& outcome);
+
+struct Tally {
+    size_t passed = 0;
+    size_t failed = 0;
+    size_t notJudged = 0;
+};
+Tally Count(const std::vector<Outcome>& rows);
+
+// The table's last line with its newline: "18 machines: 16 passed, 1 failed, 1 not judged".
+std::string TableSummary(const std::vector<Outcome>& rows);
+
+// The expectation document --update writes for these rows: for each row's machine its "exit",
+// "changes" (every changed key -> its value after) and "programs" (each run's program, args
+// and status); `old` (the file's document, or an empty object) keeps its entries for machines
+// not in the table.
+nlohmann::ordered_json UpdatedExpectations(const nlohmann::ordered_json& old,
+                                           const std::vector<Outcome>& rows);
+
 // The report of one run, for a person (several lines) and as JSON.
 std::string ReportText(const Outcome& outcome, bool inPlace);
 nlohmann::ordered_json ReportJson(const Outcome& outcome);
@@ -84,7 +109,15 @@ nlohmann::ordered_json ReportJson(const Outcome& outcome);
 std::string TableHead(size_t width);
 std::string TableRow(const Outcome& outcome, size_t width);
 
-// JUnit XML of a table: one test case per machine.
+// What a JUnit document says of the table as a whole: the suite's name and the build the
+// programs ran as, "linux" or "wine".
+struct TableInfo {
+    std::string suite;
+    std::string build;
+};
+
+// JUnit XML of a table: one test case per row, named by its machine.
+std::string JUnitXml(const TableInfo& table, const std::vector<Outcome>& rows);
 std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows);
 
 } // namespace simbook::cli
