@@ -12,6 +12,7 @@ import json
 import re
 import subprocess
 import sys
+from collections import Counter
 from pathlib import Path
 
 simbook, source, version = sys.argv[1], Path(sys.argv[2]), sys.argv[3]
@@ -67,6 +68,21 @@ for page in sorted(man.iterdir()):
                    re.MULTILINE)
     if not th or th.group(1) != version:
         problems.append(f"{page.name}: .TH does not carry notebook-wlan-tools {version}")
+
+# Quotes survive roff: a macro argument that begins with `"` loses its quotes, so each quoted
+# JSON key ("op":, "status":) a page's source shows must be as often in the page as rendered.
+def rendered(page):
+    return subprocess.run(["groff", "-man", "-Tutf8", "-P-cbou", "-rLL=200n", str(page)],
+                          capture_output=True, text=True, check=True).stdout
+
+
+for page in sorted(man.iterdir()):
+    quoted = re.compile(r'"[A-Za-z_][A-Za-z0-9_]*":')
+    shown = Counter(quoted.findall(page_text(page.name)))
+    kept = Counter(quoted.findall(rendered(page)))
+    for key, count in sorted((shown - kept).items()):
+        problems.append(f"{page.name}: {key} loses its quotes in {count} of its places "
+                        "when rendered (write \\(dq, or begin the argument with \\&)")
 
 # Links: README.md leads to every docs page; no relative link is dangling.
 readme = (source / "README.md").read_text(encoding="utf-8")
