@@ -228,4 +228,26 @@ TEST(SetCommand, ReplacedFileKeepsItsMode) {
     EXPECT_EQ(Names(scratch), std::set<std::string>{"machine.json"});
 }
 
+// A key the reader does not know is refused by reset as by set, in the same words, and nothing is
+// written; a known key the file does not hold is only noted.
+TEST(ResetCommand, RefusesAnUnknownKeyAsSetDoes) {
+    const ScratchDir scratch("simbook-cli-files");
+    const std::string text = R"({"firmware": {"wlan_flags": 0}})";
+    const std::string path = nwt::test::WriteMachine(scratch, text);
+    for (const std::string key : {"firmware.wlan_flag", "wlan.interfaces[0].scann", "firmwar"}) {
+        std::string setErr;
+        std::string resetErr;
+        const int set = Command(simbook::cli::Set, {"--file", path, key + "=1"}, &setErr);
+        EXPECT_EQ(Command(simbook::cli::Reset, {"--file", path, key}, &resetErr), set) << key;
+        EXPECT_EQ(set, simbook::cli::kFailed);
+        EXPECT_EQ(resetErr.substr(resetErr.find(':')), setErr.substr(setErr.find(':')));
+        EXPECT_NE(resetErr.find(": unknown key; nothing changed"), std::string::npos) << resetErr;
+        EXPECT_EQ(ReadFile(path), text);
+    }
+    std::string err;
+    EXPECT_EQ(Command(simbook::cli::Reset, {"--file", path, "firmware.setting58"}, &err),
+              simbook::cli::kDone);
+    EXPECT_NE(err.find("(already the default)"), std::string::npos) << err;
+}
+
 } // namespace

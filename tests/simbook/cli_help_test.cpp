@@ -26,7 +26,7 @@ Result Simbook(const simbook::cli::Args& args) {
 TEST(CliHelp, EverySubcommandIsListedAndHasItsOwnUsage) {
     const Result overview = Simbook({"help"});
     ASSERT_EQ(overview.status, 0);
-    for (const char* name : {"show", "set", "reset", "new", "run", "trace"}) {
+    for (const char* name : {"show", "set", "reset", "new", "run", "trace", "status"}) {
         SCOPED_TRACE(name);
         EXPECT_NE(overview.out.find(std::string("\n  ") + name + " "), std::string::npos);
         const Result own = Simbook({"help", name});
@@ -50,7 +50,8 @@ TEST(CliHelp, UsageErrorsExitTwoWithOneLine) {
         const char* err;
     } cases[] = {
         {{}, "usage: simbook COMMAND"},
-        {{"frob"}, "simbook frob: no such command (show, set, reset, new, run, trace, help)\n"},
+        {{"frob"},
+         "simbook frob: no such command (show, set, reset, new, run, trace, status, help)\n"},
         {{"help", "frob"}, "simbook help: no command 'frob'\n"},
         {{"--version", "x"}, "simbook --version: takes no arguments\n"},
     };

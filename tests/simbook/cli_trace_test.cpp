@@ -26,6 +26,7 @@ using nwt::test::ReadFile;
 using nwt::test::ScratchDir;
 using nwt::test::StandInMachine;
 using nwt::test::WriteFile;
+using simbook::cli::Args;
 using simbook::cli::Outcome;
 using simbook::cli::ProgramRun;
 
@@ -292,6 +293,100 @@ TEST(TraceCommand, ReadsEachLineOnItsOwn) {
         EXPECT_EQ(event["event"], "exit");
         EXPECT_EQ(event["status"], -4);
     }
+}
+
+// ---- The status command -----------------------------------------------------------------------
+
+// The status of the trace's last run begun, read from the trace's end: it agrees with the runs
+// read from the whole trace, whatever lies before (long lines, lines across the reader's chunks).
+TEST(StatusCommand, PrintsTheLastRunsFullStatus) {
+    const ScratchDir scratch("cli-status");
+    const std::string start1 = R"({"op":"start","run":1,"program":"tolmare","args":[]})";
+    const std::string start2 = R"({"op":"start","run":2,"program":"sundrel","args":[]})";
+    // Lines of other ops that name "exit" or "start", at lengths around the reader's chunks.
+    const std::string pad = "{\"op\":\"Sleep\",\"exit\":\"" + std::string(70000, ' ') + "\"}";
+    const std::string huge = "{\"op\":\"start\",\"x\":\"" + std::string(1 << 20, ' ') + "\"}";
+    struct Case {
+        std::vector<std::string> lines;
+        std::string out; // empty: the command fails
+        std::string err;
+    } cases[] = {
+        {{start1, R"({"op":"exit","run":1,"status":3211264})"}, "3211264\n", ""},
+        {{start1, start2, R"({"op":"exit","run":2,"status":-1})",
+          R"({"op":"exit","run":1,"status":5})"},
+         "-1\n",
+         ""},
+        {{R"({"op":"exit","status":-2})", R"({"op":"exit","status":-2147483648})"},
+         "-2147483648\n",
+         ""},
+        {{start1, R"({"op":"exit","run":1,"status":0})", pad, huge, start2, pad,
+          R"({"op":"exit","status":2147483647})", pad},
+         "2147483647\n",
+         ""},
+        {{huge, pad, R"({"op":"exit","status":7})", pad, pad}, "7\n", ""},
+        {{start1, start2, R"({"op":"exit","run":1,"status":3})"},
+         "",
+         "(run 2: sundrel) has not ended"},
+        {{start1, R"({"op":"exit","run":1,"status":"3"})"}, "", "(run 1: tolmare) has not ended"},
+        {{pad, R"({"op":"open"})", ""}, "", "no program run in it"},
+    };
+    for (const Case& c : cases) {
+        std::string text;
+        for (const std::string& line : c.lines) {
+            text += line + "\n";
+        }
+        SCOPED_TRACE(text.substr(0, 200));
+        WriteFile(scratch.Path("t"), text);
+        int status = -1;
+        std::string out;
+        const std::string err = Captured(STDERR_FILENO, [&] {
+            out = Captured(STDOUT_FILENO,
+                           [&] { status = simbook::cli::Status({scratch.Path("t")}); });
+        });
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(status, c.out.empty() ? simbook::cli::kFailed : simbook::cli::kDone);
+        EXPECT_NE(err.find(c.err), std::string::npos) << err;
+        const std::vector<ProgramRun> runs = simbook::cli::RunsOfTrace(c.lines);
+        const std::optional<int64_t> whole = runs.empty() ? std::nullopt : runs.back().status;
+        EXPECT_EQ(c.out, whole ? std::to_string(*whole) + "\n" : "");
+    }
+}
+
+// The trace named, else $SIMBOOK_TRACE; none, or one that is no readable file, is an error.
+TEST(StatusCommand, NeedsAReadableTrace) {
+    const ScratchDir scratch("cli-status");
+    const char* before = std::getenv("SIMBOOK_TRACE");
+    const std::string saved = before != nullptr ? before : "";
+    WriteFile(scratch.Path("t"), R"({"op":"exit","status":9})"); // a last line without its end
+    struct Case {
+        const char* env; // null: unset
+        Args args;
+        int status;
+        std::string out;
+    } cases[] = {
+        {nullptr, {}, simbook::cli::kUsage, ""},     {"", {}, simbook::cli::kUsage, ""},
+        {"t", {}, simbook::cli::kDone, "9\n"},       {"none", {"t"}, simbook::cli::kDone, "9\n"},
+        {"t", {"none"}, simbook::cli::kFailed, ""},  {"t", {"."}, simbook::cli::kFailed, ""},
+        {"t", {"t", "t"}, simbook::cli::kUsage, ""},
+    };
+    for (const Case& c : cases) {
+        Args args;
+        for (const std::string& a : c.args) {
+            args.push_back(a == "t" || a == "none" ? scratch.Path(a) : a);
+        }
+        c.env == nullptr
+            ? unsetenv("SIMBOOK_TRACE")
+            : setenv("SIMBOOK_TRACE", *c.env == '\0' ? "" : scratch.Path(c.env).c_str(), 1);
+        int status = -1;
+        std::string out;
+        const std::string err = Captured(STDERR_FILENO, [&] {
+            out = Captured(STDOUT_FILENO, [&] { status = simbook::cli::Status(args); });
+        });
+        EXPECT_EQ(status, c.status) << (c.env ? c.env : "(unset)") << " " << err;
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err.empty(), c.status == simbook::cli::kDone) << err;
+    }
+    before != nullptr ? setenv("SIMBOOK_TRACE", saved.c_str(), 1) : unsetenv("SIMBOOK_TRACE");
 }
 
 } // namespace

@@ -27,6 +27,9 @@ int Set(const Args& args);
 int Reset(const Args& args);
 int New(const Args& args);
 int Trace(const Args& args);
+// simbook status: prints the full exit status of a trace's last program run; 1 when the trace
+// cannot be read, holds no run or its last run has not ended, 2 when no trace is named.
+int Status(const Args& args);
 // simbook run: its exit status is the procedure's (125 for its own failures), or with --each
 // 0 when every row passed, 1 when one failed.
 int Run(const Args& args);

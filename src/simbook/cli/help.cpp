@@ -93,6 +93,16 @@ const Subcommand kSubcommands[] = {
      "escaped (\\n, \\x1b); lines nesting deeper than 32 levels or longer than 1 MiB are not\n"
      "read. The trace is decoded as it is read.\n"
      "--json: one JSON object per event.\n"},
+    {"status", "[TRACE]", "the full exit status of the trace's last program run", Status,
+     "usage: simbook status [TRACE]\n"
+     "\n"
+     "Prints the full 32-bit signed exit status of the last program run in TRACE (default:\n"
+     "$SIMBOOK_TRACE), in decimal, on one line, for scripts: rc=$(simbook status). A Linux\n"
+     "$? keeps only the low 8 bits of it (tolmare's 0x00310000 reads as 0). The last run\n"
+     "is the one of the trace's last start line; only the trace's end is read.\n"
+     "Exit status: 0 printed; 1 TRACE cannot be read, holds no program run, or its last\n"
+     "run has not ended (no exit line with a status yet); 2 no TRACE given and\n"
+     "SIMBOOK_TRACE unset or empty.\n"},
 };
 
 // One line of the overview: the name and synopsis in a 37-column field, then the summary.

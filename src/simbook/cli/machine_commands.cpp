@@ -397,6 +397,23 @@ bool Remove(oj& root, const std::vector<Step>& steps) {
     return false;
 }
 
+// Whether the reader refuses `a.key` as a key it does not know, as set would be told: the key is
+// set (to null) in a copy of `root`, and the reader's problem with that copy kept when it is so.
+bool UnknownKey(const oj& root, const Assignment& a, std::string& problem) {
+    oj probe = root;
+    std::string found;
+    if (!Assign(probe, oj::parse(DefaultMachineText()), a, found) ||
+        Checked(probe, found).has_value()) {
+        return false;
+    }
+    const std::string unknown = ": unknown key";
+    if (!found.ends_with(unknown)) {
+        return false;
+    }
+    problem = found;
+    return true;
+}
+
 } // namespace
 
 // Every leaf key of `value` (arrays of objects element by element), with its path.
@@ -535,9 +552,13 @@ int Reset(const Args& given) {
             return std::optional<std::string>();
         }
         for (size_t i = 0; i < keys.size(); ++i) {
-            if (!Remove(*root, keys[i])) {
-                Complain("reset", o->args[i] + ": not in " + path + " (already the default)");
+            if (Remove(*root, keys[i])) {
+                continue;
             }
+            if (UnknownKey(*root, {o->args[i], keys[i], oj()}, problem)) {
+                return std::optional<std::string>();
+            }
+            Complain("reset", o->args[i] + ": not in " + path + " (already the default)");
         }
         return Checked(*root, problem);
     });

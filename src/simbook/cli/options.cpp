@@ -194,6 +194,17 @@ const Rules<TraceOptions>& TraceRules() {
     return rules;
 }
 
+const Rules<StatusOptions>& StatusRules() {
+    static const Rules<StatusOptions> rules{
+        "status",
+        {},
+        &StatusOptions::source,
+        nullptr,
+        nullptr,
+        "unexpected argument '{}' (see simbook status --help)"};
+    return rules;
+}
+
 // ---- reading a command line ---------------------------------------------------------------------
 
 // The row of the option that `word` names: its name alone or with "=VALUE", or its short form
@@ -373,6 +384,10 @@ std::optional<TraceOptions> ParseTrace(const Args& args) {
     return Parse(TraceRules(), args);
 }
 
+std::optional<StatusOptions> ParseStatus(const Args& args) {
+    return Parse(StatusRules(), args);
+}
+
 std::vector<std::string> OptionNames(const std::string& command) {
     if (command == "show") {
         return Names(ShowRules());
@@ -391,6 +406,9 @@ std::vector<std::string> OptionNames(const std::string& command) {
     }
     if (command == "trace") {
         return Names(TraceRules());
+    }
+    if (command == "status") {
+        return Names(StatusRules());
     }
     return {};
 }

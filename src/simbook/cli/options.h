@@ -65,12 +65,18 @@ struct TraceOptions {
     std::string source;  // empty: $SIMBOOK_TRACE, else standard input
 };
 
+// simbook status [TRACE]
+struct StatusOptions {
+    std::string source; // empty: $SIMBOOK_TRACE
+};
+
 std::optional<ShowOptions> ParseShow(const Args& args);
 std::optional<SetOptions> ParseSet(const Args& args);
 std::optional<ResetOptions> ParseReset(const Args& args);
 std::optional<NewOptions> ParseNew(const Args& args);
 std::optional<RunOptions> ParseRun(const Args& args);
 std::optional<TraceOptions> ParseTrace(const Args& args);
+std::optional<StatusOptions> ParseStatus(const Args& args);
 
 // The options of subcommand `command` as its table declares them, each name followed by its
 // short form when it has one ("--file", "-f"); empty for a command that is none.

@@ -100,7 +100,7 @@ _simbook() {
         reset)
             mapfile -t COMPREPLY < <(compgen -W "$("$simbook" help keys 2>/dev/null)" -- "$cur")
             ;;
-        show | new | trace)
+        show | new | trace | status)
             _filedir
             ;;
     esac
