@@ -2,6 +2,7 @@
 // after) and telling it: report, table row, expectations, JUnit XML.
 #include "simbook/cli/procedure.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -17,18 +18,6 @@ namespace simbook::cli {
 namespace {
 
 using oj = nlohmann::ordered_json;
-
-std::string Printable(const oj& value) {
-    return EscapedForLine(value.is_string() ? value.get<std::string>() : value.dump());
-}
-
-std::string CommandLine(const ProgramRun& run) {
-    std::string text = run.program.empty() ? "(unnamed program)" : EscapedForLine(run.program);
-    for (const std::string& a : run.args) {
-        text += " " + EscapedForLine(a);
-    }
-    return text;
-}
 
 std::string Padded(std::string text, size_t width) {
     if (text.size() < width) {
@@ -95,37 +84,116 @@ std::string XmlLines(const std::string& text) {
     return out;
 }
 
-// `key` with every index written as "[]".
-std::string WithoutIndices(const std::string& key) {
-    std::string out;
-    for (size_t i = 0; i < key.size(); ++i) {
-        out += key[i];
-        if (key[i] == '[') {
-            while (i + 1 < key.size() && key[i + 1] != ']') {
-                ++i;
-            }
-        }
+// The program statuses column of the table: this many characters whatever the number of runs.
+constexpr size_t kStatusColumn = 43;
+
+// `text` cut to at most `size` bytes without splitting a UTF-8 character.
+std::string CutTo(const std::string& text, size_t size) {
+    if (text.size() <= size) {
+        return text;
     }
-    return out;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    return text.substr(0, size);
 }
 
-// Whether `key` names a key of machine files, or a part of one ("firmware", "wlan.interfaces").
-bool IsMachineKey(const std::string& key) {
-    static const std::set<std::string> known = [] {
-        std::set<std::string> names;
-        for (const std::string& name : DefaultMachineKeys()) {
-            const std::string plain = WithoutIndices(name);
-            for (size_t at = 0; at != std::string::npos; at = plain.find_first_of(".[", at + 1)) {
-                names.insert(plain.substr(0, at));
+// The statuses of a row's runs within kStatusColumn: as many whole as fit, then how many more
+// ("brenvik 0, tolmare 0x00310000 (+3 more)"), so that the changes after them stay in line.
+std::string StatusColumn(const std::vector<std::string>& statuses) {
+    if (statuses.empty()) {
+        return "-";
+    }
+    std::string shown;
+    for (size_t k = 0; k < statuses.size(); ++k) {
+        const std::string longer = shown + (k == 0 ? "" : ", ") + statuses[k];
+        const size_t rest = statuses.size() - k - 1;
+        const std::string more = rest == 0 ? "" : " (+" + std::to_string(rest) + " more)";
+        if (longer.size() + more.size() > kStatusColumn) {
+            const std::string after = " (+" + std::to_string(statuses.size() - k) + " more)";
+            if (k > 0) {
+                return shown + after;
             }
-            names.insert(plain);
+            return CutTo(statuses[0], kStatusColumn - 3 - more.size()) + "..." + more;
         }
-        return names;
-    }();
-    return !key.empty() && known.count(WithoutIndices(key)) != 0;
+        shown = longer;
+    }
+    return shown;
+}
+
+std::string ResultWord(Judgement judgement) {
+    switch (judgement) {
+    case Judgement::kPass:
+        return "pass";
+    case Judgement::kFail:
+        return "FAIL";
+    case Judgement::kNotJudged:
+        break;
+    }
+    return "not judged";
+}
+
+// A run's line in the report: command line, verdict, full status with what `$?` held, meaning.
+std::string RunText(const ProgramRun& run, size_t width) {
+    std::string text = Padded(CommandLine(run), width + 2);
+    if (!run.status) {
+        return text + "(did not end)";
+    }
+    const int64_t s = *run.status;
+    text += Padded(Verdict(run.program, s), 10) + "exit " + std::to_string(s);
+    if (s < 0 || s > 255) {
+        text += " (" + Hex32(static_cast<uint32_t>(s)) + "; $? " + std::to_string(s & 0xFF) + ")";
+    }
+    return text + ": " + ExplainExitStatus(s, run.program);
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+std::string XmlProperty(const std::string& indent, const std::string& name,
+                        const std::string& value) {
+    return indent + "<property name=\"" + XmlEscaped(name) + "\" value=\"" + XmlEscaped(value) +
+           "\"/>\n";
+}
+
+// One row's test case: its machine file as a property, its failure or "not judged", the report
+// and the procedure's output. `suite` is escaped already.
+std::string TestCase(const std::string& suite, const Outcome& o) {
+    std::string xml = "    <testcase classname=\"" + suite + "\" name=\"" + XmlEscaped(o.machine) +
+                      "\" time=\"" + Seconds(o.seconds) + "\">\n";
+    xml += "      <properties>\n" + XmlProperty("        ", "machine_file", o.file) +
+           "      </properties>\n";
+    const Judgement judgement = JudgementOf(o);
+    if (judgement == Judgement::kFail) {
+        std::string all;
+        for (const std::string& f : o.failures) {
+            all += f + "\n";
+        }
+        xml += "      <failure message=\"" + XmlEscaped(o.failures.front()) +
+               "\" type=\"expectation\">" + XmlLines(all) + "</failure>\n";
+    } else if (judgement == Judgement::kNotJudged) {
+        xml += "      <skipped message=\"not judged\"/>\n";
+    }
+    xml += "      <system-out>" + XmlLines(ReportText(o, false) + o.output) + "</system-out>\n";
+    return xml + "    </testcase>\n";
 }
 
 } // namespace
+
+std::string Printable(const oj& value) {
+    return EscapedForLine(value.is_string() ? value.get<std::string>() : value.dump());
+}
+
+std::string CommandLine(const ProgramRun& run) {
+    std::string text = run.program.empty() ? "(unnamed program)" : EscapedForLine(run.program);
+    for (const std::string& a : run.args) {
+        text += " " + EscapedForLine(a);
+    }
+    return text;
+}
 
 std::vector<ProgramRun> RunsOfTrace(const std::vector<std::string>& lines) {
     std::vector<ProgramRun> runs;
@@ -200,149 +268,6 @@ std::string Verdict(const std::string& program, int64_t status) {
     return status < 0 ? "FAILURE" : "-";
 }
 
-std::optional<Expectations> ReadExpectations(const std::string& path, std::string& problem) {
-    std::string text;
-    if (!ReadMachineText(path, text, problem)) {
-        return std::nullopt;
-    }
-    if (!NestedWithin(text, 16)) {
-        problem = "nests deeper than 16 levels";
-        return std::nullopt;
-    }
-    Expectations expect;
-    expect.byMachine = oj::parse(text, nullptr, false);
-    if (expect.byMachine.is_discarded() || !expect.byMachine.is_object()) {
-        problem = "not a JSON object of machine names";
-        return std::nullopt;
-    }
-    for (auto it = expect.byMachine.begin(); it != expect.byMachine.end(); ++it) {
-        if (!it->is_object()) {
-            problem = it.key() + ": not an object of keys and values";
-            return std::nullopt;
-        }
-        for (auto key = it->begin(); key != it->end(); ++key) {
-            if (key.key() == "exit") {
-                if (!key->is_number_integer()) {
-                    problem = it.key() + ".exit: must be an integer";
-                    return std::nullopt;
-                }
-            } else if (!IsMachineKey(key.key())) {
-                problem = it.key() + ": '" + key.key() +
-                          "' is neither \"exit\" nor a machine key like firmware.wlan_flags";
-                return std::nullopt;
-            }
-        }
-    }
-    return expect;
-}
-
-void Check(const Expectations& expect, Outcome& outcome) {
-    oj wanted = oj::object();
-    for (const std::string& entry : {std::string("*"), outcome.machine}) {
-        if (expect.byMachine.contains(entry)) {
-            for (auto it = expect.byMachine[entry].begin(); it != expect.byMachine[entry].end();
-                 ++it) {
-                wanted[it.key()] = *it;
-            }
-        }
-    }
-    outcome.checked = !wanted.empty();
-    for (auto it = wanted.begin(); it != wanted.end(); ++it) {
-        if (it.key() == "exit") {
-            if (outcome.exit != it->get<int64_t>()) {
-                outcome.failures.push_back("exit: " + std::to_string(outcome.exit) + ", expected " +
-                                           std::to_string(it->get<int64_t>()) +
-                                           (outcome.timedOut ? " (the procedure timed out)" : ""));
-            }
-            continue;
-        }
-        const oj* value = Lookup(outcome.after, it.key());
-        if (value == nullptr) {
-            outcome.failures.push_back(it.key() + ": no such key in the machine, expected " +
-                                       Printable(*it));
-        } else if (*value != *it) {
-            outcome.failures.push_back(it.key() + ": " + Printable(*value) + ", expected " +
-                                       Printable(*it));
-        }
-    }
-}
-
-void Check(const Expectations* expect, bool strict, Outcome& outcome) {
-    if (expect != nullptr) {
-        Check(*expect, outcome);
-    }
-    if (outcome.timedOut) {
-        outcome.failures.push_back("timed out after " +
-                                   std::to_string(static_cast<int>(outcome.seconds)) + " s");
-    }
-    if (!outcome.checked && strict) {
-        outcome.failures.push_back("no expectation for this machine");
-    }
-}
-
-Judgement JudgementOf(const Outcome& outcome) {
-    if (!outcome.failures.empty()) {
-        return Judgement::kFail;
-    }
-    return outcome.checked ? Judgement::kPass : Judgement::kNotJudged;
-}
-
-Tally Count(const std::vector<Outcome>& rows) {
-    Tally tally;
-    for (const Outcome& row : rows) {
-        switch (JudgementOf(row)) {
-        case Judgement::kPass:
-            ++tally.passed;
-            break;
-        case Judgement::kFail:
-            ++tally.failed;
-            break;
-        case Judgement::kNotJudged:
-            ++tally.notJudged;
-            break;
-        }
-    }
-    return tally;
-}
-
-std::string TableSummary(const std::vector<Outcome>& rows) {
-    const Tally t = Count(rows);
-    std::string text = std::to_string(rows.size()) + (rows.size() == 1 ? " machine" : " machines");
-    std::vector<std::string> parts;
-    if (t.passed + t.failed > 0) {
-        parts.push_back(std::to_string(t.passed) + " passed");
-        parts.push_back(std::to_string(t.failed) + " failed");
-    }
-    if (t.notJudged > 0 && t.notJudged != rows.size()) {
-        parts.push_back(std::to_string(t.notJudged) + " not judged");
-    }
-    for (size_t i = 0; i < parts.size(); ++i) {
-        text += (i == 0 ? ": " : ", ") + parts[i];
-    }
-    return text + "\n";
-}
-
-oj UpdatedExpectations(const oj& old, const std::vector<Outcome>& rows) {
-    oj doc = old.is_object() ? old : oj::object();
-    doc.erase("*");
-    for (const Outcome& row : rows) {
-        oj changes = oj::object();
-        for (const KeyChange& c : row.changes) {
-            changes[c.key] = c.after;
-        }
-        oj programs = oj::array();
-        for (const ProgramRun& run : row.runs) {
-            oj p = {{"program", run.program}, {"args", run.args}};
-            if (run.status) {
-                p["status"] = *run.status;
-            }
-            programs.push_back(p);
-        }
-        doc[row.machine] = {{"exit", row.exit}, {"changes", changes}, {"programs", programs}};
-    }
-    return doc;
-}
-
 std::string ReportText(const Outcome& o, bool inPlace) {
     std::string text = "simbook run: machine " + EscapedForLine(o.machine) + " (" +
                        EscapedForLine(o.file) + (inPlace ? ", changed in place" : ", a copy") +
@@ -355,16 +280,7 @@ std::string ReportText(const Outcome& o, bool inPlace) {
         width = std::max(width, CommandLine(run).size());
     }
     for (size_t i = 0; i < o.runs.size(); ++i) {
-        const ProgramRun& run = o.runs[i];
-        text += "  " + Padded(std::to_string(i + 1), 3) + Padded(CommandLine(run), width + 2);
-        if (!run.status) {
-            text += "(did not end)\n";
-            continue;
-        }
-        const int64_t s = *run.status;
-        text += Padded(Verdict(run.program, s), 10) + "exit " + std::to_string(s) +
-                (s < 0 || s > 255 ? " (" + Hex32(static_cast<uint32_t>(s)) + ")" : "") + ": " +
-                ExplainExitStatus(s, run.program) + "\n";
+        text += "  " + Padded(std::to_string(i + 1), 3) + RunText(o.runs[i], width) + "\n";
     }
     text += o.changes.empty() ? "machine: unchanged\n" : "machine changes:\n";
     for (const KeyChange& c : o.changes) {
@@ -380,8 +296,12 @@ std::string ReportText(const Outcome& o, bool inPlace) {
                       " s; it and every process it started were ended (exit status " +
                       std::to_string(o.exit) + ")\n"
                 : "procedure exit status: " + std::to_string(o.exit) + "\n";
+    const Judgement judgement = JudgementOf(o);
+    if (judgement != Judgement::kNotJudged || o.judging) {
+        text += "result: " + ResultWord(judgement) + "\n";
+    }
     for (const std::string& f : o.failures) {
-        text += "  expected: " + EscapedForLine(f) + "\n";
+        text += "  " + EscapedForLine(f) + "\n";
     }
     return text;
 }
@@ -395,10 +315,12 @@ oj ReportJson(const Outcome& o) {
         if (run.status) {
             r["verdict"] = Verdict(run.program, *run.status);
             r["status"] = *run.status;
+            r["shell_status"] = *run.status & 0xFF;
             r["meaning"] = ExplainExitStatus(*run.status, run.program);
         } else {
             r["verdict"] = nullptr;
             r["status"] = nullptr;
+            r["shell_status"] = nullptr;
             r["meaning"] = "the run did not end";
         }
         runs.push_back(r);
@@ -410,29 +332,31 @@ oj ReportJson(const Outcome& o) {
     oj out = {{"machine", o.machine},     {"file", o.file},      {"runs", runs},
               {"changes", changes},       {"exit", o.exit},      {"timed_out", o.timedOut},
               {"leftovers", o.leftovers}, {"seconds", o.seconds}};
-    if (o.checked) {
-        out["result"] = o.failures.empty() ? "pass" : "fail";
+    const Judgement judgement = JudgementOf(o);
+    if (judgement != Judgement::kNotJudged || o.judging) {
+        out["result"] = ResultWord(judgement) == "FAIL" ? "fail" : ResultWord(judgement);
         out["failures"] = o.failures;
     }
     if (!o.output.empty()) {
-        out["output"] = EscapedForLine(o.output);
+        // The text itself, which JSON's escapes carry whole; bytes that are not UTF-8 become
+        // U+FFFD, as in the rest of the document.
+        out["output"] = oj::parse(oj(o.output).dump(-1, ' ', false, oj::error_handler_t::replace));
     }
     return out;
 }
 
 std::string TableHead(size_t width) {
-    return Padded("machine", width + 1) + Padded("exit", 6) + Padded("program statuses", 44) +
-           "changes\n";
+    return Padded("machine", width + 1) + Padded("exit", 6) +
+           Padded("program statuses", kStatusColumn + 1) + "changes\n";
 }
 
 std::string TableRow(const Outcome& o, size_t width) {
-    std::string statuses;
+    std::vector<std::string> statuses;
     for (const ProgramRun& run : o.runs) {
-        statuses +=
-            (statuses.empty() ? "" : ", ") +
+        statuses.push_back(
             (run.program.empty() ? std::string("?") : EscapedForLine(run.program)) + " " +
             (run.status ? protocol::ExitStatusText(protocol::FindProgram(run.program), *run.status)
-                        : "-");
+                        : "-"));
     }
     std::string changes;
     for (const KeyChange& c : o.changes) {
@@ -444,10 +368,11 @@ std::string TableRow(const Outcome& o, size_t width) {
                              : o.interrupted ? "int"
                                              : std::to_string(o.exit),
                              5) +
-                      " " + Padded(statuses.empty() ? "-" : statuses, 43) + " " +
+                      " " + Padded(StatusColumn(statuses), kStatusColumn) + " " +
                       (changes.empty() ? "-" : changes);
-    if (o.checked) {
-        row += o.failures.empty() ? "  pass" : "  FAIL";
+    const Judgement judgement = JudgementOf(o);
+    if (judgement != Judgement::kNotJudged || o.judging) {
+        row += "  " + ResultWord(judgement);
     }
     row += "\n";
     for (const std::string& f : o.failures) {
@@ -461,36 +386,24 @@ std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows)
 }
 
 std::string JUnitXml(const TableInfo& table, const std::vector<Outcome>& rows) {
-    const std::string& suite = table.suite;
-    size_t failures = 0;
+    const Tally tally = Count(rows);
     double seconds = 0;
     for (const Outcome& o : rows) {
-        failures += o.failures.empty() ? 0 : 1;
         seconds += o.seconds;
     }
-    char total[32];
-    std::snprintf(total, sizeof total, "%.3f", seconds);
+    const std::string suite = XmlEscaped(table.suite);
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     const std::string counts = " tests=\"" + std::to_string(rows.size()) + "\" failures=\"" +
-                               std::to_string(failures) + "\" errors=\"0\"";
-    xml += "<testsuites name=\"simbook run\"" + counts + " time=\"" + total + "\">\n";
-    xml += "  <testsuite name=\"" + XmlEscaped(suite) + "\"" + counts + " skipped=\"0\" time=\"" +
-           total + "\">\n";
+                               std::to_string(tally.failed) + "\" errors=\"0\"";
+    xml += "<testsuites name=\"simbook run\"" + counts + " time=\"" + Seconds(seconds) + "\">\n";
+    xml += "  <testsuite name=\"" + suite + "\"" + counts + " skipped=\"" +
+           std::to_string(tally.notJudged) + "\" time=\"" + Seconds(seconds) + "\">\n";
+    if (!table.build.empty()) {
+        xml += "    <properties>\n" + XmlProperty("      ", "build", table.build) +
+               "    </properties>\n";
+    }
     for (const Outcome& o : rows) {
-        char time[32];
-        std::snprintf(time, sizeof time, "%.3f", o.seconds);
-        xml += "    <testcase classname=\"" + XmlEscaped(suite) + "\" name=\"" +
-               XmlEscaped(o.machine) + "\" time=\"" + time + "\">\n";
-        if (!o.failures.empty()) {
-            std::string all;
-            for (const std::string& f : o.failures) {
-                all += f + "\n";
-            }
-            xml += "      <failure message=\"" + XmlEscaped(o.failures.front()) +
-                   "\" type=\"expectation\">" + XmlLines(all) + "</failure>\n";
-        }
-        xml += "      <system-out>" + XmlLines(ReportText(o, false) + o.output) + "</system-out>\n";
-        xml += "    </testcase>\n";
+        xml += TestCase(suite, o);
     }
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;

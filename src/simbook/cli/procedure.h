@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +40,11 @@ struct Outcome {
     int leftovers = 0;                 // processes the procedure left running, then ended
     double seconds = 0;                // wall time of the procedure
     std::string output;                // what it printed, when captured (--each)
-    std::vector<std::string> failures; // expectations that did not hold
-    bool checked = false;              // an expectation applied to this row
+    std::vector<std::string> failures; // expectations that did not hold, one line each
+    // Set by Check: an expectation applied to this row; the table was judged at all (an
+    // expectation file or --strict), so that a row no expectation covers says "not judged".
+    bool checked = false;
+    bool judging = false;
 
     // Moves are left without noexcept: a JSON value's move is not declared so to every checker.
     Outcome() noexcept(false) {}
@@ -64,20 +69,32 @@ std::vector<KeyChange> Changes(const nlohmann::ordered_json& before,
 // a program that is not one of the three, "FAILURE" for a negative status, else "-".
 std::string Verdict(const std::string& program, int64_t status);
 
-// The expectations of an --expect file: machine name (or "*") -> {"exit": N, "dotted.key":
-// value}. Checked when read: every entry an object, every name "exit" or a key. Empty
-// `problem` on success.
+// The run as one line: the program and its arguments, escaped.
+std::string CommandLine(const ProgramRun& run);
+
+// A JSON value as one line: a string as its text, anything else as JSON, escaped.
+std::string Printable(const nlohmann::ordered_json& value);
+
+// A compiled "output" pattern of an expectation file.
+class OutputPattern;
+
+// The expectations of an --expect file: machine name (or "*") -> what must hold after its run:
+// "exit", "changes", "programs", "output" and final values of dotted keys (see simbook(1)).
+// Checked when read, every entry and its type; "output" patterns compiled then, by entry name.
 struct Expectations {
     nlohmann::ordered_json byMachine = nlohmann::ordered_json::object();
+    std::map<std::string, std::shared_ptr<const OutputPattern>> patterns;
 };
+// The expectations of `document` (an --expect file's, or what UpdatedExpectations made); none,
+// with `problem` saying why, when it is not a valid expectation document.
+std::optional<Expectations> ExpectationsOf(const nlohmann::ordered_json& document,
+                                           std::string& problem);
 std::optional<Expectations> ReadExpectations(const std::string& path, std::string& problem);
-
-// Applies the expectations for `outcome.machine` (and "*") to it: fills failures and checked.
-void Check(const Expectations& expect, Outcome& outcome);
 
 // Judges one row: the expectations for its machine and "*" (`expect` null: there is no
 // expectation file). A row that timed out always fails; a row no expectation covers is not
-// judged, unless `strict`, and then it fails. Adds to `outcome.failures`, sets `checked`.
+// judged, unless `strict`, and then it fails. Adds a line to `outcome.failures` for each
+// difference; sets `checked` and `judging`.
 void Check(const Expectations* expect, bool strict, Outcome& outcome);
 
 enum class Judgement { kNotJudged, kPass, kFail };
