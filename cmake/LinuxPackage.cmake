@@ -60,7 +60,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Notebook wireless LAN tools <maintainers@notebook-wlan-tools.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# The run-time libraries, from dpkg-shlibdeps (libc6, libssl3, libstdc++6, libgcc-s1).
+# The run-time libraries, from dpkg-shlibdeps (libc6, libssl3, libpcre2-8-0, libstdc++6,
+# libgcc-s1).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES TRUE)
 include(CPack)
