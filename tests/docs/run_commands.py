@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """Runs the commands the README and the docs pages show, as a reader would on a fresh clone.
 
-Every fenced block tagged `sh` in README.md and docs/*.md is run; blocks tagged otherwise
-(`shell` for commands that cannot run here: the build itself, root, Wine, long jobs) are only
-shown. Each file's blocks run in order in one `bash -e`, from the top of a scratch tree that
-holds the source's entries as links and the finished build as build/default, with a private
-HOME and TMPDIR and none of the simulated notebook's variables set. A file passes when its
-blocks run to the end.
+Every fenced block tagged `sh` or `shell` in README.md and docs/*.md is run, except a block
+that the line before its fence marks as one a test cannot run (the build itself, root, the
+Windows build under Wine), with the reason:
+
+    <!-- not run: the whole build and its tests -->
+
+Each file's blocks run in order in one `bash -e`, from the top of a scratch copy of the source
+tree with the finished build as build/default, with a private HOME and TMPDIR and none of the
+simulated notebook's variables set. A file passes when its blocks run to the end and leave the
+copied tree as it was: a block that writes into the tree (a ready machine changed, a trace left
+beside the sources) fails it.
 
     run_commands.py SOURCE_DIR BINARY_DIR
 """
+import hashlib
 import os
 import re
 import shutil
@@ -24,20 +30,46 @@ LIMIT_SECONDS = 120
 
 
 def blocks(md):
-    """(line number, text) of each ```sh block."""
-    found, kind, lines, start = [], None, [], 0
+    """(line number, text) of each ```sh and ```shell block not marked as not run."""
+    found, kind, lines, start, skip, previous = [], None, [], 0, False, ""
     for number, line in enumerate(md.read_text(encoding="utf-8").splitlines(), 1):
         if kind is None:
             fence = re.match(r"^\s*```(\S*)\s*$", line)
             if fence:
                 kind, lines, start = fence.group(1), [], number
+                skip = re.match(r"^<!-- not run: \S.* -->$", previous) is not None
+            previous = line
         elif re.match(r"^\s*```\s*$", line):
-            if kind == "sh":
+            if kind in ("sh", "shell") and not skip:
                 found.append((start, "\n".join(lines)))
-            kind = None
+            kind, previous = None, ""
         else:
             lines.append(line)
     return found
+
+
+def snapshot(tree):
+    """Every file and link of the copied tree with its mode and content (or target)."""
+    files = {}
+    for path in sorted(tree.rglob("*")):
+        relative = path.relative_to(tree)
+        if relative.parts[0] in ("build", "home", "tmp"):
+            continue
+        st = path.lstat()
+        if path.is_symlink():
+            files[relative] = ("link", os.readlink(path))
+        elif path.is_file():
+            files[relative] = (st.st_mode, hashlib.sha256(path.read_bytes()).hexdigest())
+        else:
+            files[relative] = (st.st_mode, None)
+    return files
+
+
+def changes(before, after):
+    return ([f"added {p}" for p in sorted(after.keys() - before.keys())] +
+            [f"removed {p}" for p in sorted(before.keys() - after.keys())] +
+            [f"changed {p}" for p in sorted(before.keys() & after.keys())
+             if before[p] != after[p]])
 
 
 def run(md, found, scratch):
@@ -64,19 +96,33 @@ def run(md, found, scratch):
     return None if status == 0 else f"{md.relative_to(source)}: {status}\n{output}"
 
 
+def copy_tree(scratch):
+    """The source tree's entries, copied (links kept as links), without .git and build."""
+    for entry in source.iterdir():
+        if entry.name in (".git", "build"):
+            continue
+        if entry.is_dir() and not entry.is_symlink():
+            shutil.copytree(entry, scratch / entry.name, symlinks=True)
+        else:
+            shutil.copy2(entry, scratch / entry.name, follow_symlinks=False)
+
+
 failures = []
 for md in [source / "README.md", *sorted((source / "docs").glob("*.md"))]:
     scratch = Path(tempfile.mkdtemp(prefix="doc-commands-"))
     try:
-        for entry in source.iterdir():
-            if entry.name not in (".git", "build"):
-                (scratch / entry.name).symlink_to(entry)
+        copy_tree(scratch)
         (scratch / "build").mkdir()
         (scratch / "build" / "default").symlink_to(binary)
         (scratch / "home").mkdir()
         (scratch / "tmp").mkdir()
         found = blocks(md)
+        before = snapshot(scratch)
         failure = run(md, found, scratch)
+        changed = changes(before, snapshot(scratch))
+        if changed:
+            failure = (failure or f"{md.relative_to(source)}: ran") + \
+                "\nthe blocks changed the source tree:\n  " + "\n  ".join(changed)
         print(f"{md.relative_to(source)}: {len(found)} blocks, "
               f"{'failed' if failure else 'ran'}")
         if failure:
