@@ -8,10 +8,13 @@
 #include <openssl/bn.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
 #include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -105,6 +108,8 @@ BENCHMARK(Powmod_Ours)->Unit(benchmark::kMillisecond);
 // Console output as usual, plus the real time of each run kept for the closing ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
@@ -139,14 +144,34 @@ private:
     std::map<std::string, double> cpu_;
 };
 
+// Whether the console output is coloured, as --benchmark_color says (true, false, or by default
+// auto: when standard output is a terminal that shows colour). The library applies the flag to its
+// own reporter only, never to one handed to it.
+bool Colour(int argc, char** argv) {
+    const std::string flag = "--benchmark_color=";
+    std::string value = "auto";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], flag.c_str(), flag.size()) == 0) {
+            value = argv[i] + flag.size();
+        }
+    }
+    if (value == "auto") {
+        const char* term = std::getenv("TERM");
+        return isatty(STDOUT_FILENO) != 0 && term != nullptr && std::strcmp(term, "dumb") != 0;
+    }
+    return value == "true" || value == "yes" || value == "1" || value == "on";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool colour = Colour(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    RatioReporter reporter;
+    RatioReporter reporter(colour ? benchmark::ConsoleReporter::OO_ColorTabular
+                                  : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
