@@ -33,8 +33,8 @@ J Fields(const TraceOptions& o) {
     return {o.json, o.program, o.source};
 }
 J Fields(const RunOptions& o) {
-    return {o.machine, o.each,    o.inPlace, o.trace, o.json,
-            o.timeout, o.windows, o.expect,  o.junit, o.command};
+    return {o.machine, o.each,       o.inPlace, o.trace, o.json,   o.timeout, o.windows, o.expect,
+            o.junit,   o.junitSuite, o.keep,    o.jobs,  o.strict, o.update,  o.command};
 }
 
 // A command line and either its problem (told as "simbook <command>: <problem>") or what it
@@ -68,7 +68,9 @@ TEST(CliOptions, Run) {
     const std::string timeout = "--timeout takes seconds, more than 0 and at most 86400";
     const std::string each = "--each runs every machine from a fresh copy: it takes no "
                              "--machine, --in-place or --trace";
-    const std::string table = "--expect and --junit judge a table: use them with --each";
+    const std::string table =
+        "--expect, --junit, --strict and --update judge a table: use them with --each";
+    const std::string jobs = "-j takes a number of rows at once, 1 to 64";
     CheckRows<RunOptions>(
         "run", ParseRun,
         {{{"--timeout", "86400", "--", "p"}, "", {.timeout = 86400, .command = {"p"}}},
@@ -101,9 +103,33 @@ TEST(CliOptions, Run) {
          {{"--each", "all", "--trace", "t", "p"}, each},
          {{"--expect", "e", "p"}, table},
          {{"--junit", "j", "p"}, table},
-         {{"--each", "all", "--expect", "e", "--junit", "j", "--windows", "w", "p", "a"},
+         {{"--strict", "p"}, table},
+         {{"--keep", "k", "p"}, "--keep and -j are for a table's rows: use them with --each"},
+         {{"-j", "2", "p"}, "--keep and -j are for a table's rows: use them with --each"},
+         {{"--each", "all", "--update", "p"},
+          "--update writes the expectation file: name it with --expect FILE"},
+         {{"--each", "all", "--junit-suite", "s", "p"},
+          "--junit-suite names the suite of --junit FILE: use them together"},
+         {{"--each", "all", "--junit", "j", "--junit-suite", "", "p"},
+          "--junit-suite needs a name of one line"},
+         // -j at its edges, in each of its forms; a short option is no procedure's name.
+         {{"--each", "all", "-j", "0", "p"}, jobs},
+         {{"--each", "all", "--jobs=65", "p"}, jobs},
+         {{"--each", "all", "-j", "2x", "p"}, jobs},
+         {{"--each", "all", "-j64", "p"}, "", {.each = {"all"}, .jobs = 64, .command = {"p"}}},
+         {{"--each", "all", "-j", "1", "--strict", "--keep", "k", "p"},
           "",
-          {.each = {"all"}, .windows = "w", .expect = "e", .junit = "j", .command = {"p", "a"}}},
+          {.each = {"all"}, .keep = "k", .strict = true, .command = {"p"}}},
+         {{"--each", "all", "--expect", "e", "--junit", "j", "--windows", "w", "--update",
+           "--junit-suite", "s", "p", "a"},
+          "",
+          {.each = {"all"},
+           .windows = "w",
+           .expect = "e",
+           .junit = "j",
+           .junitSuite = "s",
+           .update = true,
+           .command = {"p", "a"}}},
          {{"--machine", "m", "--in-place", "--trace", "t", "p"},
           "",
           {.machine = "m", .inPlace = true, .trace = "t", .command = {"p"}}}});

@@ -96,6 +96,26 @@ void TakeMachineFile(std::string& file, const std::string& value) {
     file = value;
 }
 
+// The -j value: a whole number of rows, 1 to kMostJobs.
+int Jobs(const std::string& text) {
+    const bool digits =
+        !text.empty() && text.size() <= 3 &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const int jobs = digits ? std::stoi(text) : 0;
+    if (jobs < 1 || jobs > kMostJobs) {
+        throw Refusal{"-j takes a number of rows at once, 1 to " + std::to_string(kMostJobs)};
+    }
+    return jobs;
+}
+
+// The --junit-suite value: a name, one line.
+std::string SuiteName(const std::string& value) {
+    if (value.empty() || value.find_first_of("\r\n") != std::string::npos) {
+        throw Refusal{"--junit-suite needs a name of one line"};
+    }
+    return value;
+}
+
 void TakeEach(RunOptions& o, const std::string& value) {
     for (std::string& part : Split(value)) {
         o.each.push_back(std::move(part));
@@ -174,7 +194,12 @@ const Rules<RunOptions>& RunRules() {
          {"--windows", nullptr, "DIR", [](R& o, V v) { o.windows = FileOrFolder("--windows", v); }},
          {"--each", nullptr, "all|NAME,NAME,...|FILE", TakeEach},
          {"--expect", nullptr, "FILE", [](R& o, V v) { o.expect = FileOrFolder("--expect", v); }},
-         {"--junit", nullptr, "FILE", [](R& o, V v) { o.junit = FileOrFolder("--junit", v); }}},
+         {"--junit", nullptr, "FILE", [](R& o, V v) { o.junit = FileOrFolder("--junit", v); }},
+         {"--junit-suite", nullptr, "NAME", [](R& o, V v) { o.junitSuite = SuiteName(v); }},
+         {"--keep", nullptr, "DIR", [](R& o, V v) { o.keep = FileOrFolder("--keep", v); }},
+         {"--jobs", "-j", "N", [](R& o, V v) { o.jobs = Jobs(v); }},
+         {"--strict", nullptr, nullptr, [](R& o, V) { o.strict = true; }},
+         {"--update", nullptr, nullptr, [](R& o, V) { o.update = true; }}},
         nullptr,
         nullptr,
         "{} needs a value (see simbook run --help)",
@@ -196,12 +221,8 @@ const Rules<TraceOptions>& TraceRules() {
 
 const Rules<StatusOptions>& StatusRules() {
     static const Rules<StatusOptions> rules{
-        "status",
-        {},
-        &StatusOptions::source,
-        nullptr,
-        nullptr,
-        "unexpected argument '{}' (see simbook status --help)"};
+        "status", {},      &StatusOptions::source,
+        nullptr,  nullptr, "unexpected argument '{}' (see simbook status --help)"};
     return rules;
 }
 
@@ -302,14 +323,25 @@ template <class O> std::optional<O> Parse(const Rules<O>& rules, const Args& arg
     return out;
 }
 
-// Where run's procedure begins: at "--" or at the first word that does not start with "--",
-// the value after an option's name (given alone) passed over.
+// Whether `word` is one of run's short options, alone ("-j") or with its value ("-j4").
+bool IsShortOption(const std::string& word) {
+    const auto& options = RunRules().options;
+    return std::any_of(options.begin(), options.end(), [&](const auto& r) {
+        return r.alias != nullptr && word.rfind(r.alias, 0) == 0;
+    });
+}
+
+// Where run's procedure begins: at "--" or at the first word that is no option (one that does
+// not start with "--" and is no short option of run's), the value after an option's name (given
+// alone) passed over.
 size_t CommandStart(const Args& args) {
     const auto& options = RunRules().options;
     size_t at = 0;
-    while (at < args.size() && args[at] != "--" && args[at].rfind("--", 0) == 0) {
-        const auto row = std::find_if(options.begin(), options.end(),
-                                      [&](const auto& r) { return args[at] == r.name; });
+    while (at < args.size() && args[at] != "--" &&
+           (args[at].rfind("--", 0) == 0 || IsShortOption(args[at]))) {
+        const auto row = std::find_if(options.begin(), options.end(), [&](const auto& r) {
+            return args[at] == r.name || (r.alias != nullptr && args[at] == r.alias);
+        });
         at += row != options.end() && row->value != nullptr ? 2U : 1U;
     }
     return std::min(at, args.size());
@@ -324,8 +356,17 @@ std::optional<std::string> RunProblem(const RunOptions& o) {
         return "--each runs every machine from a fresh copy: it takes no --machine, --in-place "
                "or --trace";
     }
-    if (o.each.empty() && (!o.expect.empty() || !o.junit.empty())) {
-        return "--expect and --junit judge a table: use them with --each";
+    if (o.each.empty() && (!o.expect.empty() || !o.junit.empty() || o.strict || o.update)) {
+        return "--expect, --junit, --strict and --update judge a table: use them with --each";
+    }
+    if (o.each.empty() && (!o.keep.empty() || o.jobs != 1)) {
+        return "--keep and -j are for a table's rows: use them with --each";
+    }
+    if (o.update && o.expect.empty()) {
+        return "--update writes the expectation file: name it with --expect FILE";
+    }
+    if (!o.junitSuite.empty() && o.junit.empty()) {
+        return "--junit-suite names the suite of --junit FILE: use them together";
     }
     return std::nullopt;
 }

@@ -5,8 +5,8 @@
 // --help and -h) and returns nullopt when the command line is wrong, with one line on standard
 // error (Complain) and nothing else done: the subcommand then exits with kUsage. An option
 // given again takes its last value (--each adds up; set's and reset's --file is refused);
-// --name=VALUE is the same as --name VALUE (-fVALUE as -f VALUE), and the value after a
-// separate option name is taken as it is, even when it starts with "--".
+// --name=VALUE is the same as --name VALUE (-fVALUE as -f VALUE, -j4 as -j 4), and the value after
+// a separate option name is taken as it is, even when it starts with "--".
 #pragma once
 
 #include <optional>
@@ -55,8 +55,15 @@ struct RunOptions {
     std::string windows;
     std::string expect;
     std::string junit;
+    std::string junitSuite; // empty: the procedure's file name
+    std::string keep;       // a folder for each row's trace, output and machine; empty: none
+    int jobs = 1;           // rows run side by side, 1 to kMostJobs
+    bool strict = false;    // a row no expectation covers fails
+    bool update = false;    // write the --expect file from the run, then judge against it
     std::vector<std::string> command;
 };
+
+constexpr int kMostJobs = 64; // -j: more rows at once than this only thrash
 
 // simbook trace [--json] [--program NAME] [TRACE|-]
 struct TraceOptions {
