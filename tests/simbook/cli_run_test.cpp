@@ -5,7 +5,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <regex>
+#include <sstream>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -334,6 +337,162 @@ TEST_F(RunCommand, AReaderThatGoesAwayEndsTheTable) {
     close(pipeFds[1]);
     EXPECT_FALSE(Ran());
     EXPECT_NE(ReadFile(junit).find("tests=\"0\""), std::string::npos);
+}
+
+// ---- Tables for CI: folders, row names, kept files, rows side by side --------------------------
+
+// A folder gives its machine files in name order: hidden files, folders and other names are
+// passed over; a folder without one is an error before anything runs.
+TEST_F(RunCommand, EachFolderTakesItsMachineFilesInOrder) {
+    const std::string dir = scratch_.Path("cases");
+    fs::create_directories(dir + "/sub.json");
+    for (const char* name : {"b.json", "a.json", ".hidden.json", "notes.txt"}) {
+        WriteFile(dir + "/" + name, "{}");
+    }
+    EXPECT_EQ(SimbookRun({"--each", dir}, "exit 0"), 0);
+    EXPECT_EQ(out_.substr(out_.find('\n') + 1, 2), "a ") << out_;
+    EXPECT_NE(out_.find("\nb "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\n2 machines\n"), std::string::npos) << out_;
+    fs::create_directories(scratch_.Path("empty"));
+    EXPECT_EQ(SimbookRun({"--each", scratch_.Path("empty")}, Touch()), 125);
+    EXPECT_FALSE(Ran());
+}
+
+// Files that share a base name with each other or with a ready machine get rows (and test
+// cases) of their own, and the expectations reach each by its row name; one file twice is
+// refused.
+TEST_F(RunCommand, SameBaseNamesGetDistinctRowNames) {
+    for (const char* dir : {"x", "y"}) {
+        fs::create_directories(scratch_.Path(dir));
+        fs::copy_file(Ready("healthy"), scratch_.Path(dir) + "/healthy.json");
+    }
+    const std::string expect = scratch_.Path("expect.json");
+    WriteFile(expect, "{\"x/healthy\": {\"exit\": 3}}");
+    const std::string junit = scratch_.Path("junit.xml");
+    EXPECT_EQ(SimbookRun({"--each", "healthy," + scratch_.Path("x/healthy.json"), "--each",
+                          scratch_.Path("y"), "--expect", expect, "--junit", junit},
+                         "exit 0"),
+              1);
+    for (const char* row : {"\nhealthy ", "\nx/healthy ", "\ny/healthy "}) {
+        EXPECT_NE(out_.find(row), std::string::npos) << row << out_;
+    }
+    EXPECT_NE(out_.find("1 failed"), std::string::npos) << out_;
+    for (const char* name : {"\"healthy\"", "\"x/healthy\"", "\"y/healthy\""}) {
+        EXPECT_NE(ReadFile(junit).find(std::string("name=") + name), std::string::npos) << name;
+    }
+    EXPECT_EQ(SimbookRun({"--each", "healthy," + Ready("healthy")}, Touch()), 125);
+    EXPECT_FALSE(Ran());
+}
+
+// --keep: each row's trace, output and machine under a name that is safe as a file name; a
+// link planted under one of those names is replaced, not written through; the ready machines'
+// folder and a folder the table reads are refused.
+TEST_F(RunCommand, KeepHoldsEachRowsFilesUnderSafeNames) {
+    fs::create_directories(scratch_.Path("x"));
+    fs::copy_file(Ready("wlan-off"), scratch_.Path("x/healthy.json"));
+    const std::string kept = scratch_.Path("kept");
+    fs::create_directories(kept);
+    WriteFile(scratch_.Path("target"), "mine");
+    fs::create_symlink(scratch_.Path("target"), kept + "/healthy.output.txt");
+    EXPECT_EQ(
+        SimbookRun({"--each", "healthy," + scratch_.Path("x/healthy.json"), "--keep", kept, "-j2"},
+                   "brenvik /wl:ENABLE >/dev/null; echo said-$SIMBOOK_TRACE"),
+        0);
+    EXPECT_EQ(ReadFile(scratch_.Path("target")), "mine");
+    EXPECT_FALSE(fs::is_symlink(kept + "/healthy.output.txt"));
+    EXPECT_EQ(ReadFile(kept + "/healthy.output.txt").rfind("said-/", 0), 0U);
+    EXPECT_NE(ReadFile(kept + "/x%2Fhealthy.trace.jsonl").find("\"op\":\"exit\""),
+              std::string::npos);
+    EXPECT_NE(ReadFile(kept + "/x%2Fhealthy.machine.json").find("\"wlan_flags\": 1"),
+              std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(kept), fs::directory_iterator()), 6);
+    EXPECT_EQ(SimbookRun({"--each", "healthy", "--keep", simbook::cli::MachinesDir()}, Touch()),
+              125);
+    EXPECT_EQ(SimbookRun({"--each", scratch_.Path("x"), "--keep", scratch_.Path("x")}, Touch()),
+              125);
+    EXPECT_FALSE(Ran());
+}
+
+// -j: the table, the JSON and the JUnit are those of -j1 but for the times, although the rows
+// end in another order (the first row is the slowest).
+TEST_F(RunCommand, RowsSideBySideMatchRowsOneByOne) {
+    const std::string script = "grep -q '\"wlan_flags\": 0' \"$SIMBOOK\" && sleep 0.3; "
+                               "brenvik /wl:ENABLE; echo \"$SIMBOOK\" | wc -c";
+    const std::vector<std::string> each = {"--each", "wlan-off,healthy,passwords-set,no-driver"};
+    std::map<std::string, std::string> seen;
+    for (const char* jobs : {"1", "3"}) {
+        for (const char* form : {"text", "--json", "--junit"}) {
+            std::vector<std::string> args = each;
+            args.insert(args.end(), {"-j", jobs});
+            if (std::string(form) == "--json") {
+                args.push_back(form);
+            } else if (std::string(form) == "--junit") {
+                args.insert(args.end(), {form, scratch_.Path("junit.xml")});
+            }
+            EXPECT_EQ(SimbookRun(args, script), 0);
+            std::string text =
+                std::string(form) == "--junit" ? ReadFile(scratch_.Path("junit.xml")) : out_;
+            text = std::regex_replace(text, std::regex("(time=\"|\"seconds\": )[0-9.e+-]+"), "$1");
+            if (seen.count(form) == 0) {
+                seen[form] = text;
+            } else {
+                EXPECT_EQ(text, seen[form]) << form;
+            }
+        }
+    }
+}
+
+// A row whose worker process dies fails with the reason; what its procedure started is ended
+// and its private folder removed (TearDown looks).
+TEST_F(RunCommand, AWorkerThatDiesFailsItsRow) {
+    const std::string pid = scratch_.Path("pid");
+    EXPECT_EQ(
+        SimbookRun({"--each", "healthy,wlan-off", "-j2", "--json"},
+                   "grep -q '\"wlan_flags\": 0' \"$SIMBOOK\" && exit 0; sleep 600 & echo $! >" +
+                       pid + "; kill -KILL $PPID; sleep 5"),
+        1);
+    EXPECT_NE(out_.find("ended without its outcome (killed by signal 9)"), std::string::npos)
+        << out_;
+    EXPECT_NE(out_.find("\"failed\": 1,\n  \"not_judged\": 1\n"), std::string::npos) << out_;
+    EXPECT_FALSE(Running(pid));
+}
+
+// An interrupt ends every running row and the table: no further row starts, nothing is left.
+TEST_F(RunCommand, AnInterruptEndsEveryRunningRow) {
+    const std::string pids = scratch_.Path("pids");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SimbookRun({"--each", "healthy,wlan-off,passwords-set", "-j2"},
+                         "sleep 600 & echo $! >>" + pids + "; kill -TERM " +
+                             std::to_string(getpid()) + "; wait"),
+              130);
+    EXPECT_NE(
+        testing::internal::GetCapturedStderr().find("interrupted; the table was not finished"),
+        std::string::npos);
+    EXPECT_NE(out_.find("2 machines"), std::string::npos) << out_;
+    std::istringstream started(ReadFile(pids));
+    int rows = 0;
+    for (std::string pid; std::getline(started, pid); ++rows) {
+        EXPECT_NE(kill(std::stoi(pid), 0), 0) << pid;
+    }
+    EXPECT_EQ(rows, 2);
+    EXPECT_TRUE(simbook::cli::Descendants(getpid()).empty());
+}
+
+// --update writes the expectations of every row and judges against them, so that the same run
+// passes then and after; a run that differs fails against them.
+TEST_F(RunCommand, UpdateWritesExpectationsTheSameRunPasses) {
+    const std::string expect = scratch_.Path("new/expect.json");
+    fs::create_directories(scratch_.Path("new"));
+    const std::vector<std::string> args = {"--each", "healthy,wlan-off", "--expect", expect};
+    std::vector<std::string> update = args;
+    update.push_back("--update");
+    const std::string script = "brenvik /wl:ENABLE >/dev/null";
+    EXPECT_EQ(SimbookRun(update, script), 0);
+    EXPECT_EQ(ReadFile(expect).back(), '\n');
+    EXPECT_NE(out_.find("2 machines: 2 passed, 0 failed"), std::string::npos) << out_;
+    EXPECT_EQ(SimbookRun(args, script), 0);
+    EXPECT_NE(out_.find("2 passed"), std::string::npos) << out_;
+    EXPECT_EQ(SimbookRun(args, "exit 0"), 1);
 }
 
 } // namespace

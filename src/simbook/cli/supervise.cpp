@@ -265,8 +265,10 @@ std::vector<ProcessEntry> ProcessList() {
 }
 
 // The descendants of `root`, living ones in `living`, ended ones that are `root`'s own children
-// (waiting to be reaped) in `zombies`.
-void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies) {
+// (waiting to be reaped) in `zombies`; the processes in `spare`, and what lies below them, are
+// passed over.
+void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies,
+          const std::vector<pid_t>& spare = {}) {
     std::multimap<pid_t, const ProcessEntry*> byParent;
     const std::vector<ProcessEntry> list = ProcessList();
     for (const ProcessEntry& p : list) {
@@ -282,7 +284,8 @@ void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies) {
         const auto [from, to] = byParent.equal_range(parent);
         for (auto it = from; it != to; ++it) {
             const ProcessEntry& p = *it->second;
-            if (!seen.insert(p.pid).second) {
+            if (std::find(spare.begin(), spare.end(), p.pid) != spare.end() ||
+                !seen.insert(p.pid).second) {
                 continue;
             }
             if (p.zombie && parent == root) {
@@ -301,6 +304,25 @@ void Tree(pid_t root, std::vector<pid_t>& living, std::vector<pid_t>& zombies) {
 bool AnyLeft(pid_t group) {
     siginfo_t info{};
     return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 || kill(-group, 0) == 0;
+}
+
+// Kills each of `living` and gives each a moment to end, so that the next look reaps it or
+// finds its orphans.
+void KillAndSettle(const std::vector<pid_t>& living) {
+    std::vector<pollfd> ends;
+    for (pid_t pid : living) {
+        const int fd = PidfdOpen(pid);
+        if (fd >= 0 && PidfdKill(fd, SIGKILL)) {
+            ends.push_back({fd, POLLIN, 0});
+        } else if (fd >= 0) {
+            close(fd);
+        }
+    }
+    const Clock::time_point settled = After(0.2);
+    for (pollfd& end : ends) {
+        poll(&end, 1, MillisecondsUntil(settled));
+        close(end.fd);
+    }
 }
 
 // Ends every descendant of this process and the group `group`, reaping them; notes the child's
@@ -327,21 +349,7 @@ int EndDescendants(pid_t group, Child& child) {
         }
         most = std::max(most, static_cast<int>(living.size()));
         kill(-group, SIGKILL);
-        std::vector<pollfd> ends;
-        for (pid_t pid : living) {
-            const int fd = PidfdOpen(pid);
-            if (fd >= 0 && PidfdKill(fd, SIGKILL)) {
-                ends.push_back({fd, POLLIN, 0});
-            } else if (fd >= 0) {
-                close(fd);
-            }
-        }
-        // Each ends within moments of SIGKILL; the next look reaps it or finds its orphans.
-        const Clock::time_point settled = After(0.2);
-        for (pollfd& end : ends) {
-            poll(&end, 1, MillisecondsUntil(settled));
-            close(end.fd);
-        }
+        KillAndSettle(living);
     }
     ReapIfEnded(child);
     return most;
@@ -407,6 +415,25 @@ std::vector<pid_t> Descendants(pid_t root) {
     std::vector<pid_t> zombies;
     Tree(root, living, zombies);
     return living;
+}
+
+int EndStrays(const std::vector<pid_t>& spare) {
+    int most = 0;
+    const Clock::time_point giveUp = After(5);
+    while (Clock::now() < giveUp) {
+        std::vector<pid_t> living;
+        std::vector<pid_t> zombies;
+        Tree(getpid(), living, zombies, spare);
+        for (pid_t pid : zombies) {
+            waitpid(pid, nullptr, WNOHANG);
+        }
+        if (living.empty()) {
+            break;
+        }
+        most = std::max(most, static_cast<int>(living.size()));
+        KillAndSettle(living);
+    }
+    return most;
 }
 
 ChildEnd Supervise(const ChildCommand& command) {

@@ -91,6 +91,11 @@ int StatusOfWait(int waitStatus);
 // every process in /proc. A process that ends while it is looked at is passed over.
 std::vector<pid_t> Descendants(pid_t root);
 
+// Ends every descendant of this process but the processes in `spare` and what lies below them,
+// reaping those that are its children: what a process that ran a procedure for this one (and
+// was killed before it could clear up) left behind. Returns the most seen alive at once.
+int EndStrays(const std::vector<pid_t>& spare);
+
 // Runs `command` to its end (see the header comment). Signals that would end simbook are held
 // for the whole call, so that an interrupt ends the child first; the caller decides what to do
 // next from ChildEnd::interruptedBy.
