@@ -28,6 +28,9 @@ enum class ScanBehaviour {
     Silent    // accepted; no notification ever comes
 };
 
+// The most values a fault key that takes a list may hold (see Machine: "scan", "busy_replies").
+constexpr size_t kMaxSequenceLength = 64;
+
 // The longest SSID a network can have, in bytes.
 constexpr size_t kMaxSsidLength = 32;
 
@@ -37,7 +40,13 @@ constexpr size_t kPublicValueBytes = 132;
 struct WlanInterface {
     Guid guid{};
     std::string guidText; // as written in the file
+    // What a scan does: the one value of "scan", or for a list the value at `scanStep` as read
+    // (the last one once the step is past the end); a run's scan takes its step afresh.
     ScanBehaviour scan = ScanBehaviour::Complete;
+    // "scan" as a list, one value per program run that scans (see MachineLock::TakeStep in
+    // simbook/driver/store.h); empty when "scan" holds one value for every run.
+    std::vector<ScanBehaviour> scanSequence;
+    uint32_t scanStep = 0; // "scan_step": the index of the value the next program run takes
     std::vector<std::vector<uint8_t>> networks; // raw SSID bytes, 0 to 32 each, in list order
 
     friend bool operator==(const WlanInterface&, const WlanInterface&) = default;
@@ -118,7 +127,12 @@ struct Machine {
         bool sessions = true;
         std::array<uint8_t, 16> authKey{0xf2, 0xae, 0xe4, 0xfc, 0x34, 0xd1, 0xe4, 0x8c,
                                         0x54, 0xe0, 0x07, 0x42, 0xb7, 0xde, 0xf7, 0x0e};
+        // Busy answers of a program run: the one value of "busy_replies", or for a list the value
+        // at `busyRepliesStep` as read (the last one once the step is past the end); a run's
+        // first open of the device takes its step afresh.
         int busyReplies = 0;
+        std::vector<int> busyRepliesSequence; // "busy_replies" as a list; empty: one value
+        uint32_t busyRepliesStep = 0;         // "busy_replies_step": the value the next run takes
         // Another program holds the device exclusively: every open of it fails with
         // ERROR_SHARING_VIOLATION, whatever share mode it asks for.
         bool heldByOtherProgram = false;

@@ -153,6 +153,46 @@ auto GetArray(const json& value, const std::string& key, const char* problem, El
     return items;
 }
 
+// A fault key that takes one value for every program run, or a list of 1 to kMaxSequenceLength
+// values, one per run, each read by `element` as the one value is. The list (empty for one value)
+// goes into `sequence`; returned is the value of the run at `step`: the one value, or the list's
+// value at `step`, its last one once `step` is past the end.
+template <class T, class Element>
+T GetSequence(const json& value, const std::string& key, uint32_t step, std::vector<T>& sequence,
+              Element element) {
+    sequence.clear();
+    if (!value.is_array()) {
+        return element(value, key);
+    }
+    if (value.empty() || value.size() > kMaxSequenceLength) {
+        Fail(key, "a list must hold 1 to " + std::to_string(kMaxSequenceLength) + " values, got " +
+                      std::to_string(value.size()));
+    }
+    for (size_t i = 0; i < value.size(); ++i) {
+        sequence.push_back(element(value[i], key + "[" + std::to_string(i) + "]"));
+    }
+    return sequence[std::min<size_t>(step, sequence.size() - 1)];
+}
+
+// The "<key>_step" beside a fault key that takes a list: the index of the value the next program
+// run takes, 0 when missing. A step beside one value has nothing to count and is ignored.
+uint32_t GetStep(const json& object, const std::string& where, const std::string& key) {
+    const std::string name = key + "_step";
+    if (!object.contains(name)) {
+        return 0;
+    }
+    return static_cast<uint32_t>(
+        GetInteger(object[name], Join(where, name), 0, kMaxSequenceLength - 1));
+}
+
+int GetBusyReplies(const json& value, const std::string& key) {
+    return static_cast<int>(GetInteger(value, key, 0, 1000000));
+}
+
+ScanBehaviour GetScan(const json& value, const std::string& key) {
+    return GetChoice(value, key, kScanChoices);
+}
+
 std::optional<Dword> GetOptionalDword(const json& value, const std::string& key) {
     if (value.is_null()) {
         return std::nullopt;
@@ -242,7 +282,7 @@ void ParseDriver(const json& value, Machine& m) {
     RequireObject(value, where);
     CheckKeys(value, where,
               {"present", "interfaces", "driver_version", "sessions", "auth_key", "busy_replies",
-               "held_by_other_program", "faults"});
+               "busy_replies_step", "held_by_other_program", "faults"});
     auto& d = m.driver;
     if (value.contains("present")) {
         d.present = GetBool(value["present"], "driver.present");
@@ -270,9 +310,10 @@ void ParseDriver(const json& value, Machine& m) {
         }
         std::copy(key.begin(), key.end(), d.authKey.begin());
     }
+    d.busyRepliesStep = GetStep(value, where, "busy_replies");
     if (value.contains("busy_replies")) {
-        d.busyReplies =
-            static_cast<int>(GetInteger(value["busy_replies"], "driver.busy_replies", 0, 1000000));
+        d.busyReplies = GetSequence(value["busy_replies"], "driver.busy_replies", d.busyRepliesStep,
+                                    d.busyRepliesSequence, GetBusyReplies);
     }
     if (value.contains("held_by_other_program")) {
         d.heldByOtherProgram =
@@ -388,7 +429,7 @@ std::vector<uint8_t> GetSsid(const json& e, const std::string& key) {
 
 WlanInterface ParseInterface(const json& value, const std::string& where) {
     RequireObject(value, where);
-    CheckKeys(value, where, {"guid", "scan", "networks"});
+    CheckKeys(value, where, {"guid", "scan", "scan_step", "networks"});
     WlanInterface wi;
     if (!value.contains("guid")) {
         Fail(Join(where, "guid"), "missing");
@@ -399,7 +440,9 @@ WlanInterface ParseInterface(const json& value, const std::string& where) {
              "must be a braced GUID like {c799c725-24b9-464b-b6c7-5e300dce17d6}");
     }
     if (value.contains("scan")) {
-        wi.scan = GetChoice(value["scan"], Join(where, "scan"), kScanChoices);
+        wi.scanStep = GetStep(value, where, "scan");
+        wi.scan =
+            GetSequence(value["scan"], Join(where, "scan"), wi.scanStep, wi.scanSequence, GetScan);
     }
     if (value.contains("networks")) {
         wi.networks =
@@ -545,9 +588,16 @@ nlohmann::ordered_json InterfacesJson(const std::vector<WlanInterface>& list) {
                 networks.push_back({{"hex", HexText(ssid.data(), ssid.size())}});
             }
         }
-        interfaces.push_back({{"guid", wi.guidText},
-                              {"scan", ChoiceText(wi.scan, kScanChoices)},
-                              {"networks", networks}});
+        oj entry = {{"guid", wi.guidText}, {"scan", ChoiceText(wi.scan, kScanChoices)}};
+        if (!wi.scanSequence.empty()) {
+            entry["scan"] = oj::array();
+            for (ScanBehaviour b : wi.scanSequence) {
+                entry["scan"].push_back(ChoiceText(b, kScanChoices));
+            }
+            entry["scan_step"] = wi.scanStep;
+        }
+        entry["networks"] = networks;
+        interfaces.push_back(std::move(entry));
     }
     return interfaces;
 }
@@ -570,6 +620,7 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
         {"sessions", m.driver.sessions},
         {"auth_key", HexText(m.driver.authKey.data(), m.driver.authKey.size())},
         {"busy_replies", m.driver.busyReplies},
+        {"busy_replies_step", nullptr}, // kept for a list only, below
         {"held_by_other_program", m.driver.heldByOtherProgram},
         {"faults",
          {{"probe_error", optional(f.probeError)},
@@ -583,6 +634,12 @@ nlohmann::ordered_json MachineJson(const Machine& m) {
           {"capsule_error", optional(f.capsuleError)},
           {"public_value", f.publicValue ? oj(HexText(f.publicValue->data(), f.publicValue->size()))
                                          : oj(nullptr)}}}};
+    if (m.driver.busyRepliesSequence.empty()) {
+        root["driver"].erase("busy_replies_step");
+    } else {
+        root["driver"]["busy_replies"] = m.driver.busyRepliesSequence;
+        root["driver"]["busy_replies_step"] = m.driver.busyRepliesStep;
+    }
     root["firmware"] = {{"wlan_flags", fw.wlanFlags},
                         {"setting58", fw.setting58},
                         {"setting58_width", fw.setting58Width},

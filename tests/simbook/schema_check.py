@@ -97,6 +97,10 @@ VALID += [
                                        "setting58_width": 32,
                                        "password_state_status": 255, "wlan_item_data": "00AB"},
                           "wlan": {"interfaces": [], "wait_limit_ms": 0}})),
+    ("lists of 1 and 64 values, steps at their edges", json.dumps({
+        "driver": {"busy_replies": [1000000], "busy_replies_step": 63},
+        "wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}",
+                                 "scan": ["refuse", "complete"] * 32, "scan_step": 0}]}})),
     ("networks", json.dumps({"wlan": {"interfaces": [{
         "guid": "{C799C725-24B9-464B-B6C7-5E300DCE17D6}", "scan": "silent",
         "networks": ["x" * 32, {"hex": "00" * 32}, {"hex": ""}]}]}})),
@@ -130,6 +134,13 @@ INVALID = [
     ("description with a C1 control", '{"description": "csi \\u009b"}'),
     ("description of 301 bytes", json.dumps({"description": "d" * 301})),
     ("held by a number", '{"driver": {"held_by_other_program": 1}}'),
+    ("empty list", '{"driver": {"busy_replies": []}}'),
+    ("list of 65 values", json.dumps({"driver": {"busy_replies": [0] * 65}})),
+    ("bad value in a list", '{"wlan": {"interfaces": [{"guid": "{c799c725-24b9-464b-b6c7-5e300dce17d6}", '
+                            '"scan": ["refuse", "maybe"]}]}}'),
+    ("negative step", '{"driver": {"busy_replies": [1, 0], "busy_replies_step": -1}}'),
+    ("step above 63", '{"driver": {"busy_replies": [1, 0], "busy_replies_step": 64}}'),
+    ("step not a number", '{"driver": {"busy_replies": [1, 0], "busy_replies_step": "1"}}'),
 ]
 
 for name, text in VALID:
