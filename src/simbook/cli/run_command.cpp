@@ -244,7 +244,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
-// A private folder for one run, removed with everything in it when the run is told.
+// A private folder for one run, removed with everything in it when the run is over.
 class RunFolder {
 public:
     RunFolder() {

@@ -55,7 +55,7 @@ _simbook() {
             fi
             mapfile -t COMPREPLY < <(compgen -P "$done_part" -W \
                 "$(_simbook_machines "$simbook")" -- "$last")
-            [[ -z $done_part ]] && COMPREPLY+=($(compgen -W all -- "$cur"))
+            [[ -z $done_part ]] && COMPREPLY+=($(compgen -W all -- "$cur")) && _filedir -d
             compopt -o nospace
             return
             ;;
@@ -63,7 +63,7 @@ _simbook() {
             _filedir
             return
             ;;
-        --windows)
+        --windows | --keep)
             _filedir -d
             return
             ;;
@@ -71,7 +71,7 @@ _simbook() {
             mapfile -t COMPREPLY < <(compgen -W 'brenvik tolmare sundrel' -- "$cur")
             return
             ;;
-        --timeout)
+        --timeout | --jobs | -j | --junit-suite)
             return
             ;;
     esac
