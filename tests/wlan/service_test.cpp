@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "child.h"
 #include "service_api.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -174,6 +177,38 @@ TEST(WlanService, ScanBehavioursOfTheMachine) {
         EXPECT_EQ(scans[4]["interface"], "{99999999-2222-3333-4444-555555555555}");
         EXPECT_EQ(scans[4]["result"], ERROR_INVALID_PARAMETER);
     });
+}
+
+// A "scan" list: the run's first scan of the interface takes the run's step and stores the next
+// one in the machine file; every later scan of the run behaves alike. A step that cannot be
+// stored fails the scan with ERROR_IO_DEVICE and leaves the file as it was.
+TEST(WlanService, ScanListTakesOneStepPerRun) {
+    const nlohmann::json interfaces = {
+        {{"guid", "{c799c725-24b9-464b-b6c7-5e300dce17d6}"}, {"scan", {"refuse", "complete"}}}};
+    for (const bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "writable");
+        RunInChild(MachineText({{"interfaces", interfaces}}), [readOnly](const ChildRun& run) {
+            const std::string path = run.dir + "/machine.json";
+            if (readOnly) {
+                ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+            }
+            const std::string before = nwt::test::ReadFile(path);
+            ServiceApi api;
+            api.Bind();
+            HANDLE client = api.OpenClient();
+            const DWORD expected = readOnly ? ERROR_IO_DEVICE : ERROR_BUSY;
+            EXPECT_EQ(api.scan(client, &kGuidComplete, nullptr, nullptr, nullptr), expected);
+            EXPECT_EQ(api.scan(client, &kGuidComplete, nullptr, nullptr, nullptr), expected);
+            EXPECT_EQ(api.close(client, nullptr), 0u);
+            FreeLibrary(api.module);
+            const std::string after = nwt::test::ReadFile(path);
+            if (readOnly) {
+                EXPECT_EQ(after, before);
+            } else {
+                EXPECT_EQ(nlohmann::json::parse(after)["wlan"]["interfaces"][0]["scan_step"], 1);
+            }
+        });
+    }
 }
 
 TEST(WlanService, NotificationsFollowTheRegistration) {

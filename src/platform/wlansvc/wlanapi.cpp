@@ -368,8 +368,8 @@ DWORD WINAPI WlanScan(HANDLE hClientHandle, const GUID* pInterfaceGuid,
         if (check != ERROR_SUCCESS) {
             return check;
         }
-        // The interface is busy and turns the request down.
-        return itf->scan == simbook::ScanBehaviour::Refuse ? ERROR_BUSY : ERROR_SUCCESS;
+        // ERROR_BUSY: the interface turns the request down.
+        return TheService().ScanStatus(*itf);
     });
     // The call's line goes out before the notification can, so a trace reads in order.
     TraceCall("WlanScan", Base(hClientHandle, pInterfaceGuid), status);

@@ -96,7 +96,7 @@ uint64_t Open(const std::string& tracedPath, bool exclusive, uint32_t& error) {
     }
     handle->number = g_nextHandle.fetch_add(1);
     handle->driver = DriverFor(*machine);
-    handle->driver->Opened(handle->number, machine->path);
+    handle->driver->Opened(handle->number, machine->path, &handle->lock);
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_handles[handle->number] = handle;

@@ -64,12 +64,31 @@ Driver::Driver(const Machine& machine)
 
 Driver::~Driver() = default;
 
-void Driver::Opened(uint64_t owner, const std::string& machinePath) {
+void Driver::Opened(uint64_t owner, const std::string& machinePath, MachineLock* lock) {
     (void)owner;
     std::lock_guard<std::mutex> guard(mutex_);
     Machine::Firmware values;
     if (ReadFirmware(machinePath, values)) {
         firmware_.ReplaceValues(values);
+    }
+    TakeBusyStep(lock);
+}
+
+// The program run (one process, one driver model) takes one step of a "busy_replies" list, at
+// its first open of the device: the value taken is how many of the run's first firmware calls
+// are answered busy. A step that cannot be stored fails the run's firmware calls, as a firmware
+// change that cannot be stored does.
+void Driver::TakeBusyStep(MachineLock* lock) {
+    const std::vector<int>& list = config_.busyRepliesSequence;
+    if (busyStepTaken_ || list.empty()) {
+        return;
+    }
+    busyStepTaken_ = true;
+    const std::optional<size_t> taken =
+        lock != nullptr ? lock->TakeStep("/driver", "busy_replies") : std::nullopt;
+    busyStepLost_ = !taken.has_value();
+    if (taken) {
+        firmware_.SetBusyReplies(list[std::min(*taken, list.size() - 1)]);
     }
 }
 
@@ -333,8 +352,10 @@ IoResult Driver::Capsule(uint64_t owner, const uint8_t* in, Dword inSize, uint8_
     if (!step.ok) {
         return step;
     }
-    std::optional<std::vector<uint8_t>> answer = firmware_.Call(
-        request.payload.data() + kRequestHeaderSize, request.inputSize, request.room);
+    std::optional<std::vector<uint8_t>> answer =
+        busyStepLost_ ? std::nullopt
+                      : firmware_.Call(request.payload.data() + kRequestHeaderSize,
+                                       request.inputSize, request.room);
     TraceFirmwareCall(owner, request, answer);
     if (!answer) {
         return Failure(win32::kIoDevice);

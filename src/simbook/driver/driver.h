@@ -17,9 +17,10 @@
 // unknown session identifiers or sequence numbers; win32::kInvalidState for phases out of
 // order; win32::kAccessDenied for a wrong client proof or a capsule outside an established
 // session; win32::kInsufficientBuffer when the output room is too small for the answer;
-// win32::kInvalidFunction for unknown codes; win32::kIoDevice when a firmware change could not be
-// stored; win32::kBusy for a new session on a handle whose kMaxSessionsPerHandle sessions are
-// all established. Sessions belong to the handle that made them and end when it is closed.
+// win32::kInvalidFunction for unknown codes; win32::kIoDevice when a firmware change, or the
+// program run's step of a "busy_replies" list, could not be stored; win32::kBusy for a new session
+// on a handle whose kMaxSessionsPerHandle sessions are all established. Sessions belong to the
+// handle that made them and end when it is closed.
 #pragma once
 
 #include <cstddef>
@@ -52,8 +53,9 @@ public:
     ~Driver();
 
     // A handle was opened (the firmware values are re-read from the machine file, which the
-    // handle's lock now guards) or closed (its sessions end).
-    void Opened(uint64_t owner, const std::string& machinePath);
+    // handle's `lock` now guards; the program run's first open takes its step of a
+    // "busy_replies" list) or closed (its sessions end).
+    void Opened(uint64_t owner, const std::string& machinePath, MachineLock* lock);
     void Closed(uint64_t owner);
 
     // One I/O control on the handle `owner`; `lock` is that handle's lock on the machine file,
@@ -64,6 +66,7 @@ public:
 private:
     struct Session;
 
+    void TakeBusyStep(MachineLock* lock);
     IoResult Handshake(uint64_t owner, const uint8_t* in, Dword inSize, uint8_t* out,
                        Dword outSize);
     IoResult Phase1(uint64_t owner, const uint8_t* in, uint8_t* out, Dword outSize);
@@ -93,6 +96,8 @@ private:
     MachineLock* currentLock_ = nullptr; // the lock of the call in progress
     std::map<uint32_t, std::unique_ptr<Session>> sessions_;
     uint64_t sessionsStarted_ = 0; // numbers the sessions in the order they were started
+    bool busyStepTaken_ = false;   // this run's step of a "busy_replies" list is taken
+    bool busyStepLost_ = false;    // it could not be stored: every firmware call fails
 };
 
 } // namespace simbook

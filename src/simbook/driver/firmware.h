@@ -32,6 +32,8 @@ public:
 
     const Machine::Firmware& Values() const { return values_; }
     void ReplaceValues(const Machine::Firmware& values) { values_ = values; }
+    // The next `busyReplies` calls are answered busy.
+    void SetBusyReplies(int busyReplies) { busyLeft_ = busyReplies; }
 
 private:
     Machine::Firmware values_;

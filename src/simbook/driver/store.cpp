@@ -2,11 +2,13 @@
 #include "simbook/driver/store.h"
 #include "simbook/file_write.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -100,7 +102,87 @@ bool UpdatedText(const std::string& path, const Machine::Firmware& firmware, std
     return true;
 }
 
+// The folders of ready machines a program may meet: the installed one beside the program
+// (bin/../share/simbook/machines) and the source tree's.
+std::vector<std::string> ReadyMachineFolders() {
+    std::vector<std::string> folders = {SIMBOOK_SOURCE_MACHINES_DIR};
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::string exe(self, static_cast<size_t>(n));
+        folders.push_back(exe.substr(0, exe.find_last_of('/')) + "/../share/simbook/machines");
+    }
+    return folders;
+}
+
+// Refuses to let a program change a ready machine.
+bool MayProgramWrite(const std::string& path, std::string& problem) {
+    if (!IsReadyMachineFile(path)) {
+        return true;
+    }
+    problem = "is a ready machine, which programs never change; give the program a copy "
+              "(simbook new --from NAME FILE)";
+    return false;
+}
+
+// "wlan.interfaces[0].scan" for the key `key` of the object at the JSON pointer `where`
+// ("/wlan/interfaces/0").
+std::string KeyPath(const std::string& where, const std::string& key) {
+    std::string path;
+    size_t at = 0;
+    while (at < where.size()) {
+        const size_t next = std::min(where.find('/', at + 1), where.size());
+        const std::string part = where.substr(at + 1, next - at - 1);
+        const bool index = !part.empty() && std::all_of(part.begin(), part.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        path += index ? "[" + part + "]" : (path.empty() ? "" : ".") + part;
+        at = next;
+    }
+    return (path.empty() ? "" : path + ".") + key;
+}
+
+// The machine file's text with the step of the list `key` (of the object at `where`) taken:
+// `taken` is the index this run takes; `updated` the text to store, empty when nothing changes.
+bool SteppedText(const std::string& path, const std::string& where, const std::string& key,
+                 size_t& taken, std::string& updated, std::string& problem) {
+    std::string text;
+    if (!ReadMachineText(path, text, problem) || !ParseMachine(text, problem)) {
+        return false; // a file the reader refuses has no step to take
+    }
+    nlohmann::ordered_json root = nlohmann::ordered_json::parse(text);
+    nlohmann::ordered_json& object = root.at(nlohmann::ordered_json::json_pointer(where));
+    const std::string stepKey = key + "_step";
+    taken = 0;
+    updated.clear();
+    if (!object.contains(key) || !object[key].is_array()) {
+        return true;
+    }
+    const size_t last = object[key].size() - 1; // the reader refuses an empty list
+    const size_t step = object.contains(stepKey) ? object[stepKey].get<size_t>() : 0;
+    taken = std::min(step, last);
+    const size_t next = std::min(taken + 1, last);
+    if (object.contains(stepKey) ? step == next : next == 0) {
+        return true; // the last value repeats: nothing to store
+    }
+    object[stepKey] = next;
+    updated = root.dump(2) + "\n";
+    return true;
+}
+
 } // namespace
+
+bool IsReadyMachineFile(const std::string& path) {
+    const std::string file = Resolve(path);
+    const size_t slash = file.find_last_of('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    const std::string folder = slash == 0 ? "/" : file.substr(0, slash);
+    const std::vector<std::string> ready = ReadyMachineFolders();
+    return std::any_of(ready.begin(), ready.end(),
+                       [&](const std::string& f) { return SameFile(folder, f); });
+}
 
 MachineLock::~MachineLock() {
     for (int fd : fds_) {
@@ -175,7 +257,8 @@ bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
     std::string problem;
     try {
         std::string updated;
-        if (UpdatedText(path_, firmware, updated, problem) && Replace(updated, problem)) {
+        if (MayProgramWrite(path_, problem) && UpdatedText(path_, firmware, updated, problem) &&
+            Replace(updated, problem)) {
             return true;
         }
     } catch (const std::exception& e) {
@@ -183,6 +266,43 @@ bool MachineLock::WriteBack(const Machine::Firmware& firmware) {
     }
     ReportMachineProblem(path_, "firmware change not stored: " + problem);
     return false;
+}
+
+std::optional<size_t> MachineLock::TakeStep(const std::string& where, const std::string& key) {
+    std::string problem = "not locked for writing";
+    if (Held() && exclusive_) {
+        try {
+            size_t taken = 0;
+            std::string updated;
+            if (SteppedText(path_, where, key, taken, updated, problem) &&
+                (updated.empty() ||
+                 (MayProgramWrite(path_, problem) && Replace(updated, problem)))) {
+                return taken;
+            }
+        } catch (const std::exception& e) {
+            problem = e.what();
+        }
+    }
+    ReportMachineProblem(path_, KeyPath(where, key) + " step not stored: " + problem);
+    return std::nullopt;
+}
+
+std::optional<size_t> TakeStepWaiting(const std::string& path, const std::string& where,
+                                      const std::string& key, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    MachineLock lock;
+    Dword error = 0;
+    while (!lock.Acquire(path, true, error)) {
+        if (error != win32::kSharingViolation || std::chrono::steady_clock::now() >= deadline) {
+            ReportMachineProblem(path, KeyPath(where, key) + " step not taken: " +
+                                           (error == win32::kSharingViolation
+                                                ? "another program holds the machine file"
+                                                : SystemProblem("cannot be opened")));
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return lock.TakeStep(where, key);
 }
 
 bool ReadFirmware(const std::string& path, Machine::Firmware& firmware) {

@@ -7,6 +7,9 @@
 
 #include "simbook/bytes.h"
 #include "simbook/trace.h"
+#ifndef _WIN32
+#include "simbook/driver/store.h"
+#endif
 
 namespace simbook::wlan {
 
@@ -105,8 +108,48 @@ void Service::WaitIdle(std::unique_lock<std::mutex>& lock, const Client& client)
     idle_.wait(lock, [&] { return !client.running; });
 }
 
+// This run's scan behaviour for `itf`: its one value, or the value of the run's step of its list,
+// taken at the first scan of the run and kept; none when the step could not be stored.
+std::optional<ScanBehaviour> Service::TakeScan(const WlanInterface& itf) {
+    if (itf.scanSequence.empty() || machine_ == nullptr) {
+        return itf.scan;
+    }
+    const std::vector<WlanInterface>& list = machine_->wlan.interfaces;
+    size_t index = 0; // the interface's place in the file, where its step is kept
+    while (index < list.size() && list[index].guid != itf.guid) {
+        ++index;
+    }
+    std::lock_guard<std::mutex> lock(stepMutex_);
+    auto known = takenScans_.find(index);
+    if (known != takenScans_.end()) {
+        return known->second;
+    }
+    std::optional<ScanBehaviour> taken = itf.scan;
+#ifndef _WIN32
+    const std::optional<size_t> step = TakeStepWaiting(
+        machine_->path, "/wlan/interfaces/" + std::to_string(index), "scan", kStepWait);
+    taken.reset();
+    if (step) {
+        taken = itf.scanSequence[std::min(*step, itf.scanSequence.size() - 1)];
+    }
+#endif
+    takenScans_.emplace(index, taken);
+    return taken;
+}
+
+Dword Service::ScanStatus(const WlanInterface& itf) {
+    const std::optional<ScanBehaviour> behaviour = TakeScan(itf);
+    if (!behaviour) {
+        return win32::kIoDevice;
+    }
+    return *behaviour == ScanBehaviour::Refuse ? win32::kBusy : win32::kSuccess;
+}
+
 std::optional<Service::Clock::time_point> Service::ScanAccepted(const WlanInterface& itf) {
-    std::optional<Notification> n = ScanOutcome(itf);
+    WlanInterface taken;
+    taken.guid = itf.guid;
+    taken.scan = TakeScan(itf).value_or(ScanBehaviour::Silent);
+    std::optional<Notification> n = ScanOutcome(taken);
     if (!n || machine_ == nullptr) {
         return std::nullopt;
     }

@@ -58,8 +58,18 @@ public:
     // once), so the duplicate filter a client may ask for never suppresses one.
     std::optional<Dword> Register(ClientHandle handle, Dword sources, Callback callback);
 
-    // Schedules the notification an accepted scan of `itf` ends with, after the machine's
-    // notify delay; returns when it falls due, none when the scan ends without one.
+    // What a scan of `itf` does in this program run, as the status the scan call returns:
+    // win32::kSuccess when accepted (ScanAccepted then schedules its end), win32::kBusy when
+    // refused, win32::kIoDevice when the run's step of a "scan" list could not be stored (told
+    // on standard error). For a list, the run's first scan of the interface takes the run's step
+    // (waiting up to kStepWait for the machine file's lock), and its later scans do the same.
+    // The libraries built for Windows store no step: each run takes the value at the stored one.
+    Dword ScanStatus(const WlanInterface& itf);
+    static constexpr std::chrono::milliseconds kStepWait{5000};
+
+    // Schedules the notification an accepted scan of `itf` ends with (as this run's value of a
+    // "scan" list says), after the machine's notify delay; returns when it falls due, none when
+    // the scan ends without one.
     std::optional<Clock::time_point> ScanAccepted(const WlanInterface& itf);
     // Schedules `n` for delivery `delay` from now and returns when it falls due.
     Clock::time_point Schedule(const Notification& n, std::chrono::milliseconds delay);
@@ -77,6 +87,7 @@ private:
         bool running = false; // a callback of this client is executing on the service thread
     };
 
+    std::optional<ScanBehaviour> TakeScan(const WlanInterface& itf);
     void Run();
     void Deliver(std::unique_lock<std::mutex>& lock, const Notification& n);
     void WaitIdle(std::unique_lock<std::mutex>& lock, const Client& client);
@@ -93,8 +104,11 @@ private:
     std::multimap<Clock::time_point, Notification> pending_;
     std::thread thread_;
     std::thread::id threadId_;
-    bool stop_ = false;   // the service thread is told to end
-    bool ending_ = false; // the service is being destroyed: nothing more is scheduled
+    bool stop_ = false;    // the service thread is told to end
+    bool ending_ = false;  // the service is being destroyed: nothing more is scheduled
+    std::mutex stepMutex_; // held while a step is taken, which may wait for the file's lock
+    // This run's value of each "scan" list by interface index; none: not stored.
+    std::map<size_t, std::optional<ScanBehaviour>> takenScans_;
 };
 
 } // namespace simbook::wlan
