@@ -46,6 +46,7 @@ const ReadyMachine TABLE[] = {
     {"passwords-set", -4, 0x03310000, 0, nlohmann::json::object()},
     {"scan-fails", 0, ALL_ON, 0, nlohmann::json::object()},
     {"scan-refused", 0, ALL_ON, -1, nlohmann::json::object()},
+    {"scan-refused-once", 0, ALL_ON, -1, nlohmann::json::object()},
     {"user-password", -4, 0x02310000, 0, nlohmann::json::object()},
     {"wireless-off", 0, 0, 0, {{"wlan_flags", 1}, {"setting58", 3}}},
     {"wlan-off", 0, 0x00300000, 0, {{"wlan_flags", 1}}},
@@ -125,6 +126,34 @@ TEST(ReadyMachines, EachGivesTheStatusesOfItsRow) {
             ExpectStatus(RunOnCopy(scratch, ready, SUNDREL_PATH, SUNDREL_ARGS), row->sundrel);
         }
     }
+}
+
+// A scan refused once: sundrel run twice on one copy fails, then lists the network, as a
+// procedure's retry sees it.
+TEST(ReadyMachines, ScanRefusedOnceSucceedsWhenRunAgain) {
+    if (UnderWine()) {
+        GTEST_SKIP() << "the Windows build's Wi-Fi libraries store no step of a scan list";
+    }
+    const Scratch scratch;
+    const std::string ready = std::string(READY_MACHINES_DIR) + "/scan-refused-once.json";
+    ExpectStatus(RunOnCopy(scratch, ready, SUNDREL_PATH, SUNDREL_ARGS), -1);
+    const RunResult again =
+        e2e::Run(scratch, SUNDREL_PATH, SUNDREL_ARGS, scratch.Path("machine.json"));
+    ExpectStatus(again, 0);
+    EXPECT_EQ(again.out, "sundrel[SUCCESS]\r\nHomeNet\r\n");
+}
+
+// A program given a ready machine itself never changes it: brenvik fails as for a firmware
+// that cannot store the change, says why on standard error, and the file keeps its bytes.
+TEST(ReadyMachines, ProgramsRefuseToWriteThem) {
+    const Scratch scratch;
+    const std::string ready = std::string(READY_MACHINES_DIR) + "/wlan-off.json";
+    const std::string text = ReadFile(ready);
+    const RunResult run = e2e::Run(scratch, BRENVIK_PATH, BRENVIK_ARGS, ready);
+    EXPECT_EQ(run.exitStatus, std::optional<int32_t>(-1));
+    EXPECT_NE(run.err.find("firmware change not stored: is a ready machine"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadFile(ready), text);
 }
 
 // The table holds every documented status a machine can cause: brenvik's -3 and sundrel's -2
