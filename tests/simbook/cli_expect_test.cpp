@@ -57,6 +57,7 @@ TEST(Expectations, RefusedWhenReadWithWhatIsWrong) {
         {R"({"m": {"exit": 9223372036854775808}})", "must be an integer"},
         {R"({"m": {"changes": []}})", R"("changes": must be an object)"},
         {R"({"m": {"changes": {"firmware.wlan_flag": 1}}})", "'firmware.wlan_flag' is not a"},
+        {R"({"m": {"changes": {"firmware_step": 1}}})", "'firmware_step' is not a machine key"},
         {R"({"m": {"programs": {}}})", "must be a list"},
         {R"({"m": {"programs": [{"program": "b", "argv": []}]}})", "run 1: 'argv' is not one"},
         {R"({"m": {"programs": [{}, {"args": []}]}})", "run 1: \"program\" must be given"},
@@ -65,8 +66,10 @@ TEST(Expectations, RefusedWhenReadWithWhatIsWrong) {
         {R"({"m": {"programs": [{"program": "b", "status": -2147483649}]}})", "-2147483648 to"},
         {R"({"m": {"output": 1}})", R"("output": must be a string)"},
         {R"({"m": {"output": "ok ("}})", "missing closing parenthesis at offset 4"},
-        {R"({"*": {"exit": 0, "firmware.wlan_flags": 1, "output": "(?m)^ok$"},
-            "m": {"changes": {}, "programs": [{"program": "b", "args": [], "status": -2147483648},
+        // A key that takes a list has its step beside it.
+        {R"({"*": {"exit": 0, "firmware.wlan_flags": 1, "output": "(?m)^ok$",
+                   "driver.busy_replies_step": 1},
+            "m": {"changes": {"wlan.interfaces[1].scan_step": 2}, "programs": [{"program": "b", "args": [], "status": -2147483648},
                                               {"program": "t", "status": 2147483647}]}})",
          ""},
     };

@@ -112,11 +112,19 @@ std::string WithoutIndices(const std::string& key) {
 }
 
 // Whether `key` names a key of machine files, or a part of one ("firmware", "wlan.interfaces").
+// A key that takes a list of behaviours has "<key>_step" beside it, which says how far the list
+// has gone; the default machine holds no list, so the step is known by the key it counts.
 bool IsMachineKey(const std::string& key) {
-    static const std::set<std::string> known = [] {
+    static const std::set<std::string> leaves = [] {
         std::set<std::string> names;
         for (const std::string& name : DefaultMachineKeys()) {
-            const std::string plain = WithoutIndices(name);
+            names.insert(WithoutIndices(name));
+        }
+        return names;
+    }();
+    static const std::set<std::string> known = [] {
+        std::set<std::string> names;
+        for (const std::string& plain : leaves) {
             for (size_t at = 0; at != std::string::npos; at = plain.find_first_of(".[", at + 1)) {
                 names.insert(plain.substr(0, at));
             }
@@ -124,7 +132,12 @@ bool IsMachineKey(const std::string& key) {
         }
         return names;
     }();
-    return !key.empty() && known.count(WithoutIndices(key)) != 0;
+    const std::string plain = WithoutIndices(key);
+    const std::string step = "_step";
+    const bool stepOf = plain.size() > step.size() &&
+                        plain.compare(plain.size() - step.size(), step.size(), step) == 0 &&
+                        leaves.count(plain.substr(0, plain.size() - step.size())) != 0;
+    return !key.empty() && (known.count(plain) != 0 || stepOf);
 }
 
 bool IsInt64(const oj& value) {
