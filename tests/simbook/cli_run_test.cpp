@@ -17,6 +17,7 @@
 #include "simbook/cli/commands.h"
 #include "simbook/cli/launcher.h"
 #include "simbook/cli/supervise.h"
+#include "simbook/cli/table.h"
 
 namespace {
 
@@ -340,6 +341,63 @@ TEST_F(RunCommand, AReaderThatGoesAwayEndsTheTable) {
 }
 
 // ---- Tables for CI: folders, row names, kept files, rows side by side --------------------------
+
+// Row names: a ready machine keeps its name; clashing files take the shortest common depth of
+// path tail that tells them apart, up to the whole path from its root.
+TEST(TableRows, ClashingNamesTakeTheShortestDistinguishingTail) {
+    using simbook::cli::MachineChoice;
+    struct Case {
+        std::vector<MachineChoice> rows;
+        std::vector<std::string> names;
+    };
+    const MachineChoice ready{
+        "healthy", simbook::cli::ReadyMachinePath(simbook::cli::MachinesDir(), "healthy"), true};
+    for (const Case& c :
+         std::vector<Case>{{{{"h", "/a/h.json"}, {"g", "/a/g.json"}}, {"h", "g"}},
+                           {{ready, {"healthy", "/a/healthy.json"}}, {"healthy", "a/healthy"}},
+                           {{{"h", "/p/a/h.json"}, {"h", "/q/a/h.json"}, {"h", "/b/h.json"}},
+                            {"p/a/h", "q/a/h", "/b/h"}},
+                           {{{"h", "/h.json"}, {"h", "/x/h.json"}}, {"/h", "x/h"}}}) {
+        std::vector<MachineChoice> rows = c.rows;
+        EXPECT_EQ(simbook::cli::NameRows(rows), "");
+        std::vector<std::string> names;
+        for (const MachineChoice& row : rows) {
+            names.push_back(row.name);
+        }
+        EXPECT_EQ(names, c.names);
+    }
+    std::vector<MachineChoice> twice = {{"h", "/a/h.json"}, {"h", "/a/h.json"}};
+    EXPECT_EQ(simbook::cli::NameRows(twice), "/a/h.json is in the table twice");
+}
+
+// Kept files' names: never a '/' or a leading '.', and distinct names stay distinct.
+TEST(TableRows, SafeFileNamesAreDistinctAndPlain) {
+    using simbook::cli::SafeFileName;
+    EXPECT_EQ(SafeFileName("a/healthy"), "a%2Fhealthy");
+    EXPECT_EQ(SafeFileName("a%2Fhealthy"), "a%252Fhealthy");
+    EXPECT_EQ(SafeFileName("../x.y"), "%2E.%2Fx.y");
+    EXPECT_EQ(SafeFileName("caf\xc3\xa9 1"), "caf%C3%A9%201");
+}
+
+// An outcome crosses from a worker byte for byte, output that is no UTF-8 included; bytes cut
+// short are no outcome.
+TEST(TableRows, PackedOutcomesComeBackWhole) {
+    simbook::cli::RowResult row;
+    row.outcome.machine = "x/\xff";
+    row.outcome.output = std::string("\0\xc3(\r\n", 5);
+    row.outcome.runs = {{1, "brenvik", {"/wl:ENABLE"}, -4}, {2, "tolmare", {}, std::nullopt}};
+    row.outcome.changes = {{"firmware.wlan_flags", 0, 1}};
+    row.outcome.exit = -4;
+    row.outcome.seconds = 0.125;
+    row.interruptedBy = SIGTERM;
+    const std::string packed = simbook::cli::PackRow(row);
+    const std::optional<simbook::cli::RowResult> back = simbook::cli::UnpackRow(packed);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(simbook::cli::PackRow(*back), packed);
+    EXPECT_EQ(back->outcome.output, row.outcome.output);
+    EXPECT_EQ(back->outcome.machine, row.outcome.machine);
+    EXPECT_FALSE(simbook::cli::UnpackRow(packed.substr(0, packed.size() - 1)).has_value());
+}
 
 // A folder gives its machine files in name order: hidden files, folders and other names are
 // passed over; a folder without one is an error before anything runs.

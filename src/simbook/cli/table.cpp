@@ -39,7 +39,7 @@ std::vector<std::string> PathParts(const std::string& path) {
 // The last `depth` parts joined by '/'; the whole path, from its root, when it has fewer.
 std::string Tail(const std::vector<std::string>& parts, size_t depth) {
     const size_t from = depth >= parts.size() ? 0 : parts.size() - depth;
-    std::string tail = from == 0 ? "/" : "";
+    std::string tail = depth > parts.size() ? "/" : "";
     for (size_t i = from; i < parts.size(); ++i) {
         tail += (i == from ? "" : "/") + parts[i];
     }
