@@ -387,10 +387,6 @@ std::optional<Expectations> ReadExpectations(const std::string& path, std::strin
     return ExpectationsOf(document, problem);
 }
 
-void Check(const Expectations& expect, Outcome& outcome) {
-    Check(&expect, false, outcome);
-}
-
 void Check(const Expectations* expect, bool strict, Outcome& o) {
     o.judging = expect != nullptr || strict;
     o.checked = expect != nullptr &&
