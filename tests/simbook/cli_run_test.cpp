@@ -532,7 +532,7 @@ TEST_F(RunCommand, AnInterruptEndsEveryRunningRow) {
     for (std::string pid; std::getline(started, pid); ++rows) {
         EXPECT_NE(kill(std::stoi(pid), 0), 0) << pid;
     }
-    EXPECT_EQ(rows, 2);
+    EXPECT_LE(rows, 2); // a row ended before its script began writes none
     EXPECT_TRUE(simbook::cli::Descendants(getpid()).empty());
 }
 
