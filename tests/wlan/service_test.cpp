@@ -180,8 +180,8 @@ TEST(WlanService, ScanBehavioursOfTheMachine) {
 }
 
 // A "scan" list: the run's first scan of the interface takes the run's step and stores the next
-// one; every later scan of the run behaves alike. A step that cannot be stored fails the scan
-// with ERROR_IO_DEVICE and leaves the file as it was.
+// one; every later scan of the run behaves alike. A step that cannot be stored (a read-only
+// file) fails every scan of the run with ERROR_IO_DEVICE and stores nothing.
 TEST(WlanService, ScanListTakesOneStepPerRun) {
     const nlohmann::json interfaces = {
         {{"guid", "{c799c725-24b9-464b-b6c7-5e300dce17d6}"}, {"scan", {"refuse", "complete"}}}};
