@@ -1,17 +1,30 @@
 # The Linux build installed: `cmake --install <build> --prefix P` puts the three programs and the
 # `simbook` command in P/bin, the simulated Wi-Fi service libraries in a private folder of P/lib
 # (NWT_PRIVATE_LIBDIR, where the stand-in looks when they are not beside the program), the ready
-# machines and the machine-file schema in P/share/simbook, the manual pages in P/share/man and
-# simbook's bash completion in P/share/bash-completion/completions, so the programs run from any
-# folder without the build tree. `cpack -G DEB` in the build folder makes a Debian package of the
+# machines (read-only), the machine-file schema, the JUnit schema of `simbook run --junit` and the
+# Wine runner of `simbook run --windows` (wine-run with its lib/wine.sh) in P/share/simbook, the
+# example procedures in P/share/doc/notebook-wlan-tools/examples, the manual pages in P/share/man
+# and simbook's bash completion in P/share/bash-completion/completions, so the programs and
+# simbook run from any folder without the build or the source tree. `cpack -G DEB` in the build folder makes a Debian package of the
 # same tree under /usr, with the copyright file and changelog Debian asks for.
 set(doc_dir share/doc/notebook-wlan-tools)
 
 install(TARGETS brenvik tolmare sundrel simbook_command RUNTIME DESTINATION bin)
 install(TARGETS simbook_wlanapi simbook_wlanui LIBRARY DESTINATION ${NWT_PRIVATE_LIBDIR})
+# Ready machines are read, never written: `simbook new --from NAME` makes a copy to change.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/machines/ DESTINATION share/simbook/machines
-        FILES_MATCHING PATTERN "*.json")
-install(FILES ${PROJECT_SOURCE_DIR}/docs/machine.schema.json DESTINATION share/simbook)
+        FILE_PERMISSIONS OWNER_READ GROUP_READ WORLD_READ FILES_MATCHING PATTERN "*.json")
+install(FILES ${PROJECT_SOURCE_DIR}/docs/machine.schema.json
+        ${PROJECT_SOURCE_DIR}/tests/procedures/junit.xsd DESTINATION share/simbook)
+# simbook finds the runner beside itself (../share/simbook/wine-run); the runner finds its library
+# beside itself (lib/wine.sh).
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/wine-run DESTINATION share/simbook)
+install(FILES ${PROJECT_SOURCE_DIR}/scripts/lib/wine.sh DESTINATION share/simbook/lib)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${doc_dir}/examples
+        USE_SOURCE_PERMISSIONS)
+# lintian is told that the ready machines' mode is meant.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/package/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME notebook-wlan-tools)
 install(FILES ${PROJECT_SOURCE_DIR}/src/simbook/cli/simbook.bash
         DESTINATION share/bash-completion/completions RENAME simbook)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/package/copyright

@@ -1,7 +1,9 @@
 # Installs the build into a scratch prefix and runs the installed programs from another folder,
 # with the build tree out of reach of their lookups: tolmare over a ready machine, sundrel's scan
 # (the service libraries found beside the installed tree), `simbook new` from the installed
-# machines and `simbook trace` over the run; `man` finding the manual pages through PATH, bash
+# machines and `simbook trace` over the run, the installed example procedure; the ready machines
+# read-only; a copy of the installed tree elsewhere running `simbook run --windows` with its own
+# runner; `man` finding the manual pages through PATH, bash
 # completing simbook, simbook's version. Then packages the build with cpack and checks the Debian
 # package's file list and fields, and (when LINTIAN is given) that lintian has nothing to say.
 #
@@ -52,6 +54,52 @@ expect("${out}" "GetSetupItem item 0x8008 selector 0: flags 0x0001 \\(WLAN ENABL
        "simbook trace of the installed run")
 expect("${out}" "load simbook_wlanapi.so: ok" "simbook trace of the installed run")
 
+# The installed example procedure, run by the installed simbook on an installed ready machine.
+set(examples ${prefix}/share/doc/notebook-wlan-tools/examples)
+execute_process(COMMAND ${prefix}/bin/simbook run --machine wlan-off -- ${examples}/enable-wireless.sh
+                WORKING_DIRECTORY ${scratch}/elsewhere OUTPUT_VARIABLE out ERROR_VARIABLE out
+                RESULT_VARIABLE rc)
+expect("${rc} ${out}" "^0 .*HomeNet in range.*procedure exit status: 0" "installed example")
+foreach(file ${examples}/enable-wireless.cmd ${examples}/enable-wireless.sh.expect.json
+        ${prefix}/share/simbook/junit.xsd ${prefix}/share/simbook/lib/wine.sh)
+    if(NOT EXISTS ${file})
+        set(problems "${problems}
+not installed: ${file}")
+    endif()
+endforeach()
+# Ready machines are read-only; the copies simbook new makes of them are not.
+file(GLOB ready ${prefix}/share/simbook/machines/*.json)
+execute_process(COMMAND stat -c "%a %n" ${ready} ${machine} OUTPUT_VARIABLE modes)
+string(REGEX REPLACE "444 [^\n]*/share/simbook/machines/[^/\n]*\\.json\n" "" others "${modes}")
+expect("${others}" "^6[0-4][0-4] ${machine}\n$" "modes of the ready machines and of a copy")
+
+# The installed tree on its own: a copy of it elsewhere, whose paths are none the build compiled
+# in, finds its ready machines and its Wine runner beside its simbook, never in the source tree.
+# The copy's runner finds its library beside itself; then a stand-in that names itself takes its
+# place, so that the runner `simbook run --windows` starts is seen.
+set(moved ${scratch}/moved)
+file(COPY ${prefix}/ DESTINATION ${moved})
+execute_process(COMMAND ${moved}/share/simbook/wine-run ERROR_VARIABLE err RESULT_VARIABLE rc)
+expect("${rc} ${err}" "^125 wine-run: usage: wine-run" "the installed runner without arguments")
+if(err MATCHES "wine\\.sh")
+    set(problems "${problems}\nthe installed runner does not find lib/wine.sh:\n${err}")
+endif()
+file(WRITE ${moved}/share/simbook/wine-run
+     "#!/bin/sh\n# wine-run --procedure DIR --status-file FILE -- COMMAND\n"
+     "echo \"runner $0\"\necho 7 >\"$4\"\nexit 7\n")
+file(CHMOD ${moved}/share/simbook/wine-run PERMISSIONS OWNER_READ OWNER_EXECUTE OWNER_WRITE)
+file(COPY_FILE ${prefix}/share/simbook/machines/healthy.json
+     ${moved}/share/simbook/machines/only-installed.json)
+file(MAKE_DIRECTORY ${scratch}/windows)
+file(TOUCH ${scratch}/windows/brenvik.exe ${scratch}/windows/tolmare.exe
+     ${scratch}/windows/sundrel.exe ${scratch}/elsewhere/proc.cmd)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=SIMBOOK_WINE_RUN ${moved}/bin/simbook run
+                        --machine only-installed --windows ${scratch}/windows -- proc.cmd
+                WORKING_DIRECTORY ${scratch}/elsewhere OUTPUT_VARIABLE out ERROR_VARIABLE out
+                RESULT_VARIABLE rc)
+expect("${rc} ${out}" "^7 runner ${moved}/share/simbook/wine-run\n.*procedure exit status: 7"
+       "simbook run --windows of a moved installed tree")
+
 execute_process(COMMAND ${prefix}/bin/simbook --version OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 expect("${rc} ${out}" "^0 simbook ${VERSION}\n$" "simbook --version")
 
@@ -89,12 +137,21 @@ else()
     execute_process(COMMAND dpkg-deb -c ${debs} OUTPUT_VARIABLE listing)
     foreach(file bin/brenvik bin/tolmare bin/sundrel bin/simbook
             ${PRIVATE_LIBDIR}/simbook_wlanapi.so ${PRIVATE_LIBDIR}/simbook_wlanui.so
-            share/simbook/machines/healthy.json share/simbook/machine.schema.json
+            share/simbook/machine.schema.json share/simbook/junit.xsd share/simbook/lib/wine.sh
+            share/doc/notebook-wlan-tools/examples/enable-wireless.cmd
+            share/doc/notebook-wlan-tools/examples/enable-wireless.sh.expect.json
             share/man/man1/simbook.1.gz share/man/man5/simbook-machine.5.gz
             share/bash-completion/completions/simbook share/doc/notebook-wlan-tools/copyright
             share/doc/notebook-wlan-tools/changelog.gz)
         expect("${listing}" "\\./usr/${file}\n" "package file list")
     endforeach()
+    expect("${listing}" "\n-rwxr-xr-x [^\n]*\\./usr/share/simbook/wine-run\n" "package: the runner")
+    expect("${listing}" "\n-rwxr-xr-x [^\n]*/examples/enable-wireless\\.sh\n" "package: example")
+    expect("${listing}" "\n-r--r--r-- [^\n]*\\./usr/share/simbook/machines/healthy\\.json\n"
+           "package: a ready machine read-only")
+    if(listing MATCHES "\n-[^\n]*w[^\n]* \\./usr/share/simbook/machines/")
+        set(problems "${problems}\npackage: a ready machine is writable:\n${listing}")
+    endif()
     execute_process(COMMAND dpkg-deb -f ${debs} Package Version Depends OUTPUT_VARIABLE fields)
     expect("${fields}" "Package: notebook-wlan-tools\nVersion: ${VERSION}\n" "package name")
     expect("${fields}" "libssl3" "package dependencies")

@@ -168,11 +168,17 @@ std::string FindWineRunner() {
     if (given != nullptr && given[0] != '\0') {
         return given;
     }
-    for (const std::string& candidate : {std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run",
-                                         SimbookDir() + "/../share/simbook/wine-run"}) {
-        if (Executable(candidate)) {
-            return candidate;
-        }
+    // An installed simbook takes the runner installed with it (<prefix>/share/simbook), never
+    // the one of a source tree that may be gone or changed since; a simbook of a build tree has
+    // none beside it and takes the source tree's.
+    const std::string self = SimbookDir();
+    if (const std::string installed = self + "/../share/simbook/wine-run";
+        !self.empty() && Executable(installed)) {
+        return fs::path(installed).lexically_normal().string();
+    }
+    if (const std::string source = std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run";
+        Executable(source)) {
+        return source;
     }
     throw std::runtime_error("scripts/wine-run is not found (set SIMBOOK_WINE_RUN)");
 }

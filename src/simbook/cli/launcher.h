@@ -48,8 +48,9 @@ std::unique_ptr<Launcher> LinuxLauncher(const std::string& programs);
 // ends or the launcher goes.
 std::unique_ptr<Launcher> WineLauncher(const std::string& programs, const std::string& runner);
 
-// The Wine runner: $SIMBOOK_WINE_RUN, else the source tree's scripts/wine-run, else one
-// installed beside simbook's share folder. Throws std::runtime_error when there is none.
+// The Wine runner: $SIMBOOK_WINE_RUN, else the one installed with this simbook
+// (<prefix>/share/simbook/wine-run), else the source tree's scripts/wine-run. Throws
+// std::runtime_error when there is none.
 std::string FindWineRunner();
 
 // This process's environment with `first` (when not empty) put before the directories of PATH
