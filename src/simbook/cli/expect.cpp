@@ -350,7 +350,7 @@ std::optional<Expectations> ExpectationsOf(const oj& document, std::string& prob
             std::shared_ptr<const OutputPattern> pattern;
             problem = EntryProblem(entry.key(), *entry, pattern);
             if (!problem.empty()) {
-                problem = machine + ": \"" + EscapedForLine(entry.key()) + "\": " + problem;
+                problem.insert(0, machine + ": \"" + EscapedForLine(entry.key()) + "\": ");
                 return std::nullopt;
             }
             if (pattern) {
