@@ -239,6 +239,13 @@ TEST(Report, StatusColumnKeepsChangesInLine) {
         EXPECT_EQ(row.find("firmware.wlan_flags"), column) << head << row;
         EXPECT_NE(row.find(c.statuses), std::string::npos) << row;
     }
+    // A Windows procedure's full status fits its exit column.
+    Outcome windows = Row();
+    windows.exit = -2147483647 - 1;
+    const std::string wide = simbook::cli::TableHead(8, simbook::cli::kWindowsExitWidth);
+    EXPECT_EQ(simbook::cli::TableRow(windows, 8, simbook::cli::kWindowsExitWidth)
+                  .find("firmware.wlan_flags"),
+              wide.find("changes"));
 }
 
 // A full status outside 0..255 is shown with what a shell's `$?` held.

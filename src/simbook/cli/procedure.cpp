@@ -345,12 +345,12 @@ oj ReportJson(const Outcome& o) {
     return out;
 }
 
-std::string TableHead(size_t width) {
-    return Padded("machine", width + 1) + Padded("exit", 6) +
+std::string TableHead(size_t width, size_t exitWidth) {
+    return Padded("machine", width + 1) + Padded("exit", exitWidth + 2) +
            Padded("program statuses", kStatusColumn + 1) + "changes\n";
 }
 
-std::string TableRow(const Outcome& o, size_t width) {
+std::string TableRow(const Outcome& o, size_t width, size_t exitWidth) {
     std::vector<std::string> statuses;
     for (const ProgramRun& run : o.runs) {
         statuses.push_back(
@@ -367,7 +367,7 @@ std::string TableRow(const Outcome& o, size_t width) {
                       Padded(o.timedOut      ? "time"
                              : o.interrupted ? "int"
                                              : std::to_string(o.exit),
-                             5) +
+                             exitWidth + 1) +
                       " " + Padded(StatusColumn(statuses), kStatusColumn) + " " +
                       (changes.empty() ? "-" : changes);
     const Judgement judgement = JudgementOf(o);

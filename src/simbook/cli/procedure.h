@@ -122,9 +122,12 @@ std::string ReportText(const Outcome& outcome, bool inPlace);
 nlohmann::ordered_json ReportJson(const Outcome& outcome);
 
 // The --each table's head and one row (with the lines of its failures); `width` is the
-// machine column's, at least the longest name's.
-std::string TableHead(size_t width);
-std::string TableRow(const Outcome& outcome, size_t width);
+// machine column's, at least the longest name's; `exitWidth` the exit column's: 4 holds a
+// Linux procedure's 8-bit status, 11 a Windows one's full 32 bits ("-2147483648").
+constexpr size_t kLinuxExitWidth = 4;
+constexpr size_t kWindowsExitWidth = 11;
+std::string TableHead(size_t width, size_t exitWidth = kLinuxExitWidth);
+std::string TableRow(const Outcome& outcome, size_t width, size_t exitWidth = kLinuxExitWidth);
 
 // What a JUnit document says of the table as a whole: the suite's name and the build the
 // programs ran as, "linux" or "wine".

@@ -505,7 +505,7 @@ public:
 
     // The head; false when standard output cannot be written.
     bool Begin() {
-        closed_ = !o_.json && !Print(TableHead(width_));
+        closed_ = !o_.json && !Print(TableHead(width_, ExitWidth()));
         return !closed_;
     }
 
@@ -574,12 +574,15 @@ public:
     bool Closed() const { return closed_; }
 
 private:
+    // A Windows procedure's status keeps all 32 bits, a Linux one's 8.
+    size_t ExitWidth() const { return o_.windows.empty() ? kLinuxExitWidth : kWindowsExitWidth; }
+
     // Judges row `i` (a dead worker's row has failed already) and prints it.
     void Show(size_t i) {
         if (!dead_[i]) {
             Check(expect_ ? &*expect_ : nullptr, o_.strict, rows_[i]);
         }
-        closed_ = (!o_.json && !Print(TableRow(rows_[i], width_))) || closed_;
+        closed_ = (!o_.json && !Print(TableRow(rows_[i], width_, ExitWidth()))) || closed_;
     }
 
     const Options& o_;
