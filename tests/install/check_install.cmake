@@ -117,7 +117,7 @@ if(BASH_COMPLETION)
         ${SOURCE_DIR}/tests/install/complete.sh ${BASH_COMPLETION} ${prefix}/bin/simbook)
     foreach(case "re|reset" "new;--from;pass|passwords-set" "run;--each;healthy,busy|healthy,busy-firmware"
                  "set;firmware.wlan_fl|firmware.wlan_flags=" "reset;wlan.interfaces[0].s|wlan.interfaces\\[0\\].scan"
-                 "trace;--j|--json")
+                 "trace;--j|--json" "sta|status")
         string(REPLACE "|" ";" parts "${case}")
         list(GET parts -1 wanted)
         list(REMOVE_AT parts -1)

@@ -305,7 +305,7 @@ TEST(StatusCommand, PrintsTheLastRunsFullStatus) {
     const std::string start2 = R"({"op":"start","run":2,"program":"sundrel","args":[]})";
     // Lines of other ops that name "exit" or "start", at lengths around the reader's chunks.
     const std::string pad = "{\"op\":\"Sleep\",\"exit\":\"" + std::string(70000, ' ') + "\"}";
-    const std::string huge = "{\"op\":\"start\",\"x\":\"" + std::string(1 << 20, ' ') + "\"}";
+    const std::string huge = "{\"op\":\"start\",\"x\":\"" + std::string(16 << 20, ' ') + "\"}";
     struct Case {
         std::vector<std::string> lines;
         std::string out; // empty: the command fails

@@ -24,8 +24,9 @@ namespace {
 
 // The trace is read backwards in chunks of this size.
 constexpr size_t kChunk = 65536;
-// Start and exit lines are a few hundred bytes: a longer line is passed over unread.
-constexpr uint64_t kMaxRunLine = 1024 * 1024;
+// Start and exit lines are a few hundred bytes (a start line more with a long command line): a
+// longer line is passed over unread, as the trace's writer passes it over when it numbers runs.
+constexpr uint64_t kMaxRunLine = 16 * 1024 * 1024;
 
 bool ReadAt(int fd, uint64_t offset, std::string& into) {
     for (size_t done = 0; done < into.size();) {
