@@ -97,7 +97,7 @@ static ULONG fill_request(PIRP get, const EVENT* ev) {
             RtlCopyMemory(r + 1, x->link.Buffer, x->link.Length);
         }
     } else if (ev->irp != NULL) {
-        /* CONTROL, BEGIN and DRAIN: buffered I/O controls. */
+        /* CONTROL, BEGIN, DRAIN and STEP: buffered I/O controls. */
         PIO_STACK_LOCATION s = IoGetCurrentIrpStackLocation(ev->irp);
         r->code = s->Parameters.DeviceIoControl.IoControlCode;
         r->in_length = s->Parameters.DeviceIoControl.InputBufferLength;
@@ -366,6 +366,16 @@ static NTSTATUS control_ioctl(PIRP irp, PIO_STACK_LOCATION s) {
             return complete(irp, STATUS_INVALID_PARAMETER, 0);
         }
         return queue_event(code == RELAY_IOCTL_DRAIN ? RELAY_DRAIN : RELAY_BEGIN, 0, 0, irp);
+    }
+    if (code == RELAY_IOCTL_STEP) {
+        /* The server checks the record itself; here only its size and the room for the index. */
+        if (s->Parameters.DeviceIoControl.InputBufferLength > RELAY_STEP_ROOM) {
+            return complete(irp, STATUS_INVALID_PARAMETER, 0);
+        }
+        if (s->Parameters.DeviceIoControl.OutputBufferLength < sizeof(uint32_t)) {
+            return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        }
+        return queue_event(RELAY_STEP, 0, 0, irp);
     }
     return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }

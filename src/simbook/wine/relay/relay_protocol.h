@@ -9,7 +9,9 @@
  * environment (see below) and whose output is the server's answer, and ends it with
  * RELAY_IOCTL_DRAIN: the server answers the drain after every event queued before it (so the
  * program's last close has been seen), with what it wrote to standard error during the run.
- * The server stays up between runs.
+ * The server stays up between runs. A program's Wi-Fi library takes its run's step of a fault
+ * list with RELAY_IOCTL_STEP: the server, which holds the run's machine file, stores the step
+ * as the Linux build's store does.
  * All numbers are little-endian 32-bit words. */
 #ifndef SIMBOOK_WINE_RELAY_PROTOCOL_H
 #define SIMBOOK_WINE_RELAY_PROTOCOL_H
@@ -33,6 +35,7 @@
 #define RELAY_IOCTL_PUT RELAY_CTL(2)   /* in: an answer record */
 #define RELAY_IOCTL_DRAIN RELAY_CTL(3) /* completes when the queue before it is answered */
 #define RELAY_IOCTL_BEGIN RELAY_CTL(4) /* in: the run's environment; out: the server's answer */
+#define RELAY_IOCTL_STEP RELAY_CTL(5)  /* in: which fault list; out: uint32 index taken */
 
 /* BEGIN's input: UTF-16 entries, each ending in a null unit: "NAME=value" for a variable the
  * run has, "NAME" for one it has not (SIMBOOK, SIMBOOK_TRACE, XDG_STATE_HOME, HOME).
@@ -42,12 +45,20 @@
 #define RELAY_BEGIN_ROOM 8192u
 #define RELAY_DRAIN_ROOM 16384u
 
+/* STEP's input: UTF-8 "<where>\0<key>\0", the JSON pointer of the object that holds the list in
+ * the run's machine file and the list's key (today only "/wlan/interfaces/N" and "scan"), at
+ * most RELAY_STEP_ROOM bytes. STEP's output: the uint32 index of the value the run takes; the
+ * request fails (ERROR_IO_DEVICE) when the step is not stored, and the server tells why on the
+ * run's standard error. */
+#define RELAY_STEP_ROOM 256u
+
 enum relay_kind {
     RELAY_OPEN = 1,    /* IRP_MJ_CREATE on an interface; answered */
     RELAY_CONTROL = 2, /* IRP_MJ_DEVICE_CONTROL on an open file; answered */
     RELAY_CLOSE = 3,   /* IRP_MJ_CLOSE of an open file; the driver completed it already */
     RELAY_DRAIN = 4,   /* a drain marker; answered */
-    RELAY_BEGIN = 5    /* the start of a run, with its environment; answered */
+    RELAY_BEGIN = 5,   /* the start of a run, with its environment; answered */
+    RELAY_STEP = 6     /* a program's step of a fault list; answered */
 };
 
 /* Request record (GET output): header, then `in_length` input bytes. */
@@ -57,10 +68,10 @@ struct relay_request {
     uint32_t file;      /* the driver's number for the client's file object */
     uint32_t iface;     /* OPEN: index of the interface opened */
     uint32_t share;     /* OPEN: the share access the caller asked for (0: exclusive) */
-    uint32_t code;      /* CONTROL, BEGIN, DRAIN: the I/O control code */
-    uint32_t in_length; /* bytes that follow: CONTROL's and BEGIN's input, OPEN's interface
-                           link name (UTF-16, \??\...) */
-    uint32_t out_room;  /* CONTROL, BEGIN, DRAIN: the caller's output buffer length */
+    uint32_t code;      /* CONTROL, BEGIN, DRAIN, STEP: the I/O control code */
+    uint32_t in_length; /* bytes that follow: CONTROL's, BEGIN's and STEP's input, OPEN's
+                           interface link name (UTF-16, \??\...) */
+    uint32_t out_room;  /* CONTROL, BEGIN, DRAIN, STEP: the caller's output buffer length */
 };
 
 /* Answer record (PUT input): header, then `out_length` output bytes. */

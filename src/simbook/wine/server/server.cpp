@@ -14,7 +14,8 @@
 // starts), and answers with the machine file's path. It then answers the program's opens, I/O
 // controls and closes. The launcher's DRAIN ends the run: every handle still open is closed, and
 // the drain is answered with what simbook wrote to standard error meanwhile, for the launcher to
-// pass on to the run's own standard error.
+// pass on to the run's own standard error. Meanwhile a program's Wi-Fi library may ask for its
+// run's step of a fault list (STEP), which the server takes on the run's machine file.
 #include <windows.h>
 #include <setupapi.h>
 #include <winternl.h>
@@ -29,6 +30,7 @@
 
 #include "relay/relay_protocol.h"
 #include "server/run_scope.h"
+#include "server/run_step.h"
 #include "server/wlan_choice.h"
 #include "simbook/driver/device_host.h"
 
@@ -302,6 +304,9 @@ public:
             case RELAY_DRAIN:
                 OnDrain(request);
                 break;
+            case RELAY_STEP:
+                OnStep(request, in);
+                break;
             default:
                 Fail("unknown request kind", request.kind);
                 return 1;
@@ -395,6 +400,7 @@ private:
 
     void OnBegin(const relay_request& request, const uint8_t* in) {
         CloseAll(); // a run that never drained leaves nothing open for this one
+        inRun_ = false;
         simbook_wine::EndRun(0);
         simbook_wine::BeginRun(RunVariables(in, request.in_length));
         simbook::DevicePublication device = simbook::PublishedDevice();
@@ -414,12 +420,34 @@ private:
             Put(request.id, static_cast<NTSTATUS>(0xC0000001u), nullptr, 0);
             return;
         }
+        inRun_ = true;
         Put(request.id, 0, reinterpret_cast<const uint8_t*>(answer.data()),
             static_cast<uint32_t>(answer.size()));
     }
 
+    // A program's step of a fault list: the index it takes, or ERROR_IO_DEVICE when the step is
+    // not stored (the run's standard error says why), as the Linux store fails it.
+    void OnStep(const relay_request& request, const uint8_t* in) {
+        std::optional<uint32_t> taken;
+        if (!inRun_) {
+            // Outside a run no machine file is the program's to step.
+            std::fprintf(stderr, "simbook_server: step request refused: no run has begun\n");
+        } else if (request.out_room >= sizeof(uint32_t)) {
+            taken = simbook_wine::TakeRunStep(in, request.in_length);
+        }
+        if (!taken) {
+            Put(request.id, StatusFor(ERROR_IO_DEVICE, false), nullptr, 0);
+            return;
+        }
+        const uint8_t out[4] = {static_cast<uint8_t>(*taken), static_cast<uint8_t>(*taken >> 8),
+                                static_cast<uint8_t>(*taken >> 16),
+                                static_cast<uint8_t>(*taken >> 24)};
+        Put(request.id, 0, out, sizeof out);
+    }
+
     void OnDrain(const relay_request& request) {
         CloseAll();
+        inRun_ = false;
         std::string messages = simbook_wine::EndRun(request.out_room);
         Put(request.id, 0, reinterpret_cast<const uint8_t*>(messages.data()),
             static_cast<uint32_t>(messages.size()));
@@ -443,6 +471,7 @@ private:
     HANDLE control_;
     // The "DriverVersion" the nodes hold (the inner nullopt: none), once written.
     std::optional<std::optional<std::string>> versionWritten_;
+    bool inRun_ = false; // between a BEGIN answered with success and the DRAIN
     WineBuffer record_;
     WineBuffer answer_;
     std::map<uint32_t, OpenFile> files_;
