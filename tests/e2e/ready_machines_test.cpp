@@ -131,9 +131,6 @@ TEST(ReadyMachines, EachGivesTheStatusesOfItsRow) {
 // A scan refused once: sundrel run twice on one copy fails, then lists the network, as a
 // procedure's retry sees it.
 TEST(ReadyMachines, ScanRefusedOnceSucceedsWhenRunAgain) {
-    if (UnderWine()) {
-        GTEST_SKIP() << "the Windows build's Wi-Fi libraries store no step of a scan list";
-    }
     const Scratch scratch;
     const std::string ready = std::string(READY_MACHINES_DIR) + "/scan-refused-once.json";
     ExpectStatus(RunOnCopy(scratch, ready, SUNDREL_PATH, SUNDREL_ARGS), -1);

@@ -2,14 +2,13 @@
 // the thread that delivers scheduled notifications to registered callbacks.
 #include "service.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
 #include "simbook/bytes.h"
 #include "simbook/trace.h"
-#ifndef _WIN32
-#include "simbook/driver/store.h"
-#endif
+#include "simbook/wlan/scan_step.h"
 
 namespace simbook::wlan {
 
@@ -124,15 +123,11 @@ std::optional<ScanBehaviour> Service::TakeScan(const WlanInterface& itf) {
     if (known != takenScans_.end()) {
         return known->second;
     }
-    std::optional<ScanBehaviour> taken = itf.scan;
-#ifndef _WIN32
-    const std::optional<size_t> step = TakeStepWaiting(
-        machine_->path, "/wlan/interfaces/" + std::to_string(index), "scan", kStepWait);
-    taken.reset();
+    std::optional<ScanBehaviour> taken;
+    const std::optional<size_t> step = TakeScanStep(machine_->path, index);
     if (step) {
         taken = itf.scanSequence[std::min(*step, itf.scanSequence.size() - 1)];
     }
-#endif
     takenScans_.emplace(index, taken);
     return taken;
 }

@@ -62,10 +62,9 @@ public:
     // win32::kSuccess when accepted (ScanAccepted then schedules its end), win32::kBusy when
     // refused, win32::kIoDevice when the run's step of a "scan" list could not be stored (told
     // on standard error). For a list, the run's first scan of the interface takes the run's step
-    // (waiting up to kStepWait for the machine file's lock), and its later scans do the same.
-    // The libraries built for Windows store no step: each run takes the value at the stored one.
+    // (scan_step.h: waiting up to kStepWait for the machine file's lock), and its later scans do
+    // the same.
     Dword ScanStatus(const WlanInterface& itf);
-    static constexpr std::chrono::milliseconds kStepWait{5000};
 
     // Schedules the notification an accepted scan of `itf` ends with (as this run's value of a
     // "scan" list says), after the machine's notify delay; returns when it falls due, none when
