@@ -111,7 +111,7 @@ TEST(MachineFile, FaultListsTakeTheValueAtTheirStep) {
     EXPECT_EQ(machine->driver.busyReplies, 7);
     EXPECT_EQ(machine->wlan.interfaces[0].scan, simbook::ScanBehaviour::Refuse);
     const nlohmann::ordered_json json = simbook::MachineJson(*machine);
-    EXPECT_EQ(json["driver"]["busy_replies"], nlohmann::json({3, 0, 7}));
+    EXPECT_EQ(json["driver"]["busy_replies"], nlohmann::ordered_json({3, 0, 7}));
     EXPECT_EQ(json["wlan"]["interfaces"][0]["scan_step"], 0);
     EXPECT_EQ(simbook::ParseMachine(json.dump(), error), machine) << error;
     EXPECT_FALSE(simbook::MachineJson(simbook::Machine{})["driver"].contains("busy_replies_step"));

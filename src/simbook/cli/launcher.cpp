@@ -176,7 +176,7 @@ std::string FindWineRunner() {
         !self.empty() && Executable(installed)) {
         return fs::path(installed).lexically_normal().string();
     }
-    if (const std::string source = std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run";
+    if (std::string source = std::string(SIMBOOK_SOURCE_DIR) + "/scripts/wine-run";
         Executable(source)) {
         return source;
     }

@@ -348,13 +348,14 @@ private:
             std::string problem;
             const int fd = WriteTemporaryBeside(path, texts[i], -1, temp, problem);
             if (fd < 0) {
-                Fail(path + ": " + problem);
+                Fail(std::string(path).append(": ").append(problem));
             }
             close(fd);
             if (rename(temp.c_str(), path.c_str()) != 0) {
                 const int error = errno;
                 unlink(temp.c_str());
-                Fail(path + ": cannot be written: " + std::strerror(error));
+                Fail(
+                    std::string(path).append(": cannot be written: ").append(std::strerror(error)));
             }
         }
         SyncFolderOf(KeptPath(o_.keep, row, kKept[0]));
@@ -664,9 +665,13 @@ public:
     SideBySide& operator=(const SideBySide&) = delete;
     // On the way out of a failure: every worker still running ended, waited for and cleared up.
     ~SideBySide() {
-        Forward(SIGTERM);
-        while (!running_.empty()) {
-            Finish(running_.size() - 1);
+        try {
+            Forward(SIGTERM);
+            while (!running_.empty()) {
+                Finish(running_.size() - 1);
+            }
+        } catch (...) {
+            // Already on the way out of a failure, which is the one to tell.
         }
     }
 
