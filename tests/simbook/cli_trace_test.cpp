@@ -112,7 +112,7 @@ TEST(JUnitXml, CarriesOnlyCharactersXmlAllows) {
     row.output =
         "a\xef\xbf\xbe b\xef\xbf\xbf c\xef\xbf\xbd d\xf4\x8f\xbf\xbf e\x01\xff\xed\xa0\x80\n";
     row.failures = {"exit: 1\xef\xbf\xbf"};
-    const std::string xml = simbook::cli::JUnitXml("s", {row});
+    const std::string xml = simbook::cli::JUnitXml({"s", "linux"}, {row});
     // Neither noncharacter, nor a control character, a stray byte or a surrogate, is left raw.
     for (const char* raw : {"\xef\xbf\xbe", "\xef\xbf\xbf", "\x01", "\xff", "\xed\xa0"}) {
         EXPECT_EQ(xml.find(raw), std::string::npos) << xml;
@@ -123,8 +123,9 @@ TEST(JUnitXml, CarriesOnlyCharactersXmlAllows) {
 }
 
 TEST(JUnitXml, EscapesAttributesAndCountsFailedRows) {
-    EXPECT_NE(simbook::cli::JUnitXml("s", {}).find(R"(tests="0" failures="0" errors="0")"),
-              std::string::npos);
+    EXPECT_NE(
+        simbook::cli::JUnitXml({"s", "linux"}, {}).find(R"(tests="0" failures="0" errors="0")"),
+        std::string::npos);
     Outcome failed;
     failed.machine = R"(a"b&c<d>'e)";
     failed.checked = true;
@@ -132,7 +133,7 @@ TEST(JUnitXml, EscapesAttributesAndCountsFailedRows) {
     Outcome passed;
     passed.machine = "p";
     passed.checked = true;
-    const std::string xml = simbook::cli::JUnitXml("q\"s", {failed, passed, Outcome()});
+    const std::string xml = simbook::cli::JUnitXml({"q\"s", "linux"}, {failed, passed, Outcome()});
     EXPECT_NE(xml.find(R"(<testsuite name="q&quot;s" tests="3" failures="1" errors="0")"),
               std::string::npos)
         << xml;

@@ -381,10 +381,6 @@ std::string TableRow(const Outcome& o, size_t width, size_t exitWidth) {
     return row;
 }
 
-std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows) {
-    return JUnitXml(TableInfo{suite, ""}, rows);
-}
-
 std::string JUnitXml(const TableInfo& table, const std::vector<Outcome>& rows) {
     const Tally tally = Count(rows);
     double seconds = 0;

@@ -138,7 +138,5 @@ struct TableInfo {
 
 // JUnit XML of a table: one test case per row, named by its machine.
 std::string JUnitXml(const TableInfo& table, const std::vector<Outcome>& rows);
-// The same for a table whose build is not told.
-std::string JUnitXml(const std::string& suite, const std::vector<Outcome>& rows);
 
 } // namespace simbook::cli
