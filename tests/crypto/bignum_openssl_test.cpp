@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +193,51 @@ TEST_F(BignumVsOpenssl, ModularExponentiation) {
         ASSERT_EQ(words_powmod(b, e, m), expected)
             << bn::to_hex(b) << " ^ " << bn::to_hex(e) << " mod " << bn::to_hex(m) << " (seed "
             << seed() << ")";
+    }
+}
+
+// The exponentiation's reduction at its edges: odd moduli (reduced word by word) and even ones
+// of 33 to 65 bits, of exactly 1024 bits with the top bit set (33 words with the zero word), at
+// 1056 bits (the widest reduced word by word) and at 1057; bases of the modulus less one, the
+// modulus itself and more; exponents with every bit set. Each result must fit an out array of
+// exactly its minimal word count, and one word less is refused without a write.
+TEST_F(BignumVsOpenssl, ExponentiationEdges) {
+    for (const uint32_t lm : {33u, 63u, 64u, 65u, 1024u, 1056u, 1057u}) {
+        for (int i = 0; i < 16; ++i) {
+            bignum m = rnd.value(lm);
+            m.words[0] = i % 2 == 0 ? m.words[0] | 1u : m.words[0] & ~1u;
+            bignum b;
+            switch (i / 2 % 4) {
+            case 0:
+                bignum_sub(m, bn::from_hex("1"), b);
+                break;
+            case 1:
+                b = m;
+                break;
+            case 2:
+                bignum_add(m, rnd.value(1 + rnd.below(lm)), b);
+                break;
+            default:
+                b = rnd.value(1 + rnd.below(lm));
+            }
+            const bignum e = bn::from_hex(std::string(i < 8 ? 24 : 1 + rnd.below(64), 'f'));
+            Bn want(BN_new());
+            ASSERT_TRUE(BN_mod_exp(want.get(), to_openssl(b).get(), to_openssl(e).get(),
+                                   to_openssl(m).get(), ctx()));
+            const bignum expected = bn::from_hex(openssl_hex(want.get()));
+            const uint32_t n = std::max(bignum_used_words(expected), 1u);
+            uint32_t out[35];
+            std::memset(out, 0xCC, sizeof out);
+            ASSERT_FALSE(powmod(out, n - 1, b.words, b.count, e.words, e.count, m.words, m.count));
+            ASSERT_EQ(out[0], 0xCCCCCCCCu);
+            ASSERT_TRUE(powmod(out, n, b.words, b.count, e.words, e.count, m.words, m.count));
+            ASSERT_EQ(out[n], 0xCCCCCCCCu);
+            bignum got;
+            bignum_from_words(got, out, n);
+            ASSERT_EQ(bn::to_hex(got), openssl_hex(want.get()))
+                << bn::to_hex(b) << " ^ " << bn::to_hex(e) << " mod " << bn::to_hex(m) << " (seed "
+                << seed() << ")";
+        }
     }
 }
 

@@ -236,6 +236,9 @@ TEST(Bignum, ResultsMayAliasOperands) {
     y = m;
     bignum_powmod(a0, b0, y, y);
     EXPECT_EQ(to_hex(y), to_hex(want));
+    y = b0;
+    bignum_powmod(a0, y, m, y);
+    EXPECT_EQ(to_hex(y), to_hex(want));
 }
 
 TEST(Bignum, DivisionByItselfAndByALargerNumber) {
@@ -293,6 +296,9 @@ TEST(PowMod, SmallCases) {
     ASSERT_TRUE(powmod(out, 2, &zero, 1, &five, 1, &seven, 1));
     EXPECT_EQ(out[0], 0u);
     ASSERT_TRUE(powmod(out, 2, &zero, 0, &five, 1, &seven, 1)); // a zero count reads as zero
+    EXPECT_EQ(out[0], 0u);
+    const uint32_t one = 1;
+    ASSERT_TRUE(powmod(out, 2, &five, 1, &five, 1, &one, 1)); // everything is 0 modulo 1
     EXPECT_EQ(out[0], 0u);
     const uint32_t twelve = 12;
     const uint32_t two = 2;

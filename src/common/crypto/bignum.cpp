@@ -7,10 +7,12 @@
 //
 // Multiplication is Karatsuba all the way down to a one-word factor, division is bit-by-bit
 // long division (with a word-by-word path for divisors of one word), and exponentiation is
-// right-to-left binary. The hot loops of the exponentiation work on the words directly: the
-// remainder of a division is shifted in place one bit at a time, compared on its bit length
-// first, and reduced in place over its used words only; Karatsuba works on word ranges so that
-// its halves and partial products are never copied as whole values.
+// right-to-left binary. For an odd modulus of 2 to 33 words (the group prime among them) the
+// exponentiation reduces its products by Montgomery's method, word by word, instead of dividing;
+// other moduli keep the division. The remainder of a division is shifted in place one bit at a
+// time, compared on its bit length first, and reduced in place over its used words only;
+// Karatsuba works on word ranges so that its halves and partial products are never copied as
+// whole values.
 #include "common/crypto/bignum.h"
 
 #include "platform/win32.h"
@@ -411,6 +413,114 @@ void divide_nonnegative(const bignum& a, const bignum& d, bignum* q, bignum& r) 
     long_divide(a, d, q, r);
 }
 
+// ---- Montgomery reduction for the exponentiation ---------------------------------------------
+//
+// Each handshake runs two exponentiations modulo the 1024-bit group prime, and reducing every
+// product by a bit-by-bit division was most of a program run's time. Montgomery's method
+// reduces by R = 2^(32n) instead of by the modulus (n its words): for each low word it adds the
+// multiple of the modulus that makes the word zero and drops it, so a reduction costs about as
+// much as one more product. It needs an odd modulus; the group prime is odd.
+
+// The widest modulus on this path: a residue times R, formed once to enter the Montgomery form,
+// must still fit a value (34 + 33 words).
+constexpr uint32_t MONT_MAX_WORDS = 33;
+
+struct Montgomery {
+    uint32_t m[MONT_MAX_WORDS]; // the modulus, n significant words
+    uint32_t n;
+    uint32_t inv; // -m^-1 mod 2^32
+};
+
+// -x^-1 mod 2^32 for odd x, by Newton's iteration: x * x = 1 mod 8 for any odd x, and each step
+// doubles the correct low bits (3, 6, 12, 24, 48).
+uint32_t negated_inverse(uint32_t x) {
+    uint32_t inv = x;
+    for (int i = 0; i < 4; ++i) {
+        inv *= 2 - x * inv;
+    }
+    return 0u - inv;
+}
+
+// a >= b for magnitudes of n words.
+bool at_least_words(const uint32_t* a, const uint32_t* b, uint32_t n) {
+    for (uint32_t j = n; j-- > 0;) {
+        if (a[j] != b[j]) {
+            return a[j] > b[j];
+        }
+    }
+    return true;
+}
+
+// r = a * b / R mod m, for a and b below m (n words each). r may be a or b.
+void mont_mul(uint32_t* r, const uint32_t* a, const uint32_t* b, const Montgomery& mont) {
+    const uint32_t n = mont.n;
+    const uint32_t* m = mont.m;
+    uint32_t t[MONT_MAX_WORDS + 2] = {};
+    for (uint32_t i = 0; i < n; ++i) {
+        // t += a * b[i]; a word times a word plus two words fits 64 bits.
+        uint64_t carry = 0;
+        for (uint32_t j = 0; j < n; ++j) {
+            const uint64_t s = uint64_t(a[j]) * b[i] + t[j] + carry;
+            t[j] = uint32_t(s);
+            carry = s >> 32;
+        }
+        uint64_t top = uint64_t(t[n]) + carry;
+        t[n] = uint32_t(top);
+        t[n + 1] = uint32_t(top >> 32);
+        // t = (t + u * m) / 2^32, with u chosen so that the low word of the sum is zero.
+        const uint32_t u = t[0] * mont.inv;
+        carry = (uint64_t(u) * m[0] + t[0]) >> 32;
+        for (uint32_t j = 1; j < n; ++j) {
+            const uint64_t s = uint64_t(u) * m[j] + t[j] + carry;
+            t[j - 1] = uint32_t(s);
+            carry = s >> 32;
+        }
+        top = uint64_t(t[n]) + carry;
+        t[n - 1] = uint32_t(top);
+        t[n] = t[n + 1] + uint32_t(top >> 32);
+    }
+    // Now t < 2m: one subtraction at most brings it below m.
+    if (t[n] != 0 || at_least_words(t, m, n)) {
+        sub_words(t, n + 1, m, n);
+    }
+    std::memcpy(r, t, n * sizeof(uint32_t));
+}
+
+// result = power^exponent mod m, for 0 <= power < m, positive exponent and m odd with 2 to
+// MONT_MAX_WORDS significant words. Only the power is held in Montgomery form (times R): the
+// running result stays an ordinary residue, since x * (p * R) / R = x * p, so it starts at 1 and
+// needs no conversion at the end.
+void powmod_montgomery(const bignum& power, const bignum& exponent, const bignum& m,
+                       bignum& result) {
+    Montgomery mont;
+    mont.n = trim(m.words, bignum_used_words(m));
+    std::memcpy(mont.m, m.words, mont.n * sizeof(uint32_t));
+    mont.inv = negated_inverse(m.words[0]);
+
+    // The power enters the form by the run's one division, of power * R by m.
+    bignum shifted;
+    bignum_copy(shifted, power);
+    bignum_shl_words(shifted, mont.n);
+    bignum entered;
+    divide_nonnegative(shifted, m, nullptr, entered);
+    uint32_t p[MONT_MAX_WORDS] = {};
+    for (uint32_t j = 0; j < mont.n && j < entered.count; ++j) {
+        p[j] = entered.words[j];
+    }
+
+    uint32_t acc[MONT_MAX_WORDS] = {1};
+    const int32_t exponentBits = exponent.bits;
+    for (int32_t i = 0; i < exponentBits; ++i) {
+        if (dividend_bit(exponent.words, i) != 0) {
+            mont_mul(acc, acc, p, mont);
+        }
+        if (i + 1 < exponentBits) {
+            mont_mul(p, p, p, mont);
+        }
+    }
+    set_magnitude(result, acc, mont.n);
+}
+
 } // namespace
 
 // ---- Representation ---------------------------------------------------------------------------
@@ -722,6 +832,12 @@ void bignum_powmod(const bignum& base, const bignum& exponent, const bignum& mod
         } else {
             set_zero(power);
         }
+    }
+    // An even modulus, one of a single word (the short division is word-wise already) or one
+    // wider than the Montgomery path takes keeps the division below.
+    if ((m.words[0] & 1u) != 0 && m.bits > 32 && m.bits <= int32_t(32 * MONT_MAX_WORDS)) {
+        powmod_montgomery(power, exponent, m, result);
+        return;
     }
     set_one(acc);
 
