@@ -50,7 +50,18 @@ TEST(Expectations, RefusedWhenReadWithWhatIsWrong) {
         const char* text;
         const char* problem; // a part of it; "" when the document is valid
     } cases[] = {
-        {R"([])", "not a JSON object of machine names"},
+        {R"("m")", "not a JSON object of machine names, nor a list of rules"},
+        // The list form: each rule's "when" holds machine keys, the rest as an entry's.
+        {R"([{"exit": 0}])", R"(rule 1: "when" must be given, an object)"},
+        {R"([{"when": {}}, {"when": []}])", R"(rule 2: "when" must be given)"},
+        {R"([{"when": {"firmware.wlan_flag": 1}}])", "rule 1: \"when\": 'firmware.wlan_flag' is"},
+        {R"([{"when": {}, "exit": "0"}])", R"(rule 1: "exit": must be an integer)"},
+        {R"([{"when": {}, "output": "("}])", "rule 1: \"output\": not a regular expression"},
+        {R"([1])", "rule 1: not an object"},
+        {R"([])", ""},
+        {R"([{"when": {"firmware.wlan_flags": 0, "wlan.interfaces[0].scan_step": 1},
+              "exit": 0, "changes": {}, "firmware.setting58": 1, "output": "ok"}])",
+         ""},
         {R"({"m": {"exits": 0}})", R"(m: "exits": is neither "exit", "changes", "programs")"},
         {R"({"m": {"exit": "0"}})", R"("exit": must be an integer)"},
         {R"({"m": {"changes": []}})", R"("changes": must be an object)"},
@@ -123,6 +134,38 @@ TEST(Expectations, FailuresNameWhatDiffered) {
                      unended),
               std::vector<std::string>{"programs: run 2 was tolmare (did not end), expected "
                                        "tolmare (any arguments) (exit 3211264)"});
+}
+
+// The list form: the first rule whose "when" matches the machine as it started applies, with
+// its pattern; a machine no rule matches is not judged, and without a starting machine only a
+// rule for every machine applies.
+TEST(Expectations, FirstMatchingRuleApplies) {
+    const Expectations rules = Parsed(R"([
+        {"when": {"firmware.wlan_flags": 1}, "exit": 5},
+        {"when": {"firmware.wlan_flags": 0, "firmware.setting58": 1}, "output": "^nothing"},
+        {"when": {"firmware.wlan_flags": 0}, "exit": 0, "changes": {"firmware.wlan_flags": 1}},
+        {"when": {"firmware.wlan_flags": 0}, "exit": 7}])");
+    const auto judged = [&](const char* started, std::optional<Outcome> row = std::nullopt) {
+        Outcome o = row.value_or(Row());
+        const oj machine = oj::parse(started);
+        Check(&rules, false, o, &machine);
+        return std::make_pair(JudgementOf(o), o.failures);
+    };
+    EXPECT_EQ(judged(R"({"firmware": {"wlan_flags": 0, "setting58": 2}})"),
+              std::make_pair(Judgement::kPass, std::vector<std::string>()));
+    EXPECT_EQ(judged(R"({"firmware": {"wlan_flags": 1}})"),
+              std::make_pair(Judgement::kFail, std::vector<std::string>{"exit: 0, expected 5"}));
+    EXPECT_EQ(judged(R"({"firmware": {"wlan_flags": 0, "setting58": 1}})"),
+              std::make_pair(Judgement::kFail,
+                             std::vector<std::string>{"output: does not match ^nothing"}));
+    EXPECT_EQ(judged(R"({"firmware": {"wlan_flags": 2}})"),
+              std::make_pair(Judgement::kNotJudged, std::vector<std::string>()));
+    Outcome o = Row();
+    Check(&rules, false, o);
+    EXPECT_EQ(JudgementOf(o), Judgement::kNotJudged);
+    const Expectations every = Parsed(R"([{"when": {}, "exit": 1}])");
+    Check(&every, false, o);
+    EXPECT_EQ(o.failures, std::vector<std::string>{"exit: 0, expected 1"});
 }
 
 // Which rows are judged: a timed-out row always fails, a row no entry covers is not judged

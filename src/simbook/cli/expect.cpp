@@ -237,6 +237,39 @@ oj Wanted(const Expectations& expect, const std::string& machine,
     return wanted;
 }
 
+// Whether every key of a rule's "when" has its value in `started` (null: no machine known).
+bool RuleMatches(const oj& when, const oj* started) {
+    for (auto it = when.begin(); it != when.end(); ++it) {
+        const oj* value = started == nullptr ? nullptr : Lookup(*started, it.key());
+        if (value == nullptr || *value != *it) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The entries of the expectation that applies to the row, with its pattern; false when none
+// does.
+bool Applying(const Expectations& expect, const Outcome& o, const oj* started, oj& wanted,
+              std::shared_ptr<const OutputPattern>& pattern) {
+    if (!expect.listed) {
+        wanted = Wanted(expect, o.machine, pattern);
+        return expect.byMachine.contains(o.machine) || expect.byMachine.contains("*");
+    }
+    for (size_t i = 0; i < expect.rules.size(); ++i) {
+        if (RuleMatches(expect.rules[i]["when"], started)) {
+            wanted = expect.rules[i];
+            wanted.erase("when");
+            if (const auto p = expect.patterns.find(std::to_string(i));
+                p != expect.patterns.end()) {
+                pattern = p->second;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
 void CheckChanges(const oj& wanted, Outcome& o) {
     std::set<std::string> changed;
     for (const KeyChange& c : o.changes) {
@@ -331,11 +364,57 @@ void CheckEntry(const std::string& name, const oj& value, Outcome& o) {
     }
 }
 
+// What is wrong with a rule's "when", or "".
+std::string WhenProblem(const oj& rule) {
+    if (!rule.contains("when") || !rule["when"].is_object()) {
+        return "\"when\" must be given, an object of machine keys and their values";
+    }
+    for (auto it = rule["when"].begin(); it != rule["when"].end(); ++it) {
+        if (!IsMachineKey(it.key())) {
+            return "\"when\": '" + EscapedForLine(it.key()) + "' is not a machine key";
+        }
+    }
+    return "";
+}
+
+// The list form: each rule an object with "when" and the entries of the object form.
+std::optional<Expectations> RulesOf(const oj& document, std::string& problem) {
+    Expectations expect;
+    expect.listed = true;
+    expect.rules = document;
+    for (size_t i = 0; i < document.size(); ++i) {
+        const oj& rule = document[i];
+        const std::string where = "rule " + std::to_string(i + 1);
+        problem = rule.is_object() ? WhenProblem(rule)
+                                   : "not an object like {\"when\": {...}, \"exit\": 0}";
+        for (auto entry = rule.begin(); problem.empty() && entry != rule.end(); ++entry) {
+            std::shared_ptr<const OutputPattern> pattern;
+            if (entry.key() != "when") {
+                problem = EntryProblem(entry.key(), *entry, pattern);
+                if (!problem.empty()) {
+                    problem.insert(0, "\"" + EscapedForLine(entry.key()) + "\": ");
+                }
+            }
+            if (pattern) {
+                expect.patterns[std::to_string(i)] = pattern;
+            }
+        }
+        if (!problem.empty()) {
+            problem.insert(0, where + ": ");
+            return std::nullopt;
+        }
+    }
+    return expect;
+}
+
 } // namespace
 
 std::optional<Expectations> ExpectationsOf(const oj& document, std::string& problem) {
+    if (document.is_array()) {
+        return RulesOf(document, problem);
+    }
     if (!document.is_object()) {
-        problem = "not a JSON object of machine names";
+        problem = "not a JSON object of machine names, nor a list of rules";
         return std::nullopt;
     }
     Expectations expect;
@@ -378,10 +457,11 @@ std::optional<Expectations> ReadExpectations(const std::string& path, std::strin
     return ExpectationsOf(document, problem);
 }
 
-void Check(const Expectations* expect, bool strict, Outcome& o) {
+void Check(const Expectations* expect, bool strict, Outcome& o, const oj* started) {
     o.judging = expect != nullptr || strict;
-    o.checked = expect != nullptr &&
-                (expect->byMachine.contains(o.machine) || expect->byMachine.contains("*"));
+    std::shared_ptr<const OutputPattern> pattern;
+    oj wanted = oj::object();
+    o.checked = expect != nullptr && Applying(*expect, o, started, wanted, pattern);
     if (o.timedOut) {
         o.failures.push_back("timed out after " + std::to_string(static_cast<int>(o.seconds)) +
                              " s");
@@ -394,8 +474,6 @@ void Check(const Expectations* expect, bool strict, Outcome& o) {
         }
         return;
     }
-    std::shared_ptr<const OutputPattern> pattern;
-    const oj wanted = Wanted(*expect, o.machine, pattern);
     for (auto it = wanted.begin(); it != wanted.end(); ++it) {
         CheckEntry(it.key(), *it, o);
     }

@@ -78,11 +78,18 @@ std::string Printable(const nlohmann::ordered_json& value);
 // A compiled "output" pattern of an expectation file.
 class OutputPattern;
 
-// The expectations of an --expect file: machine name (or "*") -> what must hold after its run:
-// "exit", "changes", "programs", "output" and final values of dotted keys (see simbook(1)).
-// Checked when read, every entry and its type; "output" patterns compiled then, by entry name.
+// The expectations of an --expect file, in one of two forms (see simbook(1)):
+// - an object: machine name (or "*") -> what must hold after its run: "exit", "changes",
+//   "programs", "output" and final values of dotted keys (`byMachine`);
+// - a list of rules, [{"when": {KEY: VALUE...}, what must hold...}...] (`rules`, `listed`): the
+//   first rule whose "when" matches the machine as it started applies; a machine no rule
+//   matches is not judged.
+// Checked when read, every entry and its type; "output" patterns compiled then, by entry name
+// (the object form) or by the rule's index from 0, as text (the list form).
 struct Expectations {
     nlohmann::ordered_json byMachine = nlohmann::ordered_json::object();
+    nlohmann::ordered_json rules = nlohmann::ordered_json::array();
+    bool listed = false;
     std::map<std::string, std::shared_ptr<const OutputPattern>> patterns;
 };
 // The expectations of `document` (an --expect file's, or what UpdatedExpectations made); none,
@@ -91,11 +98,17 @@ std::optional<Expectations> ExpectationsOf(const nlohmann::ordered_json& documen
                                            std::string& problem);
 std::optional<Expectations> ReadExpectations(const std::string& path, std::string& problem);
 
-// Judges one row: the expectations for its machine and "*" (`expect` null: there is no
-// expectation file). A row that timed out always fails; a row no expectation covers is not
-// judged, unless `strict`, and then it fails. Adds a line to `outcome.failures` for each
-// difference; sets `checked` and `judging`.
-void Check(const Expectations* expect, bool strict, Outcome& outcome);
+// Judges one row: the expectations for its machine and "*", or the first rule whose "when"
+// matches `started` (`expect` null: there is no expectation file). `started` is the machine the
+// row began from, as MachineJson gives it: `simbook run` passes the row's machine file read
+// before the procedure ran, `simbook explore` the machine as generated, e.g.
+//   Check(expect ? &*expect : nullptr, strict, row, &startedJson);
+// Without it (null) only a rule whose "when" is {} can match. A row that timed out always
+// fails; a row no expectation covers is not judged, unless `strict`, and then it fails. Adds a
+// line to `outcome.failures` for each difference; sets `checked` and `judging`.
+// A list of rules cannot be written back by UpdatedExpectations: --update refuses such a file.
+void Check(const Expectations* expect, bool strict, Outcome& outcome,
+           const nlohmann::ordered_json* started = nullptr);
 
 enum class Judgement { kNotJudged, kPass, kFail };
 Judgement JudgementOf(const Outcome& outcome);
