@@ -289,25 +289,56 @@ void Compare(const std::string& what, const SnapshotEntries& was, const Snapshot
     }
 }
 
-Outcome CaseOf(const std::string& name, const BehaviourClass& c) {
-    Outcome o;
-    o.machine = name;
-    o.file = KeyValues(c.example, "(the base)");
-    o.exit = c.behaviour.exit;
-    o.timedOut = c.behaviour.timedOut;
-    for (const auto& [program, status] : c.behaviour.programs) {
-        ProgramRun run;
-        run.program = program;
-        run.status = status;
-        o.runs.push_back(std::move(run));
+// Text for XML 1.0: escaped for one line first (control characters and bytes that are not
+// UTF-8), then U+FFFE and U+FFFF, which XML cannot carry, as escapes, and the markup.
+std::string Xml(const std::string& raw) {
+    const std::string text = EscapedForLine(raw);
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text.compare(at, 2, "\xEF\xBF") == 0 && at + 2 < text.size() &&
+            (text[at + 2] == '\xBE' || text[at + 2] == '\xBF')) {
+            out += text[at + 2] == '\xBE' ? "\\xef\\xbf\\xbe" : "\\xef\\xbf\\xbf";
+            at += 2;
+            continue;
+        }
+        const char c = text[at];
+        out += c == '&'   ? "&amp;"
+               : c == '<' ? "&lt;"
+               : c == '>' ? "&gt;"
+               : c == '"' ? "&quot;"
+                          : std::string(1, c);
     }
-    for (auto it = c.behaviour.changes.begin(); it != c.behaviour.changes.end(); ++it) {
-        o.changes.push_back({it.key(), oj(), *it});
+    return out;
+}
+
+// One test case, named by what it stands for (a behaviour keeps its name from run to run),
+// failed with `failures` when there are any.
+std::string TestCase(const std::string& suite, const std::string& name,
+                     const std::vector<std::string>& failures, const std::string& out) {
+    std::string xml = "    <testcase classname=\"" + suite + "\" name=\"" + Xml(name) + "\">\n";
+    if (!failures.empty()) {
+        std::string all;
+        for (const std::string& f : failures) {
+            all += Xml(f) + "\n";
+        }
+        xml += "      <failure message=\"" + Xml(failures.front()) + "\" type=\"exploration\">" +
+               all + "</failure>\n";
     }
-    o.failures = c.failures;
-    o.checked = true;
-    o.judging = true;
-    return o;
+    if (!out.empty()) {
+        xml += "      <system-out>" + Xml(out) + "</system-out>\n";
+    }
+    return xml + "    </testcase>\n";
+}
+
+std::string ClassCase(const std::string& suite, const std::string& kind, const BehaviourClass& c) {
+    const Behaviour& b = c.behaviour;
+    const std::string name = kind + "exit " + std::to_string(b.exit) +
+                             (b.timedOut ? " (timed out)" : "") + "  " + ProgramsText(b) +
+                             "  changes " + KeyValues(b.changes, "(none)");
+    const std::string out = Plural(c.count, "machine", "machines") + "; example " +
+                            KeyValues(c.example, "(the base)") + " (shrunk from machine " +
+                            std::to_string(c.origin) + ")";
+    return TestCase(suite, name, c.failures, out);
 }
 
 } // namespace
@@ -442,22 +473,26 @@ SnapshotDifferences(const oj& snapshot, const Exploration& e, std::string& probl
 
 std::string ExplorationJUnit(const TableInfo& table, const Exploration& e,
                              const std::vector<std::string>& snapshotDifferences) {
-    std::vector<Outcome> cases;
-    for (size_t i = 0; i < e.counterexamples.size(); ++i) {
-        cases.push_back(CaseOf("counterexample " + std::to_string(i + 1), e.counterexamples[i]));
+    const std::string suite = Xml(table.suite);
+    std::string cases;
+    for (const BehaviourClass& c : e.counterexamples) {
+        cases += ClassCase(suite, "counterexample: ", c);
     }
-    for (size_t i = 0; i < e.classes.size(); ++i) {
-        cases.push_back(CaseOf("class " + std::to_string(i + 1), e.classes[i]));
+    for (const BehaviourClass& c : e.classes) {
+        cases += ClassCase(suite, "", c);
     }
-    for (size_t i = 0; i < snapshotDifferences.size(); ++i) {
-        Outcome o;
-        o.machine = "snapshot " + std::to_string(i + 1);
-        o.failures = {snapshotDifferences[i]};
-        o.checked = true;
-        o.judging = true;
-        cases.push_back(std::move(o));
+    for (const std::string& difference : snapshotDifferences) {
+        cases += TestCase(suite, "snapshot: " + difference, {difference}, "");
     }
-    return JUnitXml(table, cases);
+    const size_t tests = e.counterexamples.size() + e.classes.size() + snapshotDifferences.size();
+    const std::string counts = "tests=\"" + std::to_string(tests) + "\" failures=\"" +
+                               std::to_string(tests - e.classes.size()) + "\" errors=\"0\"";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"simbook explore\" " +
+           counts + ">\n  <testsuite name=\"" + suite + "\" " + counts +
+           " skipped=\"0\">\n    <properties>\n      <property name=\"build\" value=\"" +
+           Xml(table.build) + "\"/>\n      <property name=\"machines\" value=\"" +
+           std::to_string(e.machines) + "\"/>\n    </properties>\n" + cases +
+           "  </testsuite>\n</testsuites>\n";
 }
 
 std::string ExplorationText(const Exploration& e) {
