@@ -125,8 +125,12 @@ TEST(ExplorationMerge, ShardsMakeTheWhole) {
     other.meta["seed"] = 8;
     EXPECT_FALSE(MergeExplorations({one, other}, problem));
     EXPECT_NE(problem.find("seed"), std::string::npos) << problem;
+    other = two;
+    other.meta["shard"] = "2/3";
+    EXPECT_FALSE(MergeExplorations({one, other}, problem));
+    EXPECT_NE(problem.find("shards differs"), std::string::npos) << problem;
     EXPECT_FALSE(MergeExplorations({one, two, one}, problem));
-    EXPECT_NE(problem.find("repeats shard \"1/2\""), std::string::npos) << problem;
+    EXPECT_NE(problem.find("report 3 repeats shard 1/2"), std::string::npos) << problem;
 }
 
 TEST(ExplorationSnapshot, SameBehavioursWhateverTheOrderAndCounts) {

@@ -175,6 +175,17 @@ void MergeInto(std::vector<BehaviourClass>& into, const BehaviourClass& c) {
     same->first = first;
 }
 
+// A field of a report's meta (null when missing); "shards": how many shards its "shard" ("K/N")
+// says there are.
+oj Meta(const Exploration& e, const std::string& field) {
+    if (field != "shards") {
+        return e.meta.value(field, oj());
+    }
+    const oj shard = e.meta.value("shard", oj());
+    const std::string text = shard.is_string() ? shard.get<std::string>() : "";
+    return text.find('/') == std::string::npos ? oj() : oj(text.substr(text.find('/') + 1));
+}
+
 void ByFirst(std::vector<BehaviourClass>& classes) {
     std::stable_sort(
         classes.begin(), classes.end(),
@@ -420,16 +431,18 @@ std::optional<Exploration> MergeExplorations(const std::vector<Exploration>& sha
     std::set<std::string> seen;
     for (size_t i = 0; i < shards.size(); ++i) {
         const Exploration& s = shards[i];
-        for (const char* field : {"seed", "strength", "keys", "base", "procedure"}) {
-            if (s.meta.value(field, oj()) != shards.front().meta.value(field, oj())) {
+        for (const char* field :
+             {"seed", "strength", "keys", "limit", "base", "procedure", "build", "shards"}) {
+            if (Meta(s, field) != Meta(shards.front(), field)) {
                 problem = "report " + std::to_string(i + 1) + " is of another exploration: its " +
                           field + " differs from the first report's";
                 return std::nullopt;
             }
         }
-        const std::string shard = s.meta.value("shard", oj()).dump();
-        if (!seen.insert(shard).second) {
-            problem = "report " + std::to_string(i + 1) + " repeats shard " + shard;
+        const oj shard = s.meta.value("shard", oj());
+        if (!seen.insert(shard.dump()).second) {
+            problem = "report " + std::to_string(i + 1) + " repeats " +
+                      (shard.is_null() ? "the whole exploration" : "shard " + Shown(shard));
             return std::nullopt;
         }
         whole.machines += s.machines;

@@ -68,7 +68,7 @@ std::optional<Exploration> ExplorationFromJson(const nlohmann::ordered_json& doc
 // Shards joined into the whole: classes of equal behaviour merged (counts added, `first` the
 // least, the smaller example: fewest keys, then the smaller origin), machines added, meta
 // without "shard". None, with `problem`, when the shards' meta differ in seed, strength, keys,
-// base or procedure, or a shard appears twice.
+// limit, base, procedure, build or number of shards, or a shard appears twice.
 std::optional<Exploration> MergeExplorations(const std::vector<Exploration>& shards,
                                              std::string& problem);
 
