@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,30 @@ TEST(CliSpace, ChangesApplyByDottedKeyAndAMisplacedOneIsRefusedByTheReader) {
         EXPECT_FALSE(simbook::ParseMachine(ApplyChanges(base, {{key, 1}}).dump(), error)) << key;
         EXPECT_EQ(error, std::string(key) + ": unknown key") << key;
     }
+}
+
+TEST(CliSpace, HelpKeysShowsEveryKeyFirstThenItsValueSet) {
+    std::istringstream text(simbook::cli::HelpText("keys"));
+    std::string line;
+    size_t i = 0;
+    const std::vector<std::string>& keys = simbook::cli::DefaultMachineKeys();
+    while (std::getline(text, line)) {
+        ASSERT_LT(i, keys.size());
+        std::istringstream words(line);
+        std::string key;
+        words >> key; // the shell's completion takes the first word
+        EXPECT_EQ(key, keys[i]);
+        EXPECT_FALSE(ValueSet(key).empty()) << key; // every key can vary
+        ++i;
+    }
+    EXPECT_EQ(i, keys.size());
+    EXPECT_NE(simbook::cli::HelpText("keys").find("\ndriver.faults.proof                   "
+                                                  "\"good\" \"flip_last_byte\" \"wrong_order\"\n"),
+              std::string::npos);
+    EXPECT_NE(simbook::cli::HelpText("keys").find(
+                  "\ndriver.faults.public_value            null \"00\" \"01\" "
+                  "\"ffffffffffffffff...\"(264 characters)\n"),
+              std::string::npos);
 }
 
 } // namespace

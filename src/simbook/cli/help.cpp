@@ -4,6 +4,7 @@
 #include <string>
 
 #include "simbook/cli/commands.h"
+#include "simbook/cli/key_space.h"
 #include "simbook/machine.h"
 #include "simbook/trace.h"
 
@@ -122,6 +123,34 @@ std::string OverviewLine(const std::string& name, const std::string& synopsis,
     return line + summary + "\n";
 }
 
+// A value of a value set as `help keys` shows it: JSON, a long text shortened to its start and
+// its length.
+std::string ValueText(const nlohmann::ordered_json& value) {
+    const std::string text = value.dump();
+    if (!value.is_string() || text.size() <= 40) {
+        return text;
+    }
+    return text.substr(0, 17) + "...\"(" + std::to_string(value.get<std::string>().size()) +
+           " characters)";
+}
+
+// Every key of the built-in default machine, one a line, as set and reset take them, followed
+// by the values explore gives it: the key first, so that the shell's completion takes the first
+// word of each line.
+std::string KeysText() {
+    std::string text;
+    for (const std::string& key : DefaultMachineKeys()) {
+        std::string line = key;
+        const std::vector<nlohmann::ordered_json> values = ValueSet(key);
+        for (size_t i = 0; i < values.size(); ++i) {
+            line.append(i > 0 ? 1 : line.size() < 38 ? 38 - line.size() : 2, ' ');
+            line += ValueText(values[i]);
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
 std::string Overview() {
     std::string text = "usage: simbook COMMAND [ARGS...]\n\n";
     for (const Subcommand& c : kSubcommands) {
@@ -144,13 +173,7 @@ std::string HelpText(const std::string& command) {
         return Overview();
     }
     if (command == "keys") {
-        // Every key of the built-in default machine, one a line, as set and reset take them:
-        // for people and for the shell's completion.
-        std::string text;
-        for (const std::string& key : DefaultMachineKeys()) {
-            text += key + "\n";
-        }
-        return text;
+        return KeysText();
     }
     const Subcommand* found = FindSubcommand(command);
     return found == nullptr ? std::string() : found->help;

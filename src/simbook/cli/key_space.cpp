@@ -24,10 +24,12 @@ namespace {
 using oj = nlohmann::ordered_json;
 using Values = std::vector<oj>;
 
-// min, min+1, the middle, max-1, max, then `extra` (defaults and meaningful values), each once.
+// min, min+1, the middle, max-1, max and `extra` (defaults and meaningful values), each once, in
+// ascending order.
 Values Range(int64_t lo, int64_t hi, std::initializer_list<int64_t> extra = {}) {
     std::vector<int64_t> picks = {lo, lo + 1, lo + (hi - lo) / 2, hi - 1, hi};
     picks.insert(picks.end(), extra.begin(), extra.end());
+    std::sort(picks.begin(), picks.end());
     Values out;
     for (int64_t v : picks) {
         if (v >= lo && v <= hi && std::find(out.begin(), out.end(), oj(v)) == out.end()) {

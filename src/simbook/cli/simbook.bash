@@ -7,6 +7,12 @@ _simbook_commands() {
     "$1" help 2>/dev/null | sed -n 's/^  \([a-z][a-z]*\) .*/\1/p'
 }
 
+# The machine keys: the first word of each line of `simbook help keys`, which goes on with the
+# values explore gives the key.
+_simbook_keys() {
+    "$1" help keys 2>/dev/null | cut -d ' ' -f 1
+}
+
 # The options a subcommand's help text names.
 _simbook_options() {
     "$1" help "$2" 2>/dev/null | grep -o -- '--[a-z][a-z-]*' | sort -u
@@ -93,12 +99,12 @@ _simbook() {
     case $command in
         set)
             [[ $cur == *=* ]] && return
-            mapfile -t COMPREPLY < <(compgen -S = -W "$("$simbook" help keys 2>/dev/null)" \
+            mapfile -t COMPREPLY < <(compgen -S = -W "$(_simbook_keys "$simbook")" \
                 -- "$cur")
             compopt -o nospace
             ;;
         reset)
-            mapfile -t COMPREPLY < <(compgen -W "$("$simbook" help keys 2>/dev/null)" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "$(_simbook_keys "$simbook")" -- "$cur")
             ;;
         show | new | trace | status)
             _filedir
