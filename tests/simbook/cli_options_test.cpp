@@ -193,7 +193,7 @@ bool Names(const std::string& text, const std::string& name) {
 }
 
 TEST(CliOptions, EveryOptionOfATableIsInItsCommandsHelp) {
-    for (const char* command : {"show", "set", "reset", "new", "run", "trace"}) {
+    for (const char* command : {"show", "set", "reset", "new", "run", "explore", "trace"}) {
         SCOPED_TRACE(command);
         const std::vector<std::string> names = OptionNames(command);
         EXPECT_FALSE(names.empty());

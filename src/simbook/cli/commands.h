@@ -33,6 +33,10 @@ int Status(const Args& args);
 // simbook run: its exit status is the procedure's (125 for its own failures), or with --each
 // 0 when every row passed, 1 when one failed.
 int Run(const Args& args);
+// simbook explore: 0 when every check, expectation and the snapshot held, 1 when one failed, 2
+// for a wrong command line (keys the key space does not know included), 125 when explore itself
+// failed.
+int Explore(const Args& args);
 
 // The whole command: `all` is its arguments after the program's name (help, --version or a
 // subcommand with its arguments); returns the exit status.

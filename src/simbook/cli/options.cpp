@@ -4,11 +4,15 @@
 #include "simbook/cli/options.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <utility>
 
 #include <CLI/CLI.hpp>
+
+#include <unistd.h>
 
 namespace simbook::cli {
 namespace {
@@ -125,6 +129,67 @@ void TakeEach(RunOptions& o, const std::string& value) {
     }
 }
 
+// A whole number in decimal digits only, at most `most`; nullopt for anything else.
+std::optional<uint64_t> Whole(const std::string& text, uint64_t most) {
+    if (text.empty() || text.size() > 20 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > most) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void TakeKeys(ExploreOptions& o, const std::string& value) {
+    for (std::string& part : Split(value)) {
+        o.keys.push_back(std::move(part));
+    }
+    if (o.keys.empty()) {
+        throw Refusal{"--keys needs keys, as simbook help keys lists them"};
+    }
+}
+
+void TakeStrength(ExploreOptions& o, const std::string& value) {
+    const std::optional<uint64_t> n = Whole(value, 3);
+    if (!n || *n < 1) {
+        throw Refusal{"--strength takes 1, 2 or 3"};
+    }
+    o.strength = static_cast<int>(*n);
+}
+
+void TakeSeed(ExploreOptions& o, const std::string& value) {
+    const std::optional<uint64_t> n = Whole(value, UINT64_MAX);
+    if (!n) {
+        throw Refusal{"--seed takes a whole number, 0 to " + std::to_string(UINT64_MAX)};
+    }
+    o.seed = *n;
+}
+
+void TakeLimit(ExploreOptions& o, const std::string& value) {
+    const std::optional<uint64_t> n = Whole(value, SIZE_MAX);
+    if (!n || *n < 1) {
+        throw Refusal{"--limit takes a number of machines, at least 1"};
+    }
+    o.limit = static_cast<size_t>(*n);
+}
+
+// --shard K/N: the Kth of N shards, 1 <= K <= N.
+void TakeShard(ExploreOptions& o, const std::string& value) {
+    const size_t slash = value.find('/');
+    const std::optional<uint64_t> k =
+        slash == std::string::npos ? std::nullopt : Whole(value.substr(0, slash), SIZE_MAX);
+    const std::optional<uint64_t> n =
+        slash == std::string::npos ? std::nullopt : Whole(value.substr(slash + 1), SIZE_MAX);
+    if (!k || !n || *k < 1 || *k > *n) {
+        throw Refusal{"--shard takes K/N, the Kth of N shards (1 <= K <= N)"};
+    }
+    o.shard = static_cast<size_t>(*k);
+    o.shards = static_cast<size_t>(*n);
+}
+
 void TakeProgram(TraceOptions& o, const std::string& value) {
     if (value != "brenvik" && value != "tolmare" && value != "sundrel") {
         throw Refusal{"--program must be brenvik, tolmare or sundrel"};
@@ -204,6 +269,53 @@ const Rules<RunOptions>& RunRules() {
         nullptr,
         "{} needs a value (see simbook run --help)",
         "unknown option '{}' (see simbook run --help)"};
+    return rules;
+}
+
+std::vector<OptionRow<ExploreOptions>> ExploreRows() {
+    using E = ExploreOptions;
+    using V = const std::string&;
+    return {
+        {"--from", nullptr, "NAME|FILE", [](E& o, V v) { o.from = FileOrFolder("--from", v); }},
+        {"--keys", nullptr, "KEY,KEY,...", TakeKeys},
+        {"--strength", nullptr, "N", TakeStrength},
+        {"--seed", nullptr, "S", TakeSeed},
+        {"--limit", nullptr, "N", TakeLimit},
+        {"--jobs", "-j", "N", [](E& o, V v) { o.jobs = Jobs(v); }},
+        {"--shard", nullptr, "K/N", TakeShard},
+        {"--check", nullptr, "CMD", [](E& o, V v) { o.check = FileOrFolder("--check", v); }},
+        {"--expect", nullptr, "FILE", [](E& o, V v) { o.expect = FileOrFolder("--expect", v); }},
+        {"--snapshot", nullptr, "FILE",
+         [](E& o, V v) { o.snapshot = FileOrFolder("--snapshot", v); }},
+        {"--update", nullptr, nullptr, [](E& o, V) { o.update = true; }},
+        {"--examples", nullptr, "DIR",
+         [](E& o, V v) { o.examples = FileOrFolder("--examples", v); }},
+        {"--json", nullptr, "FILE", [](E& o, V v) { o.json = FileOrFolder("--json", v); }},
+        {"--junit", nullptr, "FILE", [](E& o, V v) { o.junit = FileOrFolder("--junit", v); }},
+        {"--timeout", nullptr, "SECONDS", [](E& o, V v) { o.timeout = Seconds(v); }},
+        {"--windows", nullptr, "DIR", [](E& o, V v) { o.windows = FileOrFolder("--windows", v); }},
+        {"--merge", nullptr, nullptr, [](E& o, V) { o.merge = true; }}};
+}
+
+// explore's options before its procedure's command.
+const Rules<ExploreOptions>& ExploreRules() {
+    static const Rules<ExploreOptions> rules{"explore",
+                                             ExploreRows(),
+                                             nullptr,
+                                             nullptr,
+                                             "{} needs a value (see simbook explore --help)",
+                                             "unknown option '{}' (see simbook explore --help)"};
+    return rules;
+}
+
+// explore --merge's: the other words are the reports.
+const Rules<ExploreOptions>& MergeRules() {
+    static const Rules<ExploreOptions> rules{"explore",
+                                             ExploreRows(),
+                                             nullptr,
+                                             &ExploreOptions::reports,
+                                             "{} needs a value (see simbook explore --help)",
+                                             nullptr};
     return rules;
 }
 
@@ -323,22 +435,21 @@ template <class O> std::optional<O> Parse(const Rules<O>& rules, const Args& arg
     return out;
 }
 
-// Whether `word` is one of run's short options, alone ("-j") or with its value ("-j4").
-bool IsShortOption(const std::string& word) {
-    const auto& options = RunRules().options;
-    return std::any_of(options.begin(), options.end(), [&](const auto& r) {
+// Whether `word` is one of the short options in `rules`, alone ("-j") or with its value ("-j4").
+template <class O> bool IsShortOption(const Rules<O>& rules, const std::string& word) {
+    return std::any_of(rules.options.begin(), rules.options.end(), [&](const auto& r) {
         return r.alias != nullptr && word.rfind(r.alias, 0) == 0;
     });
 }
 
-// Where run's procedure begins: at "--" or at the first word that is no option (one that does
-// not start with "--" and is no short option of run's), the value after an option's name (given
-// alone) passed over.
-size_t CommandStart(const Args& args) {
-    const auto& options = RunRules().options;
+// Where a procedure's command begins (run's, explore's): at "--" or at the first word that is
+// no option (one that does not start with "--" and is no short option in `rules`), the value
+// after an option's name (given alone) passed over.
+template <class O> size_t CommandStart(const Rules<O>& rules, const Args& args) {
+    const auto& options = rules.options;
     size_t at = 0;
     while (at < args.size() && args[at] != "--" &&
-           (args[at].rfind("--", 0) == 0 || IsShortOption(args[at]))) {
+           (args[at].rfind("--", 0) == 0 || IsShortOption(rules, args[at]))) {
         const auto row = std::find_if(options.begin(), options.end(), [&](const auto& r) {
             return args[at] == r.name || (r.alias != nullptr && args[at] == r.alias);
         });
@@ -367,6 +478,28 @@ std::optional<std::string> RunProblem(const RunOptions& o) {
     }
     if (!o.junitSuite.empty() && o.junit.empty()) {
         return "--junit-suite names the suite of --junit FILE: use them together";
+    }
+    return std::nullopt;
+}
+
+// What is wrong with explore's options taken together, if anything.
+std::optional<std::string> ExploreProblem(const ExploreOptions& o) {
+    if (o.merge) {
+        if (o.reports.empty()) {
+            return "--merge needs the shards' reports (simbook explore --merge A.json B.json ...)";
+        }
+        if (!o.from.empty() || !o.keys.empty() || !o.check.empty() || !o.expect.empty() ||
+            !o.examples.empty() || !o.windows.empty() || o.shards != 1 || o.limit != 0) {
+            return "--merge joins reports and runs nothing: it takes only --json, --junit and "
+                   "--snapshot";
+        }
+        return std::nullopt;
+    }
+    if (o.command.empty()) {
+        return "no procedure to run (simbook explore [OPTIONS] -- COMMAND [ARGS...])";
+    }
+    if (o.update && o.snapshot.empty()) {
+        return "--update writes the snapshot: name it with --snapshot FILE";
     }
     return std::nullopt;
 }
@@ -406,7 +539,7 @@ std::optional<NewOptions> ParseNew(const Args& args) {
 }
 
 std::optional<RunOptions> ParseRun(const Args& args) {
-    const size_t start = CommandStart(args);
+    const size_t start = CommandStart(RunRules(), args);
     RunOptions o;
     if (!Read(RunRules(), Args(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(start)),
               o)) {
@@ -417,6 +550,31 @@ std::optional<RunOptions> ParseRun(const Args& args) {
     if (const std::optional<std::string> problem = RunProblem(o)) {
         Complain("run", *problem);
         return std::nullopt;
+    }
+    return o;
+}
+
+std::optional<ExploreOptions> ParseExplore(const Args& args) {
+    const size_t start = CommandStart(ExploreRules(), args);
+    const bool merge = std::find(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(start),
+                                 "--merge") != args.begin() + static_cast<std::ptrdiff_t>(start);
+    ExploreOptions o;
+    const size_t end = merge ? args.size() : start;
+    if (!Read(merge ? MergeRules() : ExploreRules(),
+              Args(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(end)), o)) {
+        return std::nullopt;
+    }
+    if (!merge) {
+        const size_t first = start < args.size() && args[start] == "--" ? start + 1 : start;
+        o.command.assign(args.begin() + static_cast<std::ptrdiff_t>(first), args.end());
+    }
+    if (const std::optional<std::string> problem = ExploreProblem(o)) {
+        Complain("explore", *problem);
+        return std::nullopt;
+    }
+    if (o.jobs == 0) {
+        const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+        o.jobs = static_cast<int>(std::clamp<long>(cpus, 1, kMostJobs));
     }
     return o;
 }
@@ -444,6 +602,9 @@ std::vector<std::string> OptionNames(const std::string& command) {
     }
     if (command == "run") {
         return Names(RunRules());
+    }
+    if (command == "explore") {
+        return Names(ExploreRules());
     }
     if (command == "trace") {
         return Names(TraceRules());

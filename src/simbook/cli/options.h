@@ -9,6 +9,8 @@
 // a separate option name is taken as it is, even when it starts with "--".
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +67,31 @@ struct RunOptions {
 
 constexpr int kMostJobs = 64; // -j: more rows at once than this only thrash
 
+// simbook explore [OPTIONS] -- COMMAND [ARGS...], or simbook explore --merge REPORT... [OPTIONS]:
+// the procedure's command as run's; with --merge the other words are the shards' reports.
+struct ExploreOptions {
+    std::string from;              // empty: the built-in default machine
+    std::vector<std::string> keys; // every --keys, split at its commas; empty: every key
+    int strength = 2;              // 1 to 3
+    uint64_t seed = 0;
+    size_t limit = 0; // at most this many machines, at least 1; 0: no limit
+    int jobs = 0;     // 1 to kMostJobs; 0: the number of processors
+    size_t shard = 1; // this run is the shard-th of `shards` (--shard K/N)
+    size_t shards = 1;
+    std::string check;
+    std::string expect;
+    std::string snapshot;
+    bool update = false; // write the --snapshot file instead of comparing with it
+    std::string examples;
+    std::string json;
+    std::string junit;
+    double timeout = 300;
+    std::string windows;
+    bool merge = false;
+    Args reports; // --merge's reports, in order
+    std::vector<std::string> command;
+};
+
 // simbook trace [--json] [--program NAME] [TRACE|-]
 struct TraceOptions {
     bool json = false;
@@ -82,6 +109,7 @@ std::optional<SetOptions> ParseSet(const Args& args);
 std::optional<ResetOptions> ParseReset(const Args& args);
 std::optional<NewOptions> ParseNew(const Args& args);
 std::optional<RunOptions> ParseRun(const Args& args);
+std::optional<ExploreOptions> ParseExplore(const Args& args);
 std::optional<TraceOptions> ParseTrace(const Args& args);
 std::optional<StatusOptions> ParseStatus(const Args& args);
 

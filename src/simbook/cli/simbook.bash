@@ -36,7 +36,7 @@ _simbook() {
 
     local command=${words[1]} i
     # After `--` comes the procedure's own command line.
-    if [[ $command == run ]]; then
+    if [[ $command == run || $command == explore ]]; then
         for ((i = 2; i < cword; i++)); do
             if [[ ${words[i]} == -- ]]; then
                 _command_offset $((i + 1))
@@ -65,11 +65,30 @@ _simbook() {
             compopt -o nospace
             return
             ;;
-        --file | --trace | --expect | --junit)
+        --keys)
+            # A comma-separated list of keys: complete the key after the last comma.
+            local keys_done= key=$cur
+            if [[ $cur == *,* ]]; then
+                keys_done=${cur%,*},
+                key=${cur##*,}
+            fi
+            mapfile -t COMPREPLY < <(compgen -P "$keys_done" -W \
+                "$(_simbook_keys "$simbook")" -- "$key")
+            compopt -o nospace
+            return
+            ;;
+        --file | --trace | --expect | --junit | --snapshot)
             _filedir
             return
             ;;
-        --windows | --keep)
+        --json)
+            # A file for explore's report; for the others a flag.
+            if [[ $command == explore ]]; then
+                _filedir
+                return
+            fi
+            ;;
+        --windows | --keep | --examples)
             _filedir -d
             return
             ;;
@@ -77,7 +96,8 @@ _simbook() {
             mapfile -t COMPREPLY < <(compgen -W 'brenvik tolmare sundrel' -- "$cur")
             return
             ;;
-        --timeout | --jobs | -j | --junit-suite)
+        --timeout | --jobs | -j | --junit-suite | --strength | --seed | --limit | --shard | \
+            --check)
             return
             ;;
     esac
@@ -92,7 +112,7 @@ _simbook() {
         options=$(_simbook_options "$simbook" "$command")
         [[ -n $options ]] || return # not a subcommand
         options+=" --help"
-        [[ $command == run ]] && options+=" --"
+        [[ $command == run || $command == explore ]] && options+=" --"
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
     fi
@@ -105,6 +125,10 @@ _simbook() {
             ;;
         reset)
             mapfile -t COMPREPLY < <(compgen -W "$(_simbook_keys "$simbook")" -- "$cur")
+            ;;
+        explore)
+            # After --merge, the shards' reports.
+            [[ " ${words[*]} " == *" --merge "* ]] && _filedir json
             ;;
         show | new | trace | status)
             _filedir
