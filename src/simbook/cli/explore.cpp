@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <utility>
 
 #include "simbook/cli/launcher.h"
@@ -130,9 +131,10 @@ void Explorer::Remember(const oj& changes, Outcome&& outcome, const std::string&
 // Runs every change set not run before: side by side in workers, or one after the other here.
 void Explorer::RunAll(const std::vector<oj>& changeSets) {
     std::vector<oj> todo;
+    std::set<std::string> seen;
     for (const oj& c : changeSets) {
-        if (cache_.count(KeyOf(c)) == 0 &&
-            std::none_of(todo.begin(), todo.end(), [&](const oj& t) { return t == c; })) {
+        const std::string key = KeyOf(c);
+        if (cache_.count(key) == 0 && seen.insert(key).second) {
             todo.push_back(c);
         }
     }
