@@ -173,6 +173,9 @@ TEST(CliSpace, CoveringArraysHoldEveryPairAndEveryTriple) {
     std::vector<GeneratedMachine> triples = Generate(options);
     ExpectEveryTupleCovered(triples, options.keys, 3);
     EXPECT_EQ(triples.back().origin, "triple");
+    // Two keys at strength 3: every combination of the two.
+    options.keys = {"driver.interfaces", "wlan.interfaces[0].scan"};
+    ExpectEveryTupleCovered(Generate(options), options.keys, 2);
     // Far fewer machines than every combination (2 * 5 * 3 * 5 = 150).
     EXPECT_LT(triples.size(), 150u);
 }

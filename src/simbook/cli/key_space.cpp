@@ -509,7 +509,7 @@ size_t PickUncovered(const Coverage& coverage, std::mt19937_64& rng) {
 // The covering array's machines, after the single changes already marked in `coverage`.
 std::vector<Row> CoveringRows(const Space& space, Coverage& coverage, int strength,
                               std::mt19937_64& rng) {
-    const int candidates = strength == 2 ? 16 : 8;
+    const int candidates = strength == 2 ? 16 : 2;
     std::vector<Row> rows;
     while (coverage.Uncovered() > 0) {
         const size_t seedTuple = PickUncovered(coverage, rng);
@@ -634,13 +634,15 @@ GenerateMachines(const oj& base, const SpaceOptions& options, std::string& probl
     for (const Row& row : singles) {
         Add({ChangesOf(*space, row), "single"}, seen, out);
     }
-    if (options.strength > 1 && space->keys.size() >= static_cast<size_t>(options.strength)) {
-        Coverage coverage(*space, options.strength);
+    // Fewer keys than the strength: every combination of the keys there are.
+    const int strength = std::min(options.strength, static_cast<int>(space->keys.size()));
+    if (strength > 1) {
+        Coverage coverage(*space, strength);
         for (const Row& row : singles) {
             coverage.Mark(row);
         }
-        const char* origin = options.strength == 2 ? "pair" : "triple";
-        for (const Row& row : CoveringRows(*space, coverage, options.strength, rng)) {
+        const char* origin = strength == 2 ? "pair" : "triple";
+        for (const Row& row : CoveringRows(*space, coverage, strength, rng)) {
             Add({ChangesOf(*space, row), origin}, seen, out);
         }
     }
