@@ -271,6 +271,17 @@ TEST(CliSpace, ChangesApplyByDottedKeyAndAMisplacedOneIsRefusedByTheReader) {
         base, {{"wlan.interfaces[0].scan", "fail"}, {"wlan.interfaces[1].guid", "{x}"}});
     EXPECT_EQ(applied["wlan"]["interfaces"][0]["scan"], "fail");
     EXPECT_EQ(applied["wlan"]["interfaces"][1]["guid"], "{x}"); // one past the end appends
+    // Between machines of other shapes: a list of interfaces of another length goes whole, the
+    // step beside a list of busy replies is a key the base lacks.
+    ordered_json other = base;
+    other["wlan"]["interfaces"] = ordered_json::array();
+    other["driver"]["busy_replies"] = {1, 0};
+    other["driver"]["busy_replies_step"] = 1;
+    const ordered_json changes = simbook::cli::ChangesBetween(base, other);
+    EXPECT_EQ(changes.dump(), R"({"driver.busy_replies":[1,0],"driver.busy_replies_step":1,)"
+                              R"("wlan.interfaces":[]})");
+    EXPECT_EQ(ApplyChanges(base, changes), other);
+    EXPECT_EQ(ApplyChanges(other, simbook::cli::ChangesBetween(other, base))["wlan"], base["wlan"]);
     for (const char* key : {"wlan.interfaces[5].scan", "driver.present.x", "wlan..library", "[0]",
                             "driver.interfaces[0]"}) {
         std::string error;

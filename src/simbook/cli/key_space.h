@@ -59,7 +59,9 @@ nlohmann::ordered_json ApplyChanges(const nlohmann::ordered_json& base,
                                     const nlohmann::ordered_json& changes);
 
 // The changes that make `base` into `other` (both MachineJson documents): each differing leaf
-// by its dotted key, a list of interfaces of another length as one whole value.
+// by its dotted key, a list of interfaces of another length as one whole value. A key only
+// `base` has (the step beside a list of busy replies or scans) is left as it is: beside one
+// value the reader ignores it.
 nlohmann::ordered_json ChangesBetween(const nlohmann::ordered_json& base,
                                       const nlohmann::ordered_json& other);
 
