@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
@@ -551,6 +552,24 @@ TEST_F(RunCommand, UpdateWritesExpectationsTheSameRunPasses) {
     EXPECT_EQ(SimbookRun(args, script), 0);
     EXPECT_NE(out_.find("2 passed"), std::string::npos) << out_;
     EXPECT_EQ(SimbookRun(args, "exit 0"), 1);
+}
+
+// A list of rules is matched against each row's machine as it started; --update, which writes
+// one entry per machine, refuses to replace the rules.
+TEST_F(RunCommand, RulesMatchTheMachineAsItStarted) {
+    const std::string rules = scratch_.Path("rules.json");
+    const std::string text =
+        R"([{"when": {"firmware.wlan_flags": 0}, "exit": 3}, {"when": {}, "exit": 0}])";
+    std::ofstream(rules) << text;
+    const std::vector<std::string> args = {"--each", "healthy,wlan-off", "--expect", rules};
+    EXPECT_EQ(SimbookRun(args, "tolmare >/dev/null; [ \"$(simbook status)\" = 3211264 ] || exit 3"),
+              0)
+        << out_;
+    EXPECT_NE(out_.find("2 machines: 2 passed, 0 failed"), std::string::npos) << out_;
+    std::vector<std::string> update = args;
+    update.push_back("--update");
+    EXPECT_EQ(SimbookRun(update, "true"), 125);
+    EXPECT_EQ(ReadFile(rules), text);
 }
 
 } // namespace

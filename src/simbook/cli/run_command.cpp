@@ -269,6 +269,11 @@ std::optional<Expectations> LoadExpectations(const Options& o,
     if (!expect) {
         Fail(o.expect + ": " + problem);
     }
+    if (o.update && expect->listed) {
+        // --update writes one entry per machine: the rules would be lost.
+        Fail(o.expect + ": a list of rules, which --update would replace by one entry per "
+                        "machine; give --update a file of machine entries");
+    }
     for (auto it = expect->byMachine.begin(); it != expect->byMachine.end(); ++it) {
         if (it.key() != "*" &&
             std::none_of(sources.begin(), sources.end(),
@@ -369,7 +374,16 @@ private:
     // Judges row `i` (a dead worker's row has failed already) and prints it.
     void Show(size_t i) {
         if (!dead_[i]) {
-            Check(expect_ ? &*expect_ : nullptr, o_.strict, rows_[i]);
+            // Rules are matched against the machine as the row started: its file, which a
+            // table only ever copies.
+            std::optional<LoadedMachine> started;
+            std::string problem;
+            if (expect_ && expect_->listed &&
+                !(started = LoadMachineFile(rows_[i].file, problem))) {
+                rows_[i].failures.push_back("the machine file could not be read again: " + problem);
+            }
+            Check(expect_ ? &*expect_ : nullptr, o_.strict, rows_[i],
+                  started ? &started->json : nullptr);
         }
         closed_ = (!o_.json && !Print(TableRow(rows_[i], width_, ExitWidth()))) || closed_;
     }
