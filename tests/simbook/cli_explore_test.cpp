@@ -126,6 +126,10 @@ TEST_F(ExploreCommand, SnapshotPinsTheClasses) {
                       "grep -q '\"present\": false' \"$SIMBOOK\" && exit 4; brenvik /wl:ENABLE"),
               1);
     EXPECT_NE(out_.find("snapshot: "), std::string::npos) << out_;
+    // A report is never written over the snapshot it is compared with.
+    const std::string pinned = ReadFile(snap);
+    EXPECT_EQ(Explore({"--limit", "10", "--snapshot", snap, "--json", snap}), 125);
+    EXPECT_EQ(ReadFile(snap), pinned);
     WriteFile(snap, "{\"version\": 1,");
     EXPECT_EQ(Explore({"--limit", "10", "--snapshot", snap}, "touch " + Path("ran")), 125);
     EXPECT_FALSE(fs::exists(Path("ran")));
@@ -153,7 +157,8 @@ TEST_F(ExploreCommand, RefusesBadCommandLinesAndOutputs) {
                            {{"--update"}, 2},
                            {{"--examples", Path("file")}, 125},
                            {{"--examples", MachinesDir()}, 125},
-                           {{"--json", Path("file"), "--expect", Path("file")}, 125}}) {
+                           {{"--json", Path("file"), "--expect", Path("file")}, 125},
+                           {{"--json", Path("new.xml"), "--junit", Path("new.xml")}, 125}}) {
         EXPECT_EQ(Explore(c.args, touch), c.status) << c.args[0] << " " << c.args.back();
         EXPECT_FALSE(fs::exists(Path("ran"))) << c.args[0];
     }

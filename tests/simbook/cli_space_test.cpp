@@ -206,6 +206,30 @@ TEST(CliSpace, TheSameSeedGivesTheSameMachinesAnotherStillCovers) {
     EXPECT_TRUE(differs);
 }
 
+// A limit stops the covering array early yet gives the first machines of the whole list; an
+// interrupt stops the generation.
+TEST(CliSpace, ALimitGivesTheWholeListsFirstMachinesAndAnInterruptStops) {
+    SpaceOptions options;
+    options.keys = {"driver.present", "driver.busy_replies", "firmware.wlan_flags",
+                    "wlan.notify_delay_ms"};
+    const std::vector<GeneratedMachine> whole = Generate(options);
+    for (size_t limit : {size_t{1}, size_t{25}, whole.size() - 1}) {
+        options.limit = limit;
+        const std::vector<GeneratedMachine> cut = Generate(options);
+        ASSERT_EQ(cut.size(), limit);
+        for (size_t i = 0; i < limit; ++i) {
+            EXPECT_EQ(cut[i].changes, whole[i].changes) << limit << " " << i;
+        }
+    }
+    options.limit = 0;
+    size_t asked = 0;
+    options.stopped = [&] { return ++asked == 3; };
+    std::string problem;
+    EXPECT_FALSE(GenerateMachines(MachineJson(Machine{}), options, problem));
+    EXPECT_EQ(problem, "interrupted");
+    EXPECT_EQ(asked, 3u);
+}
+
 TEST(CliSpace, ReadyMachinesComeLastAsTheirChangesAndTheLimitCutsTheList) {
     SpaceOptions options;
     options.keys = {"ansi_code_page"};

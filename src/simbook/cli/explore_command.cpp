@@ -63,6 +63,15 @@ oj ReadDocument(const std::string& what, const std::string& path) {
     return doc;
 }
 
+// Whether two paths name the same place, neither of which need exist yet.
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ea;
+    std::error_code eb;
+    const fs::path x = fs::weakly_canonical(a, ea);
+    const fs::path y = fs::weakly_canonical(b, eb);
+    return !ea && !eb && x == y;
+}
+
 // Refuses the files explore writes when one of them is one of its inputs, or a ready machine's
 // folder is the examples' folder, or that folder is a file.
 void RefuseOverwrites(const ExploreOptions& o) {
@@ -76,14 +85,22 @@ void RefuseOverwrites(const ExploreOptions& o) {
     for (const std::string& r : o.reports) {
         inputs.emplace_back(r, "a report to merge");
     }
+    if (!o.snapshot.empty() && !o.update) {
+        inputs.emplace_back(o.snapshot, "the --snapshot file");
+    }
+    // Each output is refused where it is an input, or an output named before it: two outputs
+    // in one file would leave only the last, and a snapshot overwritten by a report is lost.
     for (const auto& [option, output] : {std::pair{"--json", o.json},
                                          {"--junit", o.junit},
                                          {"--snapshot", o.update ? o.snapshot : std::string()}}) {
         for (const auto& [path, what] : inputs) {
-            if (!output.empty() && SameFile(output, path)) {
+            if (!output.empty() && (SameFile(output, path) || SamePath(output, path))) {
                 Fail(std::string(option) + " " + output + " is " + what +
                      ": it would be overwritten");
             }
+        }
+        if (!output.empty()) {
+            inputs.emplace_back(output, std::string("the ") + option + " file");
         }
     }
     if (o.examples.empty()) {
@@ -129,9 +146,9 @@ std::vector<std::string> Snapshot(const ExploreOptions& o, const Exploration& e)
     }
     if (o.update) {
         WriteOrFail(o.snapshot, Dumped(SnapshotJson(e)));
-        std::fprintf(stderr, "simbook explore: wrote the snapshot of %zu classes to %s\n",
-                     e.classes.size() + e.counterexamples.size(),
-                     EscapedForLine(o.snapshot).c_str());
+        const size_t classes = e.classes.size() + e.counterexamples.size();
+        std::fprintf(stderr, "simbook explore: wrote the snapshot of %zu class%s to %s\n", classes,
+                     classes == 1 ? "" : "es", EscapedForLine(o.snapshot).c_str());
         return {};
     }
     std::string problem;
@@ -218,8 +235,13 @@ int ExploreMachines(const ExploreOptions& o, HeldInterrupts& held) {
     space.strength = o.strength;
     space.seed = o.seed;
     space.limit = o.limit;
+    int interrupted = 0;
+    space.stopped = [&] { return interrupted != 0 || (interrupted = held.Take()) != 0; };
     const std::optional<std::vector<GeneratedMachine>> machines =
         GenerateMachines(base, space, problem);
+    if (interrupted != 0) {
+        Fail("interrupted");
+    }
     if (!machines) {
         Complain("explore", EscapedForLine(problem));
         return kUsage;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <random>
 #include <set>
 #include <utility>
@@ -507,10 +508,11 @@ size_t PickUncovered(const Coverage& coverage, std::mt19937_64& rng) {
 }
 
 // The covering array's machines, after the single changes already marked in `coverage`.
-std::vector<Row> CoveringRows(const Space& space, Coverage& coverage, int strength,
-                              std::mt19937_64& rng) {
+// Each machine is handed to `take` as it is made; false from it ends the array there (the
+// limit reached, or the generation stopped), and what came before is the same as without it.
+void CoveringRows(const Space& space, Coverage& coverage, int strength, std::mt19937_64& rng,
+                  const std::function<bool(const Row&)>& take) {
     const int candidates = strength == 2 ? 16 : 2;
-    std::vector<Row> rows;
     while (coverage.Uncovered() > 0) {
         const size_t seedTuple = PickUncovered(coverage, rng);
         Row fixed = space.baseLevel;
@@ -533,9 +535,10 @@ std::vector<Row> CoveringRows(const Space& space, Coverage& coverage, int streng
             continue;
         }
         coverage.Mark(best);
-        rows.push_back(std::move(best));
+        if (!take(best)) {
+            return;
+        }
     }
-    return rows;
 }
 
 // The keys that vary, in the value sets' order; nullopt with `problem` for a key that cannot.
@@ -641,9 +644,18 @@ GenerateMachines(const oj& base, const SpaceOptions& options, std::string& probl
         for (const Row& row : singles) {
             coverage.Mark(row);
         }
+        // Machines past the limit are never kept, so the array stops once the list is that
+        // long: the first machines are the same as a longer run's.
         const char* origin = strength == 2 ? "pair" : "triple";
-        for (const Row& row : CoveringRows(*space, coverage, strength, rng)) {
+        bool stopped = false;
+        CoveringRows(*space, coverage, strength, rng, [&](const Row& row) {
             Add({ChangesOf(*space, row), origin}, seen, out);
+            stopped = options.stopped && options.stopped();
+            return !stopped && (options.limit == 0 || out.size() < options.limit);
+        });
+        if (stopped) {
+            problem = "interrupted";
+            return std::nullopt;
         }
     }
     if (options.ready) {

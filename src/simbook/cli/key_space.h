@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct SpaceOptions {
     size_t limit =
         0; // at most this many machines; 0: no limit (--limit 0 is refused by the parser)
     bool ready = true; // the ready machines too
+    // Asked between machines of the covering array: true stops the generation (an interrupt).
+    std::function<bool()> stopped;
 };
 
 struct GeneratedMachine {
