@@ -15,7 +15,8 @@ using oj = nlohmann::ordered_json;
 
 bool Same(const BehaviourClass& a, const BehaviourClass& b) {
     return a.count == b.count && a.behaviour == b.behaviour && a.example == b.example &&
-           a.first == b.first && a.origin == b.origin && a.failures == b.failures;
+           a.first == b.first && a.origin == b.origin && a.originChanges == b.originChanges &&
+           a.failures == b.failures;
 }
 
 bool Same(const std::vector<BehaviourClass>& a, const std::vector<BehaviourClass>& b) {
@@ -120,6 +121,12 @@ TEST(ExplorationMerge, ShardsMakeTheWhole) {
     one.classes[0].example = {{"wlan.radio", "on"}};
     one.classes[0].origin = 4;
     EXPECT_EQ(MergeExplorations({one, two}, problem)->classes[0].example, two.classes[0].example);
+    // The example shrunk from the origin with the fewest changes, as the whole run takes it,
+    // even where another shard's shrank further.
+    one.classes[0].originChanges = 1;
+    two.classes[0].originChanges = 3;
+    two.classes[0].example = oj::object();
+    EXPECT_EQ(MergeExplorations({one, two}, problem)->classes[0].example, one.classes[0].example);
 
     Exploration other = two;
     other.meta["seed"] = 8;

@@ -47,6 +47,7 @@ oj ClassJson(const BehaviourClass& c, bool counterexample) {
     }
     out["first"] = c.first;
     out["origin"] = c.origin;
+    out["origin_changes"] = c.originChanges;
     return out;
 }
 
@@ -91,8 +92,9 @@ std::string ProgramsProblem(const oj& programs, Behaviour& b) {
 
 // What is wrong with one class of a report, or "" with `c` filled in.
 std::string ClassProblem(const oj& j, bool counterexample, BehaviourClass& c) {
-    static const std::set<std::string> fields = {"count",   "exit",    "timed_out", "programs",
-                                                 "changes", "example", "first",     "origin"};
+    static const std::set<std::string> fields = {"count",    "exit",    "timed_out",
+                                                 "programs", "changes", "example",
+                                                 "first",    "origin",  "origin_changes"};
     if (!j.is_object()) {
         return "not an object";
     }
@@ -106,8 +108,10 @@ std::string ClassProblem(const oj& j, bool counterexample, BehaviourClass& c) {
             return "\"" + f + "\" missing";
         }
     }
-    if (!IsCount(j["count"]) || !IsCount(j["first"]) || !IsCount(j["origin"])) {
-        return "\"count\", \"first\" and \"origin\" must be integers from 0";
+    if (!IsCount(j["count"]) || !IsCount(j["first"]) || !IsCount(j["origin"]) ||
+        !IsCount(j["origin_changes"])) {
+        return "\"count\", \"first\", \"origin\" and \"origin_changes\" must be integers "
+               "from 0";
     }
     if (!IsInt(j["exit"], std::numeric_limits<int64_t>::min(),
                std::numeric_limits<int64_t>::max()) ||
@@ -120,6 +124,7 @@ std::string ClassProblem(const oj& j, bool counterexample, BehaviourClass& c) {
     c.count = j["count"].get<size_t>();
     c.first = j["first"].get<size_t>();
     c.origin = j["origin"].get<size_t>();
+    c.originChanges = j["origin_changes"].get<size_t>();
     c.behaviour.exit = j["exit"].get<int64_t>();
     c.behaviour.timedOut = j["timed_out"].get<bool>();
     c.behaviour.changes = j["changes"];
@@ -152,10 +157,11 @@ bool ClassesOf(const oj& doc, const std::string& name, std::vector<BehaviourClas
     return true;
 }
 
-// Whether `a`'s example is the smaller: fewer keys, then the smaller origin.
+// Whether `a`'s example is the one the whole run would have: the whole run shrinks the member
+// with the fewest changes, the first of those, so the example of that origin is kept.
 bool SmallerExample(const BehaviourClass& a, const BehaviourClass& b) {
-    return a.example.size() != b.example.size() ? a.example.size() < b.example.size()
-                                                : a.origin < b.origin;
+    return a.originChanges != b.originChanges ? a.originChanges < b.originChanges
+                                              : a.origin < b.origin;
 }
 
 void MergeInto(std::vector<BehaviourClass>& into, const BehaviourClass& c) {
@@ -267,6 +273,7 @@ bool SnapshotEntriesOf(const oj& doc, const std::string& name, SnapshotEntries& 
             entry["count"] = 1;
             entry["first"] = 0;
             entry["origin"] = 0;
+            entry["origin_changes"] = 0;
         }
         BehaviourClass c;
         if (std::string p = ClassProblem(entry, false, c); !p.empty()) {

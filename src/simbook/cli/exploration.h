@@ -44,6 +44,9 @@ struct BehaviourClass {
     nlohmann::ordered_json example = nlohmann::ordered_json::object();
     size_t first = 0;
     size_t origin = 0;
+    // How many keys the origin machine changes: the whole run shrinks the member with the
+    // fewest, and a merge of shards keeps the example whose origin a whole run would have taken.
+    size_t originChanges = 0;
     std::vector<std::string> failures; // a counterexample's: why its check or expectation failed
 };
 

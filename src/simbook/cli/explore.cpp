@@ -192,11 +192,13 @@ std::vector<BehaviourClass> Explorer::Group(const std::vector<GeneratedMachine>&
             c.behaviour = r.behaviour;
             c.first = i;
             c.origin = i;
+            c.originChanges = machines[i].changes.size();
             c.example = machines[i].changes;
             classes.push_back(std::move(c));
             found = classes.end() - 1;
         } else if (machines[i].changes.size() < found->example.size()) {
             found->origin = i;
+            found->originChanges = machines[i].changes.size();
             found->example = machines[i].changes;
         }
         ++found->count;
