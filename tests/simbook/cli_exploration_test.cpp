@@ -192,15 +192,20 @@ TEST(ExplorationJUnit, ACaseForEachClassAndDifference) {
     Exploration e = Whole();
     e.classes[1].behaviour.changes = {{"wlan.ssid", "<a&\"b\">\x01"}};
     const std::string xml = ExplorationJUnit({"explore", "wine"}, e, {"class vanished: x"});
-    for (const char* part :
-         {"<testsuite name=\"explore\" tests=\"4\" failures=\"2\" errors=\"0\" skipped=\"0\">",
-          "<property name=\"build\" value=\"wine\"/>",
-          "<testcase classname=\"explore\" name=\"counterexample: exit 259 (timed out)  brenvik 0, "
-          "tolmare (did not end)  changes (none)\">\n      <failure message=\"exit: 259, expected "
-          "0\" type=\"exploration\">exit: 259, expected 0\ntimed out after 5 s\n</failure>",
-          "<system-out>1 machine; example wlan.radio=off (shrunk from machine 3)</system-out>",
-          "changes wlan.ssid=&lt;a&amp;&quot;b&quot;&gt;\\x01\">\n      <system-out>2 machines",
-          "name=\"snapshot: class vanished: x\">\n      <failure message=\"class vanished: x\""}) {
+    const std::string counterexample =
+        std::string(
+            "<testcase classname=\"explore\" name=\"counterexample: exit 259 (timed out)  ") +
+        "brenvik 0, tolmare (did not end)  changes (none)\">\n      <failure message=\"exit: " +
+        "259, expected 0\" type=\"exploration\">exit: 259, expected 0\ntimed out after 5 s\n" +
+        "</failure>";
+    const std::string vanished = std::string("name=\"snapshot: class vanished: x\">\n") +
+                                 "      <failure message=\"class vanished: x\"";
+    for (const std::string& part : std::vector<std::string>{
+             "<testsuite name=\"explore\" tests=\"4\" failures=\"2\" errors=\"0\" skipped=\"0\">",
+             "<property name=\"build\" value=\"wine\"/>", counterexample,
+             "<system-out>1 machine; example wlan.radio=off (shrunk from machine 3)</system-out>",
+             "changes wlan.ssid=&lt;a&amp;&quot;b&quot;&gt;\\x01\">\n      <system-out>2 machines",
+             vanished}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
     }
 }

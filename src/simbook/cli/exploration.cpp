@@ -149,7 +149,8 @@ bool ClassesOf(const oj& doc, const std::string& name, std::vector<BehaviourClas
     for (size_t i = 0; i < doc[name].size(); ++i) {
         BehaviourClass c;
         if (std::string p = ClassProblem(doc[name][i], name == "counterexamples", c); !p.empty()) {
-            problem = name + " " + std::to_string(i + 1) + ": " + p;
+            problem =
+                std::string(name).append(" ").append(std::to_string(i + 1)).append(": ").append(p);
             return false;
         }
         out.push_back(std::move(c));
@@ -277,7 +278,8 @@ bool SnapshotEntriesOf(const oj& doc, const std::string& name, SnapshotEntries& 
         }
         BehaviourClass c;
         if (std::string p = ClassProblem(entry, false, c); !p.empty()) {
-            problem = name + " " + std::to_string(i + 1) + ": " + p;
+            problem =
+                std::string(name).append(" ").append(std::to_string(i + 1)).append(": ").append(p);
             return false;
         }
         out[CanonicalKey(c.behaviour)] = ClassLine(c.behaviour, c.example);
@@ -297,12 +299,12 @@ void Compare(const std::string& what, const SnapshotEntries& was, const Snapshot
              std::vector<std::string>& lines) {
     for (const auto& [key, line] : now) {
         if (was.count(key) == 0) {
-            lines.push_back(what + " appeared: " + line);
+            lines.push_back(std::string(what).append(" appeared: ").append(line));
         }
     }
     for (const auto& [key, line] : was) {
         if (now.count(key) == 0) {
-            lines.push_back(what + " vanished: " + line);
+            lines.push_back(std::string(what).append(" vanished: ").append(line));
         }
     }
 }

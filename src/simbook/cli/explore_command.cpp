@@ -95,8 +95,12 @@ void RefuseOverwrites(const ExploreOptions& o) {
                                          {"--snapshot", o.update ? o.snapshot : std::string()}}) {
         for (const auto& [path, what] : inputs) {
             if (!output.empty() && (SameFile(output, path) || SamePath(output, path))) {
-                Fail(std::string(option) + " " + output + " is " + what +
-                     ": it would be overwritten");
+                Fail(std::string(option)
+                         .append(" ")
+                         .append(output)
+                         .append(" is ")
+                         .append(what)
+                         .append(": it would be overwritten"));
             }
         }
         if (!output.empty()) {
@@ -193,7 +197,7 @@ int Merge(const ExploreOptions& o) {
         std::string problem;
         std::optional<Exploration> e = ExplorationFromJson(ReadDocument("--merge", path), problem);
         if (!e) {
-            Fail(path + ": " + problem);
+            Fail(std::string(path).append(": ").append(problem));
         }
         shards.push_back(std::move(*e));
     }

@@ -157,7 +157,7 @@ std::string OverviewLine(const std::string& name, const std::string& synopsis,
 // A value of a value set as `help keys` shows it: JSON, a long text shortened to its start and
 // its length.
 std::string ValueText(const nlohmann::ordered_json& value) {
-    const std::string text = value.dump();
+    std::string text = value.dump();
     if (!value.is_string() || text.size() <= 40) {
         return text;
     }

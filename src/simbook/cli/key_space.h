@@ -37,9 +37,14 @@ struct SpaceOptions {
 };
 
 struct GeneratedMachine {
-    nlohmann::ordered_json
-        changes;        // dotted key -> value, only keys that differ from the base, in key order
+    // dotted key -> value, only keys that differ from the base, in key order
+    nlohmann::ordered_json changes;
     std::string origin; // "single", "pair", "triple", or "ready:NAME"
+
+    // Construction is left without noexcept: a JSON value's is not declared so to every checker.
+    GeneratedMachine() noexcept(false) {}
+    GeneratedMachine(nlohmann::ordered_json c, std::string o) noexcept(false)
+        : changes(std::move(c)), origin(std::move(o)) {}
 };
 
 // The machines of the space around `base` (MachineJson of the --from machine), in a fixed order
