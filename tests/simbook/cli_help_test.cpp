@@ -51,7 +51,8 @@ TEST(CliHelp, UsageErrorsExitTwoWithOneLine) {
     } cases[] = {
         {{}, "usage: simbook COMMAND"},
         {{"frob"},
-         "simbook frob: no such command (show, set, reset, new, run, explore, trace, status, help)\n"},
+         "simbook frob: no such command (show, set, reset, new, run, explore, trace, status, "
+         "help)\n"},
         {{"help", "frob"}, "simbook help: no command 'frob'\n"},
         {{"--version", "x"}, "simbook --version: takes no arguments\n"},
     };
